@@ -1,0 +1,23 @@
+# Shared by the scripts: the Debian packages the build needs, and their installation.
+packages=(
+  cmake ninja-build g++ python3
+  libgtest-dev libgmock-dev
+  libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
+)
+
+ensure_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  else
+    echo "These Debian packages are missing; install them first:" >&2
+    echo "  sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+}
