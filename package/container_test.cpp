@@ -1,1 +1,172 @@
+#include "package/container.h"
+
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "package/package_testing.h"
+
+namespace {
+
+using namespace testing_support;
+
+TEST(ContainerChecksum, IsTheNegatedByteSum) {
+    const std::vector<std::uint8_t> ff(8, 0xFF);
+    EXPECT_EQ(ContainerChecksum(ff), 0xF808);
+    const std::vector<std::uint8_t> oneToEight = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(ContainerChecksum(oneToEight), 0xFFDC);
+    EXPECT_EQ(ContainerChecksum({}), 0);
+}
+
+TEST(Container, ThirteenBytePayloadIsStoredAsTwoBlocks) {
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    const auto payload = Pattern(13, 1);
+    WritePayload(path, payload);
+
+    const auto file = ReadBytes(path);
+    ASSERT_EQ(file.size(), 18u);
+    const std::vector<std::uint8_t> encrypted(file.begin() + 2, file.end());
+    const std::uint16_t checksum = ContainerChecksum(encrypted);
+    EXPECT_EQ(file[0], checksum & 0xFF);  // low byte first
+    EXPECT_EQ(file[1], checksum >> 8);
+
+    ASSERT_EQ(ContainerPayloadSize(path), 16u);
+    std::vector<std::uint8_t> back(16, 0xAA);
+    ASSERT_EQ(ReadContainer(path, back), kStatusSuccess);
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), back.begin()));
+    EXPECT_EQ(back[13], 0);
+    EXPECT_EQ(back[14], 0);
+    EXPECT_EQ(back[15], 0);
+}
+
+TEST(Container, FileHoldsTheChecksumThenTheEncryptedBlocks) {
+    // The encrypted bytes of the block 01..08 under the package key, checked
+    // against an independent Blowfish (OpenSSL's, with each word byte-swapped).
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    WritePayload(path, {1, 2, 3, 4, 5, 6, 7, 8});
+    const std::vector<std::uint8_t> encrypted = {0x44, 0xE8, 0xBA, 0xCD, 0x5D, 0x6C, 0xC7, 0x69};
+    std::vector<std::uint8_t> expected = {static_cast<std::uint8_t>(ContainerChecksum(encrypted)),
+                                          static_cast<std::uint8_t>(ContainerChecksum(encrypted) >> 8)};
+    expected.insert(expected.end(), encrypted.begin(), encrypted.end());
+    EXPECT_EQ(ReadBytes(path), expected);
+}
+
+TEST(Container, RoundTripAcrossReadBlockBoundaries) {
+    TempDir dir;
+    for (std::size_t size : {std::size_t{8}, std::size_t{(1 << 20) - 3}, std::size_t{(1 << 20)}, std::size_t{3 * (1 << 20) + 13}}) {
+        const std::string path = dir.File("big.vfw");
+        const auto payload = Pattern(size, static_cast<std::uint8_t>(size));
+        WritePayload(path, payload);
+        auto back = ReadPayload(path);
+        ASSERT_EQ(back.size(), (size + 7) / 8 * 8);
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), back.begin())) << size;
+        EXPECT_TRUE(std::all_of(back.begin() + static_cast<std::ptrdiff_t>(size), back.end(), [](auto b) { return b == 0; }));
+    }
+}
+
+TEST(Container, EverySingleByteChangeFailsTheChecksum) {
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    WritePayload(path, Pattern(40, 9));
+    const auto good = ReadBytes(path);
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        auto bad = good;
+        bad[i] ^= 0x01;
+        WriteBytes(path, bad);
+        std::vector<std::uint8_t> buffer(40);
+        EXPECT_EQ(ReadContainer(path, buffer), kContainerBadChecksum) << "byte " << i;
+    }
+}
+
+TEST(Container, ImpossibleLengthsAreRefusedAsDamaged) {
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    struct Case {
+        std::vector<std::uint8_t> bytes;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{}, "empty file"},
+        {{0x00}, "one byte"},
+        {{0xF8, 0x08, 1, 2, 3}, "payload of 3 bytes"},
+        {std::vector<std::uint8_t>(2 + 15, 0), "payload of 15 bytes"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(path, c.bytes);
+        const ContainerFile file = ReadContainerFile(path);
+        EXPECT_EQ(file.status, kContainerBadChecksum) << c.why;
+        EXPECT_NE(file.fault.find("truncated"), std::string::npos) << file.fault;
+    }
+}
+
+TEST(Container, ABufferOfTheWrongSizeIsNotFilled) {
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    WritePayload(path, Pattern(16, 2));
+    std::vector<std::uint8_t> small(8);
+    EXPECT_NE(ReadContainer(path, small), kStatusSuccess);
+}
+
+TEST(Container, MissingFileCannotBeOpened) {
+    TempDir dir;
+    std::vector<std::uint8_t> buffer(8);
+    EXPECT_EQ(ReadContainer(dir.File("none.vfw"), buffer), kContainerCannotOpen);
+    EXPECT_EQ(ReadContainerFile(dir.File("none.vfw")).status, kContainerCannotOpen);
+    EXPECT_EQ(ReadContainerFile(dir.File("")).status, kContainerCannotOpen);  // a directory
+    EXPECT_FALSE(ContainerPayloadSize(dir.File("none.vfw")).has_value());
+}
+
+TEST(WriteContainer, NothingToWriteLeavesTheFileAlone) {
+    TempDir dir;
+    const std::string path = dir.File("p.vfw");
+    WritePayload(path, Pattern(8, 3));
+    const auto before = ReadBytes(path);
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(WriteContainer(path, nullptr, 8), kContainerNoData);
+    EXPECT_EQ(WriteContainer(path, &byte, 0), kContainerNothingToWrite);
+    EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST(WriteContainer, ReplacesTheFileAndLeavesNoTemporaryFiles) {
+    TempDir dir;
+    const std::string path = dir.File(".backup");
+    WritePayload(path, Pattern(64, 4));
+    WritePayload(path, Pattern(24, 5));
+    EXPECT_EQ(ReadPayload(path), Pattern(24, 5));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{".backup"});
+}
+
+TEST(WriteContainer, AnUnwritableDirectoryIsReported) {
+    TempDir dir;
+    const auto payload = Pattern(8, 6);
+    EXPECT_EQ(WriteContainer(dir.File("missing/p.vfw"), payload.data(), payload.size()), kContainerCannotOpen);
+}
+
+// A write that fails half-way (here: the file size limit is reached) must keep
+// the old file whole and remove its partial replacement.
+TEST(WriteContainer, AFailedWriteKeepsTheOldFile) {
+    TempDir dir;
+    const std::string path = dir.File(".backup");
+    WritePayload(path, Pattern(1000, 7));
+    const auto before = ReadBytes(path);
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const auto big = Pattern(3 << 20, 8);
+    const Status status = WriteContainer(path, big.data(), big.size());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(status, kContainerCannotOpen);
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{".backup"});
+}
+
+}  // namespace
