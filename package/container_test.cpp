@@ -19,6 +19,20 @@ TEST(ContainerChecksum, IsTheNegatedByteSum) {
     EXPECT_EQ(ContainerChecksum({}), 0);
 }
 
+TEST(ContainerChecksum, AgreesWithTheByteSumAtEveryLength) {
+    // All-0xFF bytes load the summing lanes the most; other lengths cover the tails.
+    for (std::uint8_t fill : {std::uint8_t{0xFF}, std::uint8_t{0x5A}}) {
+        const std::vector<std::uint8_t> bytes(3000, fill);
+        std::uint32_t sum = 0;
+        for (std::size_t n = 0; n <= bytes.size(); sum += bytes[n < bytes.size() ? n : 0], ++n)
+            ASSERT_EQ(ContainerChecksum(std::span(bytes.data(), n)), static_cast<std::uint16_t>(0u - sum)) << n;
+    }
+    const auto mixed = Pattern(5000, 3);
+    std::uint32_t sum = 0;
+    for (auto b : mixed) sum += b;
+    EXPECT_EQ(ContainerChecksum(mixed), static_cast<std::uint16_t>(0u - sum));
+}
+
 TEST(Container, ThirteenBytePayloadIsStoredAsTwoBlocks) {
     TempDir dir;
     const std::string path = dir.File("p.vfw");
