@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "common/unique_fd.h"
 
 namespace {
@@ -20,9 +20,7 @@ namespace {
 constexpr std::size_t kChunk = 1 << 20;
 static_assert(kChunk % 8 == 0);
 
-std::string ErrnoText(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
-}
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // Reads exactly `bytes.size()` bytes unless the file ends first; returns the count read.
 std::optional<std::size_t> ReadFully(int fd, std::span<std::uint8_t> bytes) {
@@ -37,43 +35,32 @@ std::optional<std::size_t> ReadFully(int fd, std::span<std::uint8_t> bytes) {
     return done;
 }
 
-bool WriteFully(int fd, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 void SetFault(std::string* fault, std::string text) {
     if (fault != nullptr) *fault = std::move(text);
 }
 
 // Checks that an open file has the shape of a container and returns its payload length.
-std::optional<std::uint64_t> CheckShape(int fd, const std::string& path, Status& status, std::string* fault) {
+std::optional<std::uint64_t> CheckShape(int fd, Status& status, std::string* fault) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         status = kContainerCannotOpen;
-        SetFault(fault, "cannot be read: " + path + " is not a regular file");
+        SetFault(fault, "cannot be read: not a regular file");
         return std::nullopt;
     }
     const auto size = static_cast<std::uint64_t>(st.st_size);
     if (size < 2 || (size - 2) % 8 != 0) {
         status = kContainerBadChecksum;
-        SetFault(fault, "truncated: " + path + " is " + std::to_string(size) +
-                            " bytes long; a container is 2 checksum bytes and whole 8-byte blocks");
+        SetFault(fault, "truncated: " + std::to_string(size) +
+                            " bytes are not 2 checksum bytes and whole 8-byte blocks");
         return std::nullopt;
     }
     return size - 2;
 }
 
-Status ReadOpenContainer(int fd, const std::string& path, std::span<std::uint8_t> payload, std::string* fault) {
+Status ReadOpenContainer(int fd, std::span<std::uint8_t> payload, std::string* fault) {
     std::uint8_t head[2];
     if (ReadFully(fd, head) != std::optional<std::size_t>(2)) {
-        SetFault(fault, ErrnoText("cannot read", path));
+        SetFault(fault, ErrnoText("cannot read"));
         return kContainerCannotOpen;
     }
     const std::uint16_t stored = static_cast<std::uint16_t>(head[0] | head[1] << 8);
@@ -84,11 +71,11 @@ Status ReadOpenContainer(int fd, const std::string& path, std::span<std::uint8_t
         const auto chunk = payload.subspan(offset, std::min(kChunk, payload.size() - offset));
         const auto got = ReadFully(fd, chunk);
         if (!got) {
-            SetFault(fault, ErrnoText("cannot read", path));
+            SetFault(fault, ErrnoText("cannot read"));
             return kContainerCannotOpen;
         }
         if (*got != chunk.size()) {
-            SetFault(fault, "truncated: " + path + " became shorter while it was read");
+            SetFault(fault, "truncated: the file became shorter while it was read");
             return kContainerBadChecksum;
         }
         sum = static_cast<std::uint16_t>(sum + ContainerChecksum(chunk));
@@ -96,36 +83,16 @@ Status ReadOpenContainer(int fd, const std::string& path, std::span<std::uint8_t
     }
     std::uint8_t extra;
     if (ReadFully(fd, std::span(&extra, 1)) != std::optional<std::size_t>(0)) {
-        SetFault(fault, "cannot read: " + path + " became longer while it was read");
+        SetFault(fault, "cannot read: the file became longer while it was read");
         return kContainerCannotOpen;
     }
     if (sum != stored) {
         char text[96];
         std::snprintf(text, sizeof text, "bad checksum: stored 0x%04X, computed 0x%04X", stored, sum);
-        SetFault(fault, text + std::string(" in ") + path);
+        SetFault(fault, text);
         return kContainerBadChecksum;
     }
     return kStatusSuccess;
-}
-
-// Creates a new file with a unique name beside `path`, so that the final rename
-// stays on one file system. The mode is the one a plain create would give.
-UniqueFd CreateTempBeside(const std::string& path, std::string& temp) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        UniqueFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (fd || errno != EEXIST) return fd;
-    }
-    return UniqueFd();
-}
-
-// Flushes a directory entry change (a rename) to the disk.
-void SyncDirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    UniqueFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) fsync(fd.get());
 }
 
 }  // namespace
@@ -190,17 +157,17 @@ std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path) {
 Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
-        SetFault(fault, ErrnoText("cannot open", path));
+        SetFault(fault, ErrnoText("cannot open"));
         return kContainerCannotOpen;
     }
     Status status = kStatusSuccess;
-    const auto size = CheckShape(fd.get(), path, status, fault);
+    const auto size = CheckShape(fd.get(), status, fault);
     if (!size) return status;
     if (*size != payload.size()) {
-        SetFault(fault, "cannot read: " + path + " changed size while it was read");
+        SetFault(fault, "cannot read: the file changed size while it was read");
         return kContainerCannotOpen;
     }
-    return ReadOpenContainer(fd.get(), path, payload, fault);
+    return ReadOpenContainer(fd.get(), payload, fault);
 }
 
 ContainerFile ReadContainerFile(const std::string& path) {
@@ -208,13 +175,13 @@ ContainerFile ReadContainerFile(const std::string& path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         result.status = kContainerCannotOpen;
-        result.fault = ErrnoText("cannot open", path);
+        result.fault = ErrnoText("cannot open");
         return result;
     }
-    const auto size = CheckShape(fd.get(), path, result.status, &result.fault);
+    const auto size = CheckShape(fd.get(), result.status, &result.fault);
     if (!size) return result;
     auto buffer = std::make_shared<std::vector<std::uint8_t>>(*size);
-    result.status = ReadOpenContainer(fd.get(), path, *buffer, &result.fault);
+    result.status = ReadOpenContainer(fd.get(), *buffer, &result.fault);
     if (result.status == kStatusSuccess) result.payload = std::move(buffer);
     return result;
 }
@@ -224,30 +191,18 @@ Status WriteContainer(const std::string& path, const std::uint8_t* data, std::si
     const std::size_t rounded = (length + 7) / 8 * 8;
     if (rounded == 0) return kContainerNothingToWrite;
 
-    std::string temp;
-    UniqueFd fd = CreateTempBeside(path, temp);
-    if (!fd) return kContainerCannotOpen;
-
+    AtomicFileWriter file(path);
     // The checksum goes first in the file but is known only at the end: write a
     // placeholder, stream the encrypted blocks, then fill it in.
-    bool ok = WriteFully(fd.get(), std::array<std::uint8_t, 2>{});
+    file.Write(std::array<std::uint8_t, 2>{});
     std::vector<std::uint8_t> chunk(std::min(kChunk, rounded));
     std::uint16_t sum = 0;
-    for (std::size_t offset = 0; ok && offset < rounded; offset += chunk.size()) {
+    for (std::size_t offset = 0; file.Ok() && offset < rounded; offset += chunk.size()) {
         const std::size_t n = std::min(chunk.size(), rounded - offset);
-        const std::size_t fromData = std::min(n, length - offset);
-        EncryptBlocks(data + offset, chunk.data(), fromData);  // pads the last block to n
+        EncryptBlocks(data + offset, chunk.data(), std::min(n, length - offset));  // pads the last block to n
         sum = static_cast<std::uint16_t>(sum + ContainerChecksum(std::span(chunk.data(), n)));
-        ok = WriteFully(fd.get(), std::span(chunk.data(), n));
+        file.Write(std::span(chunk.data(), n));
     }
-    const std::uint8_t head[2] = {static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8)};
-    ok = ok && pwrite(fd.get(), head, 2, 0) == 2;
-    ok = ok && fsync(fd.get()) == 0;
-    ok = fd.Close() && ok;
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return kContainerCannotOpen;
-    }
-    SyncDirectoryOf(path);
-    return kStatusSuccess;
+    const std::array<std::uint8_t, 2> head = {static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8)};
+    return file.WriteAt(0, head) && file.Commit() ? kStatusSuccess : kContainerCannotOpen;
 }

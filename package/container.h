@@ -46,7 +46,8 @@ std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path);
 
 // Reads, verifies and decrypts a container whose payload is exactly payload.size()
 // bytes. On failure the buffer's contents are not to be used; `fault`, when
-// given, receives a one-line description of what is wrong with the file.
+// given, receives a one-line description of what is wrong with the file
+// (without its name, which the caller knows).
 Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault = nullptr);
 
 // The whole payload of a container file in a buffer of its own, which parsed

@@ -1,6 +1,7 @@
 #include "package/content.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -75,6 +76,23 @@ constexpr std::size_t kHeader = 128;
 }  // namespace backup
 
 constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
+
+// A text from a file as it may appear in a one-line fault: bytes that are not
+// printable ASCII are written as \xNN.
+std::string Shown(std::string_view text) {
+    std::string out;
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += ch;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        }
+    }
+    return out;
+}
 
 bool IsComponentType(std::uint32_t type) { return type >= kFirstComponentType && type <= kLastComponentType; }
 
@@ -209,13 +227,13 @@ std::optional<FirmwareSet> ParseSet(const SharedBytes& owner, std::span<const st
     }
     FirmwareSet s;
     s.key = ReadPayloadVersion(Field(block, set::kKey, kVersionFieldBytes));
-    if (s.key.size() != kVersionLength && s.key.size() != kVersionFieldBytes) {
+    if (s.key.size() != kVersionLength) {
         fault = "firmware set key is " + std::to_string(s.key.size()) + " characters long, not 25";
         return std::nullopt;
     }
     const std::uint16_t count = ReadU16(block, set::kCount);
     if (count > set::kMaxEntries) {
-        fault = "firmware set " + s.key + " lists " + std::to_string(count) + " components; its directory has room for 20";
+        fault = "firmware set " + Shown(s.key) + " lists " + std::to_string(count) + " components; its directory has room for 20";
         return std::nullopt;
     }
     const auto body = block.subspan(set::kHeader);
@@ -224,7 +242,7 @@ std::optional<FirmwareSet> ParseSet(const SharedBytes& owner, std::span<const st
         const std::uint16_t type = ReadU16(block, entry);
         const std::uint32_t offset = ReadU32(block, entry + set::kEntryOffset);
         const std::uint32_t size = ReadU32(block, entry + set::kEntrySize);
-        const std::string where = "firmware set " + s.key + ", component entry " + std::to_string(i) + ": ";
+        const std::string where = "firmware set " + Shown(s.key) + ", component entry " + std::to_string(i) + ": ";
         if (s.components.count(type) != 0) {
             fault = where + "a second component of type " + std::to_string(type);
             return std::nullopt;
@@ -270,7 +288,7 @@ std::optional<FirmwarePackage> ParsePackage(const SharedBytes& payload, std::str
         std::string key = ReadPayloadVersion(Field(bytes, entry, kVersionFieldBytes));
         const std::uint32_t offset = ReadU32(bytes, entry + package::kEntryOffset);
         const std::uint32_t size = ReadU32(bytes, entry + package::kEntrySize);
-        const std::string where = "package set entry " + std::to_string(i) + " (" + key + "): ";
+        const std::string where = "package set entry " + std::to_string(i) + " (" + Shown(key) + "): ";
         if (p.sets.count(key) != 0) {
             fault = where + "the key is already present";
             return std::nullopt;

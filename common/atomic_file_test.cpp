@@ -1,0 +1,97 @@
+#include "common/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    AtomicFileTest() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "atomic-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+        path_ = (dir_ / "file").string();
+    }
+    ~AtomicFileTest() override { std::filesystem::remove_all(dir_); }
+
+    std::string Contents() const {
+        std::ifstream in(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+        return names;
+    }
+    static std::span<const std::uint8_t> Bytes(std::string_view s) {
+        return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+    }
+
+    std::filesystem::path dir_;
+    std::string path_;
+};
+
+TEST_F(AtomicFileTest, ReplacesTheFileWhole) {
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("old contents")));
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("new")));
+    EXPECT_EQ(Contents(), "new");
+    EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+TEST_F(AtomicFileTest, WriteAtFillsInEarlierBytes) {
+    AtomicFileWriter writer(path_);
+    ASSERT_TRUE(writer.Write(Bytes("..cdef")));
+    ASSERT_TRUE(writer.WriteAt(0, Bytes("ab")));
+    ASSERT_TRUE(writer.Commit());
+    EXPECT_EQ(Contents(), "abcdef");
+}
+
+TEST_F(AtomicFileTest, AbandonedWriteLeavesTheOldFileAndNoTemporary) {
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("old")));
+    {
+        AtomicFileWriter writer(path_);
+        ASSERT_TRUE(writer.Write(Bytes("half of the new")));
+    }  // never committed
+    EXPECT_EQ(Contents(), "old");
+    EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+TEST_F(AtomicFileTest, AWriteThatFailsHalfWayKeepsTheOldFile) {
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("old")));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::vector<std::uint8_t> big(5000, 'x');
+    std::string fault;
+    const bool ok = WriteFileAtomically(path_, big, &fault);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(ok);
+    EXPECT_NE(fault.find("cannot write"), std::string::npos) << fault;
+    EXPECT_EQ(Contents(), "old");
+    EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+TEST_F(AtomicFileTest, FailuresSayWhyAndLeaveNothing) {
+    std::string fault;
+    EXPECT_FALSE(WriteFileAtomically((dir_ / "none" / "file").string(), Bytes("x"), &fault));
+    EXPECT_NE(fault.find("No such file"), std::string::npos) << fault;
+
+    // A directory cannot be replaced by a file; the temporary file goes again.
+    std::filesystem::create_directory(path_);
+    EXPECT_FALSE(WriteFileAtomically(path_, Bytes("x"), &fault));
+    EXPECT_NE(fault.find("cannot replace"), std::string::npos) << fault;
+    EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+}  // namespace
