@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <vector>
+
+#include "common/file_size_limit_testing.h"
 
 namespace {
 
@@ -64,17 +64,13 @@ TEST_F(AtomicFileTest, AbandonedWriteLeavesTheOldFileAndNoTemporary) {
 
 TEST_F(AtomicFileTest, AWriteThatFailsHalfWayKeepsTheOldFile) {
     ASSERT_TRUE(WriteFileAtomically(path_, Bytes("old")));
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::vector<std::uint8_t> big(5000, 'x');
     std::string fault;
-    const bool ok = WriteFileAtomically(path_, big, &fault);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool ok;
+    {
+        ScopedFileSizeLimit limit(1000);
+        ok = WriteFileAtomically(path_, big, &fault);
+    }
 
     EXPECT_FALSE(ok);
     EXPECT_NE(fault.find("cannot write"), std::string::npos) << fault;

@@ -1,10 +1,8 @@
 #include "package/container.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
-
+#include "common/file_size_limit_testing.h"
 #include "package/package_testing.h"
 
 namespace {
@@ -167,16 +165,12 @@ TEST(WriteContainer, AFailedWriteKeepsTheOldFile) {
     WritePayload(path, Pattern(1000, 7));
     const auto before = ReadBytes(path);
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const auto big = Pattern(3 << 20, 8);
-    const Status status = WriteContainer(path, big.data(), big.size());
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    Status status;
+    {
+        ScopedFileSizeLimit limit(4096);
+        status = WriteContainer(path, big.data(), big.size());
+    }
 
     EXPECT_EQ(status, kContainerCannotOpen);
     EXPECT_EQ(ReadBytes(path), before);
