@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "common/atomic_file.h"
 #include "common/unique_fd.h"
@@ -180,7 +181,14 @@ ContainerFile ReadContainerFile(const std::string& path) {
     }
     const auto size = CheckShape(fd.get(), result.status, &result.fault);
     if (!size) return result;
-    auto buffer = std::make_shared<std::vector<std::uint8_t>>(*size);
+    std::shared_ptr<std::vector<std::uint8_t>> buffer;
+    try {
+        buffer = std::make_shared<std::vector<std::uint8_t>>(*size);
+    } catch (const std::bad_alloc&) {
+        result.status = kContainerCannotOpen;
+        result.fault = "cannot be read: " + std::to_string(*size) + " bytes do not fit in memory";
+        return result;
+    }
     result.status = ReadOpenContainer(fd.get(), *buffer, &result.fault);
     if (result.status == kStatusSuccess) result.payload = std::move(buffer);
     return result;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -99,9 +100,7 @@ bool ModelMatches(std::string_view packageName, std::string_view recordName) {
     return recordName.size() >= star && packageName.substr(0, star) == recordName.substr(0, star);
 }
 
-}  // namespace
-
-Status PkgLoadFile(const char* path, PackageHandle* handle) {
+Status PkgLoadFileUnguarded(const char* path, PackageHandle* handle) {
     if (path == nullptr || handle == nullptr) return kPkgInvalid;
     const ContainerFile file = ReadContainerFile(path);
     if (file.status != kStatusSuccess) return file.status;
@@ -116,7 +115,7 @@ Status PkgLoadFile(const char* path, PackageHandle* handle) {
     return kStatusSuccess;
 }
 
-Status PkgSaveFile(PackageHandle handle, const char* path) {
+Status PkgSaveFileUnguarded(PackageHandle handle, const char* path) {
     const Resolved r = ResolveHandle(handle);
     if (!r.Known()) return kPkgInvalidHandle;
     if (path == nullptr) return kPkgInvalid;
@@ -132,21 +131,7 @@ Status PkgSaveFile(PackageHandle handle, const char* path) {
     return WriteContainer(path, payload->data(), payload->size());
 }
 
-Status PkgGetProperty(PackageHandle handle, std::uint32_t id, void* buffer, std::size_t size) {
-    if (buffer == nullptr) return kPkgInvalid;
-    const Resolved r = ResolveHandle(handle);
-    if (!r.Known()) return kPkgInvalidHandle;
-    std::optional<std::vector<std::uint8_t>> bytes;
-    if (r.image != nullptr) bytes = PropertyBytes(*r.image, id);
-    if (r.package != nullptr) bytes = PropertyBytes(*r.package, id);
-    if (r.record != nullptr) bytes = PropertyBytes(*r.record, id);
-    if (!bytes) return kPkgPropertyAbsent;
-    if (size < bytes->size()) return kPkgBufferTooSmall;
-    std::memcpy(buffer, bytes->data(), bytes->size());
-    return kStatusSuccess;
-}
-
-Status PkgSetProperty(PackageHandle handle, std::uint32_t id, const void* buffer, std::size_t size) {
+Status PkgSetPropertyUnguarded(PackageHandle handle, std::uint32_t id, const void* buffer, std::size_t size) {
     if (buffer == nullptr) return kPkgInvalid;
     const Resolved r = ResolveHandle(handle);
     if (!r.Known()) return kPkgInvalidHandle;
@@ -154,14 +139,7 @@ Status PkgSetProperty(PackageHandle handle, std::uint32_t id, const void* buffer
     return SetRecordProperty(*r.record, id, std::span(static_cast<const std::uint8_t*>(buffer), size));
 }
 
-void PkgCloseAll() {
-    Library& lib = State();
-    lib.images.clear();
-    lib.packages.clear();
-    lib.record.reset();
-}
-
-Status PkgCreateBackupRecord(const BackupInfo* info, PackageHandle* handle) {
+Status PkgCreateBackupRecordUnguarded(const BackupInfo* info, PackageHandle* handle) {
     if (handle == nullptr || info == nullptr) return kPkgInvalid;
     if (State().record) return kPkgRecordExists;
     if (!BackupInfoFault(*info).empty()) return kPkgInvalid;
@@ -169,14 +147,7 @@ Status PkgCreateBackupRecord(const BackupInfo* info, PackageHandle* handle) {
     return kStatusSuccess;
 }
 
-int PkgHasMatchingSet(PackageHandle handle, const char* version) {
-    if (version == nullptr) return 0;
-    const Resolved r = ResolveHandle(handle);
-    if (r.package == nullptr || r.package->Kind() != kKindSinglePackage) return 0;
-    return FindMatchingSetKey(*r.package, version).empty() ? 0 : 1;
-}
-
-Status PkgSelectSet(PackageHandle handle, const char* version, PackageHandle* selected) {
+Status PkgSelectSetUnguarded(PackageHandle handle, const char* version, PackageHandle* selected) {
     if (version == nullptr || selected == nullptr) return kPkgInvalid;
     const Resolved r = ResolveHandle(handle);
     if (!r.Known()) return kPkgInvalidHandle;
@@ -201,7 +172,7 @@ Status PkgSelectSet(PackageHandle handle, const char* version, PackageHandle* se
     return kStatusSuccess;
 }
 
-Status PkgAttachSet(PackageHandle handle, PackageHandle* record) {
+Status PkgAttachSetUnguarded(PackageHandle handle, PackageHandle* record) {
     if (record == nullptr) return kPkgInvalid;
     const Resolved r = ResolveHandle(handle);
     if (!r.Known()) return kPkgInvalidHandle;
@@ -226,4 +197,70 @@ Status PkgAttachSet(PackageHandle handle, PackageHandle* record) {
     if (!copy) return kPkgInvalid;
     rec.set = std::move(*copy);
     return kStatusSuccess;
+}
+
+// Nothing throws across the library's interface: running out of memory while
+// building or copying an object is reported as a failure, and the tables stay
+// as they were.
+template <typename F>
+Status WithoutThrowing(Status onFailure, F&& f) {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        return onFailure;
+    }
+}
+
+}  // namespace
+
+Status PkgGetProperty(PackageHandle handle, std::uint32_t id, void* buffer, std::size_t size) {
+    if (buffer == nullptr) return kPkgInvalid;
+    const Resolved r = ResolveHandle(handle);
+    if (!r.Known()) return kPkgInvalidHandle;
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (r.image != nullptr) bytes = PropertyBytes(*r.image, id);
+    if (r.package != nullptr) bytes = PropertyBytes(*r.package, id);
+    if (r.record != nullptr) bytes = PropertyBytes(*r.record, id);
+    if (!bytes) return kPkgPropertyAbsent;
+    if (size < bytes->size()) return kPkgBufferTooSmall;
+    std::memcpy(buffer, bytes->data(), bytes->size());
+    return kStatusSuccess;
+}
+
+void PkgCloseAll() {
+    Library& lib = State();
+    lib.images.clear();
+    lib.packages.clear();
+    lib.record.reset();
+}
+
+int PkgHasMatchingSet(PackageHandle handle, const char* version) {
+    if (version == nullptr) return 0;
+    const Resolved r = ResolveHandle(handle);
+    if (r.package == nullptr || r.package->Kind() != kKindSinglePackage) return 0;
+    return FindMatchingSetKey(*r.package, version).empty() ? 0 : 1;
+}
+
+Status PkgLoadFile(const char* path, PackageHandle* handle) {
+    return WithoutThrowing(kPkgCannotOpen, [&] { return PkgLoadFileUnguarded(path, handle); });
+}
+
+Status PkgSaveFile(PackageHandle handle, const char* path) {
+    return WithoutThrowing(kPkgCannotOpen, [&] { return PkgSaveFileUnguarded(handle, path); });
+}
+
+Status PkgSetProperty(PackageHandle handle, std::uint32_t id, const void* buffer, std::size_t size) {
+    return WithoutThrowing(kPkgInvalid, [&] { return PkgSetPropertyUnguarded(handle, id, buffer, size); });
+}
+
+Status PkgCreateBackupRecord(const BackupInfo* info, PackageHandle* handle) {
+    return WithoutThrowing(kPkgInvalid, [&] { return PkgCreateBackupRecordUnguarded(info, handle); });
+}
+
+Status PkgSelectSet(PackageHandle handle, const char* version, PackageHandle* selected) {
+    return WithoutThrowing(kPkgInvalid, [&] { return PkgSelectSetUnguarded(handle, version, selected); });
+}
+
+Status PkgAttachSet(PackageHandle handle, PackageHandle* record) {
+    return WithoutThrowing(kPkgInvalid, [&] { return PkgAttachSetUnguarded(handle, record); });
 }

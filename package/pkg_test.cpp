@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
 #include <functional>
 
 #include "common/bytes.h"
@@ -135,6 +138,20 @@ TEST_F(PkgTest, LoadReportsTheContainerAndContentFaults) {
     WriteBytes(dir.File("empty.vfw"), {0, 0});
     EXPECT_EQ(PkgLoadFile(dir.File("empty.vfw").c_str(), &h), kPkgInvalid);
     EXPECT_EQ(h, kNoPackageHandle);  // no failure hands out a handle
+}
+
+TEST_F(PkgTest, AFileTooLargeForMemoryIsRefusedNotFatal) {
+    // A sparse file of 1 TiB claims a payload no machine here can hold.
+    std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
+    int mode = 0;
+    overcommit >> mode;
+    if (mode == 1) GTEST_SKIP() << "the kernel grants any allocation; the load would be killed instead";
+    const std::string path = dir.File("huge.vfw");
+    WriteBytes(path, {});
+    ASSERT_EQ(truncate(path.c_str(), (std::int64_t{1} << 40) + 2), 0);
+    PackageHandle h{};
+    EXPECT_EQ(PkgLoadFile(path.c_str(), &h), kPkgCannotOpen);
+    EXPECT_EQ(h, kNoPackageHandle);
 }
 
 TEST_F(PkgTest, PackageProperties) {
