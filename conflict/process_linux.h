@@ -1,0 +1,34 @@
+#pragma once
+// The running processes as /proc shows them.
+//
+// A process's executable name is the base name of /proc/PID/exe; for a Windows
+// program run under Wine (whose /proc/PID/exe is Wine's loader) it is the base
+// name of its argv[0] after the last "\" or "/", since Wine puts the Windows
+// program's path there. Processes whose executable cannot be read (kernel
+// threads, other users' processes for a normal user) are not listed.
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProcessInfo {
+    pid_t pid = 0;
+    std::string exeName;
+    bool underWine = false;
+};
+
+// Every readable process, in ascending process ID order.
+std::vector<ProcessInfo> SnapshotProcesses();
+
+// The executable name of one process, or nothing when it cannot be read.
+std::optional<ProcessInfo> ReadProcess(pid_t pid);
+
+// The full path of the program's executable: /proc/PID/exe when its base name
+// is exeName (a native program), else the first file mapped into the process
+// with that base name (the .exe file of a Windows program under Wine). Empty
+// when neither is found.
+std::string FindModulePath(pid_t pid, const std::string& exeName);
+
+// Whether an executable base name is one of Wine's loaders.
+bool IsWineLoader(const std::string& baseName);

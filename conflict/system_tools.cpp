@@ -1,0 +1,53 @@
+#include "conflict/system_tools.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+class RealSystemTools final : public SystemTools {
+public:
+    void Start(const std::vector<std::string>& argv) override {
+        if (argv.empty()) return;
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        // The new process inherits no descriptors beyond standard input, output and error.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        pid_t pid = 0;
+        const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0) return;
+        // Not waited for, but reaped when it ends so that it leaves no zombie behind.
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    }
+
+    bool IsAdministrator() override { return geteuid() == 0; }
+};
+
+RealSystemTools& TheRealTools() {
+    static RealSystemTools tools;
+    return tools;
+}
+
+std::atomic<SystemTools*> g_installed{nullptr};
+
+}  // namespace
+
+SystemTools& ActiveSystemTools() {
+    SystemTools* installed = g_installed.load(std::memory_order_acquire);
+    return installed != nullptr ? *installed : TheRealTools();
+}
+
+ScopedSystemTools::ScopedSystemTools(SystemTools& tools)
+    : previous_(g_installed.exchange(&tools, std::memory_order_acq_rel)) {}
+
+ScopedSystemTools::~ScopedSystemTools() { g_installed.store(previous_, std::memory_order_release); }

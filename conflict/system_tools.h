@@ -1,0 +1,29 @@
+#pragma once
+// The system's tools as the conflicting-software control uses them: starting a
+// program without waiting for it (no shell anywhere), and the administrator
+// test. Tests install their own through ScopedSystemTools.
+#include <string>
+#include <vector>
+
+class SystemTools {
+public:
+    virtual ~SystemTools() = default;
+    // Starts argv[0] (searched in PATH when it has no "/") with the arguments;
+    // nothing is waited for and a failure is ignored.
+    virtual void Start(const std::vector<std::string>& argv) = 0;
+    // Services are stopped only by an administrator: effective user id 0.
+    virtual bool IsAdministrator() = 0;
+};
+
+SystemTools& ActiveSystemTools();
+
+class ScopedSystemTools {
+public:
+    explicit ScopedSystemTools(SystemTools& tools);
+    ~ScopedSystemTools();
+    ScopedSystemTools(const ScopedSystemTools&) = delete;
+    ScopedSystemTools& operator=(const ScopedSystemTools&) = delete;
+
+private:
+    SystemTools* previous_;
+};

@@ -1,0 +1,57 @@
+#pragma once
+// Running instances of the maker's other programs: finding them, closing them
+// for an update (a quit request, a service stop, then termination) and
+// starting them again afterwards. No operation reports an error: a failed
+// system call makes it do less.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/unique_fd.h"
+#include "conflict/known_programs.h"
+
+// Waits, in milliseconds, between the checks that a program has ended.
+inline constexpr std::uint32_t kQuitCheckIntervalMs = 1000;
+inline constexpr int kQuitChecks = 5;
+inline constexpr std::uint32_t kServiceCheckIntervalMs = 5000;
+inline constexpr int kServiceChecks = 6;
+
+class VELMProcess {
+public:
+    VELMProcess(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine = false,
+                std::shared_ptr<const UniqueFd> processHandle = nullptr);
+    virtual ~VELMProcess() = default;
+    VELMProcess(const VELMProcess&) = default;
+    VELMProcess& operator=(const VELMProcess&) = default;
+
+    // Whether any process of this program runs (any instance counts).
+    bool IsRunning() const;
+    // Sends the quit request on the program's pipe, then checks up to five
+    // times, a second apart, whether it is gone. True when it still runs.
+    bool RequestQuit() const;
+    // Asks the service manager to stop the service (not waited for), then
+    // checks up to six times, five seconds apart, whether it is gone.
+    void StopService() const;
+    // Quit request, service stop (administrators only), then termination of
+    // this instance if the program still runs.
+    void CloseProgram() const;
+    // Starts the program again when its row says so: its service, or its
+    // executable on its own (a Windows program through Wine).
+    void RestartProgram() const;
+
+    KnownProgram program;
+    std::uint32_t processId = 0;  // when listed; the instance may have ended since
+    std::string exePath;          // "" when it could not be found
+    bool underWine = false;
+
+private:
+    // A handle on the very process that was listed (a pidfd), so that a
+    // process ID reused by an unrelated process is never signalled. Null when
+    // the kernel gave none; then the executable name is checked again instead.
+    std::shared_ptr<const UniqueFd> processHandle_;
+};
+
+// The running instances of known programs, ordered by closeOrder (stable:
+// equal orders keep process order).
+std::vector<VELMProcess> ListRunningPrograms();

@@ -1,0 +1,276 @@
+#include "conflict/velm_process.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "common/clock.h"
+#include "conflict/process_linux.h"
+#include "conflict/quit_request.h"
+#include "conflict/system_tools.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records every wait and really sleeps a hundredth of it, so that programs
+// started by the test have time to act between the checks.
+class FastClock final : public Clock {
+public:
+    void SleepMs(std::uint32_t ms) override {
+        waits.push_back(ms);
+        std::this_thread::sleep_for(std::chrono::microseconds(ms * 10));
+    }
+    std::uint64_t NowMs() override { return 0; }
+    std::vector<std::uint32_t> waits;
+};
+
+class RecordingTools final : public SystemTools {
+public:
+    void Start(const std::vector<std::string>& argv) override { started.push_back(argv); }
+    bool IsAdministrator() override { return administrator; }
+    std::vector<std::vector<std::string>> started;
+    bool administrator = true;
+};
+
+// Starts stand-ins of the maker's programs from a temporary directory, under
+// their names, and ends every one of them afterwards.
+class ProgramsTest : public ::testing::Test {
+protected:
+    ProgramsTest() {
+        std::string pattern = (fs::temp_directory_path() / "programs-XXXXXX").string();
+        dir_ = mkdtemp(pattern.data());
+        setenv("QUILLON_PIPE_DIR", dir_.c_str(), 1);
+    }
+    ~ProgramsTest() override {
+        for (const pid_t pid : started_) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (const ProcessInfo& p : SnapshotProcesses())  // restarted ones, not our children
+            if (FindModulePath(p.pid, p.exeName).starts_with(dir_)) kill(p.pid, SIGKILL);
+        unsetenv("QUILLON_PIPE_DIR");
+        fs::remove_all(dir_);
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // Copies the stand-in under `file` and starts it with argv[0] (default: its path).
+    pid_t Start(const std::string& file, std::vector<std::string> args = {"sleep"}, std::string argv0 = "") {
+        const std::string path = Path(file);
+        if (!fs::exists(path)) fs::copy_file(FAKE_PROGRAM_PATH, path);
+        std::vector<std::string> argv = {argv0.empty() ? path : argv0};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> raw;
+        for (auto& a : argv) raw.push_back(a.data());
+        raw.push_back(nullptr);
+        pid_t pid = 0;
+        EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, raw.data(), environ), 0);
+        started_.push_back(pid);
+        return pid;
+    }
+
+    // Waits (really, up to 5 s) for a file the program makes, such as its socket.
+    bool AppearsSoon(const std::string& path) {
+        for (int i = 0; i < 500; ++i) {
+            if (fs::exists(path)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // How a started program ended: its exit status, or -signal.
+    int Ended(pid_t pid) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) return -1000;
+        started_.erase(std::remove(started_.begin(), started_.end(), pid), started_.end());
+        return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+    }
+
+    bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
+
+    // The listed records of the programs this test started.
+    std::vector<VELMProcess> OurPrograms() {
+        std::vector<VELMProcess> ours;
+        for (auto& p : ListRunningPrograms())
+            if (std::count(started_.begin(), started_.end(), static_cast<pid_t>(p.processId))) ours.push_back(p);
+        return ours;
+    }
+
+    std::string dir_;
+    std::vector<pid_t> started_;
+};
+
+TEST_F(ProgramsTest, ListingOrdersByCloseOrderAndKnowsOnlyExactNames) {
+    const pid_t core = Start("tt6_hubcore.exe");
+    const pid_t pro = Start("otpro.exe");
+    Start("OTPRO.exe");          // differs only in case: not a known program
+    Start("Tintorra 6");         // without ".exe"
+    const pid_t spaced = Start("Tintorra Aurel.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 3u);
+    // Close order 0 before 100; equal orders in process order.
+    EXPECT_EQ(list[0].processId, static_cast<std::uint32_t>(pro));
+    EXPECT_EQ(list[1].processId, static_cast<std::uint32_t>(spaced));
+    EXPECT_EQ(list[2].processId, static_cast<std::uint32_t>(core));
+    EXPECT_EQ(list[0].program.displayName, "Omnitint Pro");
+    EXPECT_FALSE(list[0].program.hiddenFromList);
+    EXPECT_TRUE(list[2].program.hiddenFromList);
+    EXPECT_EQ(list[1].exePath, Path("Tintorra Aurel.exe"));
+    EXPECT_FALSE(list[1].underWine);
+}
+
+TEST_F(ProgramsTest, AWindowsProgramUnderWineIsKnownByItsArgv0) {
+    // Wine's loader runs the program; argv[0] holds the Windows path, and the .exe is mapped.
+    std::ofstream(Path("Scanvell5.exe")) << "MZ not really a Windows program";
+    const pid_t pid = Start("wine64-preloader", {"--map", Path("Scanvell5.exe"), "sleep"},
+                            R"(C:\Program Files\Scanvell\Scanvell5.exe)");
+    ASSERT_TRUE(AppearsSoon("/proc/" + std::to_string(pid)));
+    std::vector<VELMProcess> list;
+    for (int i = 0; i < 100 && list.empty(); ++i) {  // until the file is mapped
+        list = OurPrograms();
+        if (!list.empty() && list[0].exePath.empty()) list.clear();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].program.exeName, "Scanvell5.exe");
+    EXPECT_TRUE(list[0].underWine);
+    EXPECT_EQ(list[0].exePath, Path("Scanvell5.exe"));
+}
+
+TEST_F(ProgramsTest, AProgramThatQuitsOnRequestIsNotTerminated) {
+    const pid_t pid = Start("Tintorra 7.exe", {"listen", Path("Tintorra 7"), Path("received")});
+    ASSERT_TRUE(AppearsSoon(Path("Tintorra 7")));
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    FastClock clock;
+    ScopedClock installed(clock);
+    list[0].CloseProgram();
+    EXPECT_EQ(Ended(pid), 0);  // exited by itself, not killed
+    std::ifstream in(Path("received"), std::ios::binary);
+    const std::string received{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(received, QuitRequestMessage());
+    EXPECT_FALSE(clock.waits.empty());
+    EXPECT_LE(clock.waits.size(), 5u);
+    for (const auto w : clock.waits) EXPECT_EQ(w, 1000u);
+}
+
+TEST_F(ProgramsTest, AProgramThatIgnoresTheRequestIsTerminatedAfterFiveChecks) {
+    const pid_t pid = Start("Scanvell5.exe", {"ignore", Path("Scanvell")});
+    ASSERT_TRUE(AppearsSoon(Path("Scanvell")));
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    EXPECT_TRUE(list[0].RequestQuit());  // still running
+    EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>(5, 1000));
+    list[0].CloseProgram();
+    EXPECT_EQ(Ended(pid), -SIGKILL);
+}
+
+TEST_F(ProgramsTest, ClosingOneOfTwoInstancesEndsOnlyThatOne) {
+    const pid_t first = Start("Tintorra 6.exe");
+    const pid_t second = Start("Tintorra 6.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 2u);
+    ASSERT_EQ(list[0].processId, static_cast<std::uint32_t>(first));
+    list[0].CloseProgram();  // no pipe, no service: terminated at once
+    EXPECT_EQ(Ended(first), -SIGKILL);
+    EXPECT_TRUE(Alive(second));
+    EXPECT_TRUE(list[1].IsRunning());
+}
+
+TEST_F(ProgramsTest, ARecordWhoseProcessEndedSignalsNobody) {
+    // The listed instance ends; another instance runs on, so the program is
+    // still "running", but the record must not touch the other process.
+    const pid_t listed = Start("Pnlctrl.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    kill(listed, SIGKILL);
+    Ended(listed);
+    const pid_t other = Start("Pnlctrl.exe");
+    list[0].CloseProgram();
+    EXPECT_TRUE(Alive(other));
+
+    // Without a process handle, a process ID now used by an unrelated program is left alone.
+    const pid_t unrelated = Start("unrelated-program");
+    const VELMProcess stale(list[0].program, static_cast<std::uint32_t>(unrelated), "");
+    stale.CloseProgram();
+    EXPECT_TRUE(Alive(unrelated));
+    EXPECT_TRUE(Alive(other));
+}
+
+TEST_F(ProgramsTest, ServicesAreStoppedAndStartedThroughTheServiceManager) {
+    const pid_t pid = Start("ScanvellService.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    RecordingTools tools;
+    ScopedSystemTools installedTools(tools);
+    VirtualClock clock;
+    ScopedClock installed(clock);
+
+    list[0].CloseProgram();  // the stand-in ignores the stop, so it is terminated after six checks
+    EXPECT_EQ(Ended(pid), -SIGKILL);
+    ASSERT_EQ(tools.started.size(), 1u);
+    EXPECT_EQ(tools.started[0], (std::vector<std::string>{"systemctl", "stop", "ScanvellService"}));
+    EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>(6, 5000));
+
+    list[0].RestartProgram();
+    ASSERT_EQ(tools.started.size(), 2u);
+    EXPECT_EQ(tools.started[1], (std::vector<std::string>{"systemctl", "start", "ScanvellService"}));
+}
+
+TEST_F(ProgramsTest, WithoutAdministratorRightsAServiceIsTerminatedDirectly) {
+    const pid_t pid = Start("Scanvell5Service.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    RecordingTools tools;
+    tools.administrator = false;
+    ScopedSystemTools installedTools(tools);
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    list[0].CloseProgram();
+    EXPECT_EQ(Ended(pid), -SIGKILL);
+    EXPECT_TRUE(tools.started.empty());
+    EXPECT_TRUE(clock.Waits().empty());
+}
+
+TEST_F(ProgramsTest, RestartRules) {
+    RecordingTools tools;
+    ScopedSystemTools installed(tools);
+    const auto& table = GetKnownPrograms();
+    VELMProcess(table.at("TTNetAgent.exe"), 1, "/opt/t/TTNetAgent.exe").RestartProgram();
+    VELMProcess(table.at("Glowkeeper.exe"), 1, "/home/u/.wine/drive_c/G/Glowkeeper.exe", true).RestartProgram();
+    VELMProcess(table.at("TTNetAgent.exe"), 1, "").RestartProgram();    // path unknown: nothing
+    VELMProcess(table.at("otpro.exe"), 1, "/opt/o/otpro.exe").RestartProgram();  // not restarted
+    ASSERT_EQ(tools.started.size(), 2u);
+    EXPECT_EQ(tools.started[0], std::vector<std::string>{"/opt/t/TTNetAgent.exe"});
+    EXPECT_EQ(tools.started[1], (std::vector<std::string>{"wine", "/home/u/.wine/drive_c/G/Glowkeeper.exe"}));
+}
+
+TEST_F(ProgramsTest, RestartFromTheExecutablePathRunsTheProgramAgain) {
+    const pid_t pid = Start("TTNetAgent.exe");
+    const auto list = OurPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    list[0].CloseProgram();
+    EXPECT_EQ(Ended(pid), -SIGKILL);
+    EXPECT_FALSE(list[0].IsRunning());
+    list[0].RestartProgram();  // the real tools: a new process from exePath
+    bool running = false;
+    for (int i = 0; i < 500 && !running; ++i) {
+        running = list[0].IsRunning();
+        if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(running);
+}
+
+}  // namespace
