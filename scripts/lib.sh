@@ -1,6 +1,7 @@
 # Shared by the scripts: the Debian packages the build needs, and their installation.
 packages=(
-  cmake ninja-build g++ python3
+  cmake ninja-build g++ python3 pkg-config
+  libudev-dev
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
