@@ -1,0 +1,229 @@
+#include "tools/monitor-emulator/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <set>
+
+const char* const kUsage =
+    "usage: monitor-emulator (--dir DIR | --uhid) MONITOR...\n"
+    "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 8CHARS] [--model NAME]\n"
+    "           [--firmware-version 25DIGITS] [--state FILE] [--restart-seconds N] [--log FILE]\n"
+    "           [--legacy-settings] [--transfer-time US,US] [--fault FAULT]...\n"
+    "  Each --kind after the first starts another monitor.\n"
+    "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n";
+
+namespace {
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& value, T max) {
+    std::uint64_t parsed = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() || parsed > max) return false;
+    value = static_cast<T>(parsed);
+    return true;
+}
+
+std::optional<MonitorKind> ParseKind(const std::string& text) {
+    if (text == "older-native") return MonitorKind::OlderNative;
+    if (text == "older-tunnel") return MonitorKind::OlderTunnel;
+    if (text == "combined-tunnel") return MonitorKind::CombinedTunnel;
+    return std::nullopt;
+}
+
+std::string DefaultModel(MonitorKind kind) {
+    switch (kind) {
+    case MonitorKind::OlderNative: return "QN24-EMU";
+    case MonitorKind::OlderTunnel: return "QT24-EMU";
+    case MonitorKind::CombinedTunnel: return "QC27-EMU";
+    }
+    return {};
+}
+
+bool PrintableWithoutSpace(const std::string& text) {
+    for (char c : text) {
+        if (c <= ' ' || c > '~') return false;
+    }
+    return true;
+}
+
+struct Group {
+    MonitorOptions options;
+    std::set<std::string> seen;
+};
+
+std::optional<ImageOptions> ParseImage(const std::vector<std::string>& args, std::string& error) {
+    ImageOptions image;
+    bool hasVersion = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (i + 1 >= args.size()) {
+            error = arg + " needs a value";
+            return std::nullopt;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--component") {
+            image.component = value;
+        } else if (arg == "--version") {
+            if (!ParseNumber<std::uint16_t>(value, image.version, 0xFFFF)) {
+                error = "--version takes a number up to 65535";
+                return std::nullopt;
+            }
+            hasVersion = true;
+        } else if (arg == "--length") {
+            std::size_t length = 0;
+            if (!ParseNumber<std::size_t>(value, length, 1 << 24)) {
+                error = "--length takes a byte count";
+                return std::nullopt;
+            }
+            image.length = length;
+        } else if (arg == "-o") {
+            image.output = value;
+        } else {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        }
+    }
+    if (!FindComponentArea(image.component) || !hasVersion || image.output.empty()) {
+        error = "image needs --component PRG000|PRG001|AIC653|INP027|AIC904, --version and -o";
+        return std::nullopt;
+    }
+    return image;
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& text, FaultPlan& faults) {
+    const auto equals = text.find('=');
+    const std::string name = text.substr(0, equals);
+    std::optional<std::uint32_t> count;
+    if (equals != std::string::npos) {
+        std::uint32_t parsed = 0;
+        if (!ParseNumber<std::uint32_t>(text.substr(equals + 1), parsed, FaultPlan::kAlways - 1) || parsed == 0) {
+            return false;
+        }
+        count = parsed;
+    }
+    const std::map<std::string, std::uint32_t FaultPlan::*> counted{
+        {"calibrating", &FaultPlan::calibratingReads}, {"busy", &FaultPlan::busyReads},
+        {"tunnel-mismatch", &FaultPlan::mismatchedReplies}, {"chunk-offset", &FaultPlan::wrongChunkOffsets},
+        {"crc-busy", &FaultPlan::crcBusyPolls}, {"wrong-crc", &FaultPlan::wrongCrcs},
+        {"corrupt-write", &FaultPlan::corruptWrites},
+    };
+    if (const auto it = counted.find(name); it != counted.end()) {
+        // Without a count: a calibrating lock stays so; the others happen once.
+        faults.*(it->second) = count.value_or(name == "calibrating" ? FaultPlan::kAlways : 1);
+        return true;
+    }
+    if (name == "unplug-at" && count) {
+        faults.unplugAtTransfer = *count;
+        return true;
+    }
+    if (count) return false;
+    if (name == "no-return") {
+        faults.noReturn = true;
+        return true;
+    }
+    if (name == "foreign-owner") {
+        faults.foreignOwner = true;
+        return true;
+    }
+    return false;
+}
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
+    CommandLine line;
+    if (!args.empty() && args[0] == "image") {
+        line.image = ParseImage(args, error);
+        if (!line.image) return std::nullopt;
+        return line;
+    }
+    ServeOptions serve;
+    std::vector<Group> groups(1);
+    const auto fail = [&](const std::string& message) {
+        error = message;
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            return line;
+        }
+        if (arg == "--uhid") {
+            serve.uhid = true;
+            continue;
+        }
+        if (arg == "--legacy-settings") {
+            groups.back().options.config.legacySettings = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) return fail("unexpected argument " + arg);
+        if (i + 1 >= args.size()) return fail(arg + " needs a value");
+        const std::string& value = args[++i];
+        if (arg == "--dir") {
+            serve.dir = value;
+            continue;
+        }
+        if (arg == "--kind" && groups.back().seen.count("--kind") != 0) groups.emplace_back();
+        Group& group = groups.back();
+        MonitorConfig& config = group.options.config;
+        if (arg != "--fault" && !group.seen.insert(arg).second) {
+            return fail(arg + " given twice for one monitor (each --kind starts another monitor)");
+        }
+        if (arg == "--kind") {
+            const auto kind = ParseKind(value);
+            if (!kind) return fail("unknown kind " + value);
+            config.kind = *kind;
+        } else if (arg == "--serial") {
+            if (value.size() != 8 || !PrintableWithoutSpace(value)) return fail("--serial takes 8 characters");
+            config.serial = value;
+        } else if (arg == "--model") {
+            if (value.empty() || value.size() > 24 || !PrintableWithoutSpace(value)) {
+                return fail("--model takes 1 to 24 characters without spaces");
+            }
+            config.model = value;
+        } else if (arg == "--firmware-version") {
+            const auto fields = ParseVersionText(value);
+            if (!fields) return fail("--firmware-version takes five fields of five digits, each at most 65535");
+            config.firmware = *fields;
+        } else if (arg == "--state") {
+            config.statePath = value;
+        } else if (arg == "--restart-seconds") {
+            std::uint32_t seconds = 0;
+            if (!ParseNumber<std::uint32_t>(value, seconds, 86400)) return fail("--restart-seconds takes 0 to 86400");
+            config.restartMs = seconds * 1000;
+        } else if (arg == "--log") {
+            group.options.logPath = value;
+        } else if (arg == "--transfer-time") {
+            const auto comma = value.find(',');
+            if (comma == std::string::npos ||
+                !ParseNumber<std::uint32_t>(value.substr(0, comma), config.transferTime.perTransferUs, 1000000) ||
+                !ParseNumber<std::uint32_t>(value.substr(comma + 1), config.transferTime.perPacketUs, 1000000)) {
+                return fail("--transfer-time takes PER_TRANSFER_US,PER_PACKET_US");
+            }
+        } else if (arg == "--fault") {
+            if (!ParseFault(value, config.faults)) return fail("unknown fault " + value);
+        } else {
+            return fail("unknown option " + arg);
+        }
+    }
+    if (serve.dir.empty() && !serve.uhid) return fail("--dir is required (or --uhid)");
+
+    std::set<std::string> serials, states;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        MonitorOptions& monitor = groups[g].options;
+        if (groups[g].seen.count("--serial") == 0) {
+            const std::string number = std::to_string(g + 1);
+            monitor.config.serial = "EMU" + std::string(5 - std::min<std::size_t>(5, number.size()), '0') + number;
+        }
+        if (groups[g].seen.count("--model") == 0) monitor.config.model = DefaultModel(monitor.config.kind);
+        if (!serials.insert(monitor.config.serial).second) return fail("serial " + monitor.config.serial + " used twice");
+        if (!monitor.config.statePath.empty() && !states.insert(monitor.config.statePath).second) {
+            return fail("state file " + monitor.config.statePath + " used by two monitors");
+        }
+        serve.monitors.push_back(std::move(monitor));
+    }
+    line.serve = std::move(serve);
+    return line;
+}

@@ -1,0 +1,88 @@
+// The command line.
+#include <gtest/gtest.h>
+
+#include "tools/monitor-emulator/options.h"
+
+namespace {
+
+std::optional<CommandLine> Parse(std::vector<std::string> args, std::string* errorOut = nullptr) {
+    std::string error;
+    auto line = ParseCommandLine(args, error);
+    if (errorOut) *errorOut = error;
+    return line;
+}
+
+TEST(OptionsTest, EachKindAfterTheFirstStartsAnotherMonitor) {
+    const auto line = Parse({"--dir", "/tmp/m", "--serial", "AAAAAAAA", "--kind", "older-native", "--fault", "busy=3",
+                             "--fault", "no-return", "--kind", "older-tunnel", "--restart-seconds", "2", "--kind",
+                             "combined-tunnel", "--firmware-version", "0010200201000030000400005", "--state", "/tmp/s"});
+    ASSERT_TRUE(line && line->serve);
+    const auto& m = line->serve->monitors;
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].config.kind, MonitorKind::OlderNative);
+    EXPECT_EQ(m[0].config.serial, "AAAAAAAA");
+    EXPECT_EQ(m[0].config.faults.busyReads, 3u);
+    EXPECT_TRUE(m[0].config.faults.noReturn);
+    EXPECT_EQ(m[1].config.kind, MonitorKind::OlderTunnel);
+    EXPECT_EQ(m[1].config.serial, "EMU00002");
+    EXPECT_EQ(m[1].config.restartMs, 2000u);
+    EXPECT_EQ(m[1].config.faults.busyReads, 0u);
+    EXPECT_EQ(m[2].config.model, "QC27-EMU");
+    EXPECT_EQ(m[2].config.firmware, (VersionFields{102, 201, 3, 4, 5}));
+    EXPECT_EQ(m[2].config.statePath, "/tmp/s");
+
+    const auto single = Parse({"--dir", "/tmp/m"});
+    ASSERT_TRUE(single && single->serve);
+    ASSERT_EQ(single->serve->monitors.size(), 1u);
+    EXPECT_EQ(single->serve->monitors[0].config.kind, MonitorKind::CombinedTunnel);
+}
+
+TEST(OptionsTest, RefusesWhatCannotBeServed) {
+    const std::vector<std::vector<std::string>> cases{
+        {"--kind", "older-native"},                                        // no --dir
+        {"--dir", "d", "--kind", "newer"},                                 // unknown kind
+        {"--dir", "d", "--serial", "SHORT"},                               // not 8 characters
+        {"--dir", "d", "--serial", "AB CD EF"},                            // a space ends the identity fields
+        {"--dir", "d", "--model", "has space"},
+        {"--dir", "d", "--firmware-version", "0010200201000030000465536"},  // field above 65535
+        {"--dir", "d", "--serial", "AAAAAAAA", "--serial", "BBBBBBBB"},    // twice for one monitor
+        {"--dir", "d", "--serial", "AAAAAAAA", "--kind", "older-native", "--kind", "older-tunnel", "--serial",
+         "AAAAAAAA"},                                                      // one serial for two monitors
+        {"--dir", "d", "--restart-seconds", "-1"},
+        {"--dir", "d", "--fault", "melt"},
+        {"--dir", "d", "--fault", "busy=0"},
+        {"--dir", "d", "--fault", "unplug-at"},                            // needs its transfer number
+        {"--dir", "d", "--fault", "no-return=2"},
+        {"--dir"},
+        {"image", "--component", "PRG999", "--version", "1", "-o", "x"},
+        {"image", "--component", "PRG000", "--version", "65536", "-o", "x"},
+    };
+    for (const auto& args : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(args, &error)) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(OptionsTest, FaultsWithAndWithoutCounts) {
+    FaultPlan faults;
+    ASSERT_TRUE(ParseFault("calibrating", faults));
+    EXPECT_EQ(faults.calibratingReads, FaultPlan::kAlways);
+    ASSERT_TRUE(ParseFault("wrong-crc", faults));
+    EXPECT_EQ(faults.wrongCrcs, 1u);
+    ASSERT_TRUE(ParseFault("unplug-at=40", faults));
+    EXPECT_EQ(faults.unplugAtTransfer, 40u);
+    ASSERT_TRUE(ParseFault("chunk-offset=21", faults));
+    EXPECT_EQ(faults.wrongChunkOffsets, 21u);
+    ASSERT_TRUE(ParseFault("foreign-owner", faults));
+    EXPECT_TRUE(faults.foreignOwner);
+}
+
+TEST(OptionsTest, ImageCommand) {
+    const auto line = Parse({"image", "--component", "aic653", "--version", "304", "--length", "1300", "-o", "f"});
+    ASSERT_TRUE(line && line->image);
+    EXPECT_EQ(line->image->version, 304);
+    EXPECT_EQ(line->image->length, 1300u);
+}
+
+}  // namespace
