@@ -71,14 +71,6 @@ void ExpectFieldsInsideReports(const HidCapabilities& caps) {
     }
 }
 
-Bytes Noise(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
 
 // Random but mostly well-formed items (sizes, counts and report IDs in
 // range, no Pop), so that the noise reaches the capability tables and the

@@ -7,6 +7,16 @@
 
 namespace descriptor_fixtures {
 
+// A deterministic byte source for hostile-input tests, so that failures reproduce.
+inline std::vector<std::uint8_t> Noise(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(seed >> 24);
+    }
+    return bytes;
+}
+
 // The boot keyboard: modifier bits, a reserved byte and six key-code slots in;
 // five LED bits and padding out. No report IDs.
 inline const std::vector<std::uint8_t> kBootKeyboard = {

@@ -216,20 +216,29 @@ Status CHidWin::GetUsageInfo(std::uint16_t usagePage, std::uint16_t usage, std::
     return GetUsageInfoEx(usagePage, usage, reportId, logicalMax, logicalMin, notFound, byteSize, nullptr, nullptr);
 }
 
+// Gets the item's feature report, at most `wanted` bytes of it, into the
+// record's zeroed report buffer and unpacks the item, which right-aligns its
+// field to byte 0. The buffer, or nullptr when either step fails.
+const std::vector<std::uint8_t>* CHidWin::FetchFeature(HidDataItem& item, std::size_t wanted) {
+    std::vector<std::uint8_t>& report = interfaceRecord_->ReportBuffer(HidReportType::Feature);
+    if (report.empty()) return nullptr;
+    std::fill(report.begin(), report.end(), 0);
+    report[0] = static_cast<std::uint8_t>(item.reportId);
+    const std::size_t asked = std::min(wanted, report.size());
+    if (interfaceRecord_->connection->GetFeature(std::span(report).first(asked)) != HidIo::Ok) return nullptr;
+    if (!UnpackReport(interfaceRecord_->capabilities, report, HidReportType::Feature, std::span(&item, 1)))
+        return nullptr;
+    return &report;
+}
+
 Status CHidWin::GetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, std::span<std::uint8_t> buffer) {
     std::fill(buffer.begin(), buffer.end(), 0);
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
     item->fresh = false;
-    std::vector<std::uint8_t>& report = interfaceRecord_->ReportBuffer(HidReportType::Feature);
-    if (report.empty()) return kHidTransferFailed;
-    std::fill(report.begin(), report.end(), 0);
-    report[0] = static_cast<std::uint8_t>(item->reportId);
-    const std::size_t asked = std::min(buffer.size() + 1, report.size());
-    if (interfaceRecord_->connection->GetFeature(std::span(report).first(asked)) != HidIo::Ok) return kHidTransferFailed;
-    if (!UnpackReport(interfaceRecord_->capabilities, report, HidReportType::Feature, std::span(item, 1)))
-        return kHidTransferFailed;
-    std::copy_n(report.begin(), std::min(buffer.size(), report.size()), buffer.begin());
+    const std::vector<std::uint8_t>* report = FetchFeature(*item, buffer.size() + 1);
+    if (report == nullptr) return kHidTransferFailed;
+    std::copy_n(report->begin(), std::min(buffer.size(), report->size()), buffer.begin());
     return kStatusSuccess;
 }
 
@@ -251,14 +260,7 @@ Status CHidWin::GetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, st
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
     item->fresh = false;
-    std::vector<std::uint8_t>& report = interfaceRecord_->ReportBuffer(HidReportType::Feature);
-    if (report.empty()) return kHidTransferFailed;
-    std::fill(report.begin(), report.end(), 0);
-    report[0] = static_cast<std::uint8_t>(item->reportId);
-    const std::size_t asked = std::min(report.size(), kValueReportLength);
-    if (interfaceRecord_->connection->GetFeature(std::span(report).first(asked)) != HidIo::Ok) return kHidTransferFailed;
-    if (!UnpackReport(interfaceRecord_->capabilities, report, HidReportType::Feature, std::span(item, 1)))
-        return kHidTransferFailed;
+    if (FetchFeature(*item, kValueReportLength) == nullptr) return kHidTransferFailed;
     value = item->value;
     return kStatusSuccess;
 }

@@ -119,6 +119,7 @@ private:
     void BuildTables();
     void ReadDescriptor(std::size_t chunkLength);
     HidDataItem* FindData(std::uint16_t usagePage, std::uint16_t usage);
+    const std::vector<std::uint8_t>* FetchFeature(HidDataItem& item, std::size_t wanted);
     void ReaderLoop();
 
     // Point into interfaceRecord_ and live exactly as long as it.

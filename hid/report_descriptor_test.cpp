@@ -7,6 +7,7 @@
 namespace {
 
 using namespace reportdescriptor;
+using descriptor_fixtures::Noise;
 using Bytes = std::vector<std::uint8_t>;
 
 std::vector<std::pair<std::uint8_t, std::int32_t>> Entries(const MainItem& item) {
@@ -15,15 +16,6 @@ std::vector<std::pair<std::uint8_t, std::int32_t>> Entries(const MainItem& item)
     return entries;
 }
 
-// A deterministic byte source, so that failures reproduce.
-Bytes Noise(std::size_t size, std::uint32_t seed) {
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
 
 std::size_t Depth(const MainItem& item) {
     std::size_t deepest = 0;
