@@ -529,7 +529,13 @@ std::optional<std::vector<std::uint8_t>> GetUsageValueArray(const HidValueCaps& 
     if (bits == 0 || !FieldFits(report, value.bitPosition, bits)) return std::nullopt;
     std::vector<std::uint8_t> bytes((bits + 7) / 8);
     const auto fields = FieldBytes(report);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::size_t i = 0;
+    if (value.bitPosition % 8 == 0) {  // byte-aligned, as block transfers are: whole bytes copy as they are
+        const std::size_t whole = static_cast<std::size_t>(bits / 8);
+        std::copy_n(fields.begin() + value.bitPosition / 8, whole, bytes.begin());
+        i = whole;
+    }
+    for (; i < bytes.size(); ++i) {
         const std::uint64_t done = std::uint64_t{i} * 8;
         bytes[i] = static_cast<std::uint8_t>(
             ReadBits(fields, value.bitPosition + done, static_cast<unsigned>(std::min<std::uint64_t>(8, bits - done))));
