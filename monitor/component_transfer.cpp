@@ -1,0 +1,155 @@
+#include "monitor/component_transfer.h"
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/clock.h"
+#include "common/crc32.h"
+#include "monitor/command_access.h"
+#include "monitor/command_usages.h"
+#include "monitor/component_steps.h"
+
+using namespace component_wire;
+using namespace component_steps;
+namespace usage = command_usage;
+
+namespace {
+
+// Upper case to ask and read back, lower case to write.
+struct ComponentIds {
+    std::string_view upper;
+    std::string_view lower;
+};
+constexpr ComponentIds kPrg000{"PRG000", "prg000"}, kPrg001{"PRG001", "prg001"}, kAic653{"AIC653", "aic653"},
+    kInp027{"INP027", "inp027"}, kAic904{"AIC904", "aic904"};
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Blocks g = 0, 1, … while g × block size ≤ length: the last pass is short,
+// and empty when the length is a multiple of the block size.
+std::uint64_t BlockPasses(std::uint64_t length, std::uint16_t blockSize) { return length / blockSize + 1; }
+// Block indexes travel as u16.
+constexpr std::uint64_t kMaxBlockPasses = 0x10000;
+
+Bytes BlockOf(Bytes data, std::uint16_t blockSize, std::uint64_t g) {
+    const std::uint64_t start = g * blockSize;
+    return data.subspan(start, std::min<std::uint64_t>(blockSize, data.size() - start));
+}
+
+Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data) {
+    const std::uint32_t crc = Crc32(data);
+    if (const Status status = command_access::WriteBlock(handle, usage::kChecksum, MakeChecksumRequest(lowerId));
+        IsFailure(status)) {
+        return status;
+    }
+    for (int poll = 0; poll < kChecksumPollLimit; ++poll) {
+        SleepMs(kChecksumPollMs);
+        ChecksumBlock reply{};
+        if (const Status status = command_access::ReadBlock(handle, usage::kChecksum, reply); IsFailure(status)) {
+            return status;
+        }
+        if (reply[kChecksumStatusOffset] == kChecksumComputing) continue;
+        return ReadU32(reply, kChecksumCrcOffset) == crc ? kStatusSuccess : kMonVerifyMismatch;
+    }
+    return kMonTransferFailed;
+}
+
+// Reads the data's span of the component back block by block and compares.
+Status ReadBackAndCompare(MonitorHandle handle, std::string_view id, Bytes data, std::uint16_t blockSize) {
+    std::vector<std::uint8_t> block(std::min<std::size_t>(blockSize, data.size()));
+    bool equal = true;
+    for (std::uint64_t g = 0; g < BlockPasses(data.size(), blockSize); ++g) {
+        const Bytes expected = BlockOf(data, blockSize, g);
+        const auto got = std::span(block).first(expected.size());
+        if (const Status status = ReadBlock(handle, id, got, static_cast<std::uint16_t>(g)); IsFailure(status)) {
+            return status;
+        }
+        equal = equal && std::equal(got.begin(), got.end(), expected.begin());
+    }
+    return equal ? kStatusSuccess : kMonVerifyMismatch;
+}
+
+Status VerifyWritten(MonitorHandle handle, std::string_view lowerId, Bytes data) {
+    if (command_access::IsAvailable(handle, usage::kChecksum)) return VerifyChecksum(handle, lowerId, data);
+    Geometry geometry;
+    if (const Status status = QueryGeometry(handle, lowerId, geometry); IsFailure(status)) return status;
+    if (data.size() > geometry.Capacity()) return kMonGeometryMismatch;
+    if (geometry.blockSize == 0) return kMonTransferFailed;  // no way through the data
+    return ReadBackAndCompare(handle, lowerId, data, geometry.blockSize);
+}
+
+enum class Fit {
+    Exact,       // the data fills the monitor's area exactly
+    WholeBlocks  // AIC653: the announcement counts the data's whole blocks
+};
+
+Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std::uint8_t* data,
+                      std::uint32_t length) {
+    if (data == nullptr) return kMonBadArgument;
+    const auto lock = monitor_registry::Lock();
+    const Bytes bytes(data, length);
+
+    Geometry geometry;
+    if (const Status status = QueryGeometry(handle, ids.upper, geometry); IsFailure(status)) return status;
+    Geometry announced = geometry;
+    if (fit == Fit::Exact && length != geometry.Capacity()) return kMonGeometryMismatch;
+    // A block size of 0 would leave no way through the data.
+    if (geometry.blockSize == 0) return kMonTransferFailed;
+    if (fit == Fit::WholeBlocks) {
+        if (BlockPasses(length, geometry.blockSize) > kMaxBlockPasses) return kMonGeometryMismatch;
+        announced.blockCount = static_cast<std::uint16_t>(length / geometry.blockSize);
+    }
+    if (const Status status = BeginComponent(handle, ids.lower, announced); IsFailure(status)) return status;
+
+    const std::uint64_t passes = BlockPasses(length, geometry.blockSize);
+    if (command_access::IsAvailable(handle, usage::kCombinedPacket)) {
+        for (std::uint64_t g = 0; g < passes; ++g) {
+            const Bytes block = BlockOf(bytes, geometry.blockSize, g);
+            if (block.empty()) continue;
+            // A block the monitor refused shows up in the verification.
+            if (IsFailure(WriteBlockCombined(handle, ids.lower, block, static_cast<std::uint16_t>(g)))) break;
+        }
+    } else {
+        for (std::uint64_t g = 0; g < passes; ++g) {
+            const Bytes block = BlockOf(bytes, geometry.blockSize, g);
+            if (const Status status = WriteBlock(handle, ids.lower, block, static_cast<std::uint16_t>(g));
+                IsFailure(status)) {
+                return status;
+            }
+        }
+    }
+    return VerifyWritten(handle, ids.lower, bytes);
+}
+
+}  // namespace
+
+Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data,
+                            std::uint32_t length) {
+    if (index > 1) return kMonBadArgument;
+    return WriteComponent(handle, index == 0 ? kPrg000 : kPrg001, Fit::Exact, data, length);
+}
+
+Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
+    return WriteComponent(handle, kInp027, Fit::Exact, data, length);
+}
+
+Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
+    return WriteComponent(handle, kAic904, Fit::Exact, data, length);
+}
+
+Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
+    return WriteComponent(handle, kAic653, Fit::WholeBlocks, data, length);
+}
+
+Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data,
+                          std::uint32_t length) {
+    if (data == nullptr || id.size() != kIdBytes) return kMonBadArgument;
+    const auto lock = monitor_registry::Lock();
+    Geometry geometry;
+    if (const Status status = QueryGeometry(handle, id, geometry); IsFailure(status)) return status;
+    if (geometry.Capacity() < length) return kMonAreaTooSmall;
+    if (geometry.blockSize == 0) return kMonTransferFailed;  // no way through the data
+    return ReadBackAndCompare(handle, id, Bytes(data, length), geometry.blockSize);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Writing a firmware component into the monitor block by block, and checking
+// it: by the monitor's checksum where it has one (0xFF02:0x00FC), else by
+// reading it back. Monitors with 0xFF02:0x00FE take combined packets.
+#include <cstdint>
+#include <string_view>
+
+#include "monitor/monitor_status.h"
+#include "monitor/registry.h"
+
+// The monitor's area is smaller than the data (read-back check).
+inline constexpr Status kMonAreaTooSmall = 0x80000019;
+// The data length does not fit the monitor's geometry.
+inline constexpr Status kMonGeometryMismatch = 0x8000001A;
+// The component in the monitor differs from the data.
+inline constexpr Status kMonVerifyMismatch = 0x8000001B;
+
+// The checksum is polled once a second while the monitor reports it is still
+// computing; a monitor stuck there gives kMonTransferFailed after this many polls.
+inline constexpr int kChecksumPollLimit = 300;
+inline constexpr std::uint32_t kChecksumPollMs = 1000;
+
+// Each writer: kMonBadArgument for null data, kMonTransferFailed when the
+// geometry cannot be read or a block (older monitors) cannot be written,
+// kMonGeometryMismatch when the data does not fill the monitor's area exactly,
+// then the result of the verification. On monitors with combined packets a
+// failed block ends the writing and the verification decides.
+Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data, std::uint32_t length);
+Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
+Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
+// AIC653 may be shorter or longer than the monitor's geometry: the
+// announcement counts its whole blocks, the writing covers every byte.
+Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
+
+// Reads the component `id` (six characters, as the monitor knows it) back and
+// compares it with the data: kMonAreaTooSmall when the data exceeds the monitor's area.
+Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length);

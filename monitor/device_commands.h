@@ -1,0 +1,21 @@
+#pragma once
+// Commands that act on the monitor as a whole: the on-screen identification
+// and the completion command that ends an update on older monitors.
+#include <cstdint>
+
+#include "monitor/command_status.h"
+#include "monitor/registry.h"
+
+// Switches the identification on the monitor's screen (0xFF00:0x000F) on or
+// off. Monitors without component selection (0xFF02:0x00C2) need
+// kIdentifyPauseMs between switching off and on.
+inline constexpr std::uint32_t kIdentifyPauseMs = 300;
+Status MonIdentify(MonitorHandle handle, bool on);
+
+// Starts the completion (0xFF02:0x0037 = 0xFF) and polls it: kMonFailed when
+// the write fails, the monitor reports idle, or it has not finished after
+// kCompletionPolls reads; kMonTransferFailed for a failed read. Waits
+// kCompletionPollMs only while the monitor reports it is working.
+inline constexpr int kCompletionPolls = 20;
+inline constexpr std::uint32_t kCompletionPollMs = 1000;
+Status MonRunCompletionCommand(MonitorHandle handle);

@@ -1,0 +1,52 @@
+#pragma once
+// Finding the maker's monitors among the HID interfaces, keeping the registry
+// in step with what is plugged in, handles by position, a monitor's identity
+// (model name and serial number), and finding a monitor again by its identity
+// after it has restarted.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "monitor/monitor_status.h"
+#include "monitor/registry.h"
+
+// Family words select product classes; see the table in discovery.cpp.
+inline constexpr std::uint32_t kFamilyNormal = 0x00000001;           // monitors in normal operation
+inline constexpr std::uint32_t kFamilyStoppedInUpdate = 0x20000000;  // monitors stopped in an update
+
+// Registers the monitors of the families that are not registered yet, after
+// the start-up delay. Returns how many registered monitors (old and new)
+// belong to the families.
+std::uint32_t MonOpenDevices(std::uint32_t families);
+// Destroys every registered monitor of the families; their handles become invalid.
+Status MonCloseDevices(std::uint32_t families);
+// The index-th registered monitor of the families, in registration order.
+// kMonFailed for a null `handle` or when there is no such monitor.
+Status MonGetDevice(std::uint32_t families, std::uint32_t index, MonitorHandle* handle);
+// Brings the family-1 part of the registry in step with the interfaces present
+// now: monitors that are gone leave it, new ones are appended, monitors that
+// stay keep their handles. Other families are left alone. Returns how many
+// family-1 monitors are present.
+std::uint32_t MonRefreshDevices();
+
+// Serial number: the identity block's first 8 bytes as they are; model name:
+// the bytes after them up to the first zero or space. An identity block of 8
+// bytes or less leaves both texts as they were. kMonTransferFailed when the
+// block cannot be read.
+Status MonReadIdentity(MonitorHandle handle, std::string& model, std::string& serial);
+// Zero-terminated texts. kMonBadArgument for a buffer smaller than the limit
+// plus the terminator (18 and 10 bytes); kMonTextTooLong when the text exceeds
+// 17 (model) or 9 (serial) characters. The serial number ends at a zero byte.
+Status MonGetModelName(MonitorHandle handle, std::span<char> buffer);
+Status MonGetSerialNumber(MonitorHandle handle, std::span<char> buffer);
+
+// Reopens every family-1 monitor (all earlier family-1 handles become invalid)
+// and returns the one with this model name and serial number (as
+// MonGetSerialNumber gives it), or kNoMonitor. On a monitor without combined
+// block packets it makes sure setting B8 is on.
+MonitorHandle MonReopenByIdentity(std::string_view model, std::string_view serial);
+// Restarts the monitor (with the boot selector at 0 where it has combined block
+// packets) and waits for it to come back, trying every 15 s for up to an hour.
+// The new handle, or kNoMonitor.
+MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial);

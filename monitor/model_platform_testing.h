@@ -1,0 +1,47 @@
+#pragma once
+// Test support: a HID platform that serves emulated monitors (the emulator's
+// device model) in-process, on the process clock. Each plug-in of a monitor is
+// an interface "emulated:VID_XXXX&PID_XXXX#N", N new at every plug-in. A
+// monitor that leaves the bus by itself (restart, power loss) comes back under
+// a new path once the clock has passed its time off the bus; the check is made
+// whenever the interfaces are listed.
+//
+// Used by one thread at a time (the monitor layer's registry lock sees to that).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hid/hid_platform.h"
+#include "tools/monitor-emulator/monitor.h"
+
+class ModelPlatform final : public HidPlatform {
+public:
+    ModelPlatform();
+    ~ModelPlatform() override;
+    ModelPlatform(const ModelPlatform&) = delete;
+    ModelPlatform& operator=(const ModelPlatform&) = delete;
+
+    // Creates a monitor and plugs it in.
+    Monitor& Add(MonitorConfig config);
+    // The cable: an unplugged monitor is off the list and its connections are
+    // gone until it is plugged in again (under a new path).
+    void Unplug(const Monitor& monitor);
+    void Replug(const Monitor& monitor);
+    // The path of the monitor's present plug-in; "" while it is off the bus.
+    std::string PathOf(const Monitor& monitor) const;
+
+    std::optional<std::vector<std::string>> EnumeratePaths() override;
+    std::unique_ptr<HidConnection> Open(const std::string& path, bool readAccess) override;
+    std::unique_ptr<DeviceEvents> WatchDevices() override { return nullptr; }
+
+    // Shared with the connections, so that one outliving the platform fails cleanly.
+    struct Slot;
+
+private:
+    Slot* Find(const Monitor& monitor) const;
+    void PlugIn(Slot& slot);
+
+    std::vector<std::shared_ptr<Slot>> slots_;
+    std::uint32_t plugIns_ = 0;
+};

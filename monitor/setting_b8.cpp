@@ -1,0 +1,33 @@
+#include "monitor/setting_b8.h"
+
+#include "common/clock.h"
+#include "monitor/transactions.h"
+
+namespace {
+
+constexpr std::uint16_t kPage = 0xFF00, kUsage = 0x00B8;
+constexpr std::uint32_t kSettleAfterOnMs = 10000;
+constexpr std::uint32_t kSettleAfterOtherMs = 1000;
+
+bool Available(MonitorHandle handle) {
+    std::uint32_t absent = 1;
+    return !IsFailure(MonIsUnsupported(handle, kPage, kUsage, &absent)) && absent == 0;
+}
+
+}  // namespace
+
+Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value) {
+    if (value == nullptr) return kMonBadArgument;
+    if (!Available(handle)) return kMonUnavailable;
+    std::int32_t read = -1;
+    if (IsFailure(MonReadValue(handle, kPage, kUsage, read))) return kMonTransferFailed;
+    if (read == 0 || read == 1) *value = read;
+    return kStatusSuccess;
+}
+
+Status MonSetSettingB8(MonitorHandle handle, std::int32_t value) {
+    if (!Available(handle)) return kMonUnavailable;
+    if (IsFailure(MonWriteValue(handle, kPage, kUsage, value))) return kMonTransferFailed;
+    SleepMs(value == 1 ? kSettleAfterOnMs : kSettleAfterOtherMs);
+    return kStatusSuccess;
+}

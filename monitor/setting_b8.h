@@ -1,0 +1,15 @@
+#pragma once
+// Setting B8 (value 0xFF00:0x00B8), the one command that reconnecting needs.
+#include <cstdint>
+
+#include "monitor/monitor_status.h"
+#include "monitor/registry.h"
+
+// `value` is set only when the monitor reports 0 or 1; any other reading
+// leaves it as it was and still succeeds. kMonBadArgument for a null `value`,
+// kMonUnavailable without the usage, kMonTransferFailed when the read fails.
+Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value);
+
+// Writes the value and gives the monitor time to act on it: 10 s after a 1,
+// 1 s after anything else (no wait after a failed write).
+Status MonSetSettingB8(MonitorHandle handle, std::int32_t value);
