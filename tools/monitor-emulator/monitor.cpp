@@ -58,20 +58,22 @@ void Monitor::InitialiseDefaults() {
     for (std::size_t i = 0; i < state_.indexedSettings.size(); ++i) {
         state_.indexedSettings[i] = static_cast<std::uint32_t>(i * 3 + 1);
     }
-    // Settings of a monitor fresh from the factory; the rest start at zero.
+    // Settings of a monitor fresh from the factory; the rest start at zero. Those
+    // that an update saves in the backup record lie within the record's ranges,
+    // and are not 0, so that putting them back can be seen.
     auto& s = state_.settings;
     s[kSettingB8] = {1};
     s[{0xFF01, 0x0045}] = {1};
     s[{0xFF01, 0x0053}] = {1};
     s[{0xFF01, 0x0054}] = {1, 0};
     s[{0xFF01, 0x00A4}] = {0xB0, 0x04};  // 1200
-    s[{0xFF01, 0x0068}] = {50, 0};
+    s[{0xFF01, 0x0068}] = {1, 0};
     s[{0xFF01, 0x00F0}] = {1, 0};
     s[{0xFF03, 0x0001}] = {1};
     s[{0xFF03, 0x0003}] = {1};
-    s[{0xFF03, 0x0022}] = Fitted(std::vector<std::uint8_t>{7, 1, 2, 3}, 64);
-    s[{0xFF03, 0x0030}] = Fitted(std::vector<std::uint8_t>{3, 4, 5, 6}, 64);
-    s[{0xFF10, 0x0040}] = {1, 0, 0x34, 0x12};
+    s[{0xFF03, 0x0022}] = Fitted(std::vector<std::uint8_t>{2, 1, 2, 3}, 64);
+    s[{0xFF03, 0x0030}] = Fitted(std::vector<std::uint8_t>{1, 4, 5, 6}, 64);
+    s[{0xFF10, 0x0040}] = {1, 0, 1, 0};
     s[kUsageCE] = {0x02, 0x01};
 }
 
