@@ -151,7 +151,9 @@ protected:
         };
     }
 
-    static constexpr int kReplyTimeoutMs = 5;  // short, for the device that never answers
+    // Short, for the device that never answers, yet long enough for a device
+    // thread on a loaded machine to greet and answer in time.
+    static constexpr int kReplyTimeoutMs = 250;
     fs::path dir_;
     std::unique_ptr<HidPlatform> platform_;
     std::vector<std::unique_ptr<DeviceModel>> models_;
