@@ -1,0 +1,34 @@
+#include "update/component_writing.h"
+
+#include "monitor/component_transfer.h"
+#include "update/update_status.h"
+
+std::string_view ComponentIdentifier(std::uint16_t type) {
+    switch (type) {
+        case 1: return "AIC653";
+        case 2: return "PRG000";
+        case 3: return "PRG001";
+        case 4: return "INP027";
+        case 5: return "AIC904";
+        default: return "";
+    }
+}
+
+Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c) {
+    if (c.data == nullptr) return kUpdBadArgument;
+    switch (type) {
+        case 1: return MonWriteAic653Component(monitor, c.data, c.length);
+        case 2: return MonWritePrgComponent(monitor, 0, c.data, c.length);
+        case 3: return MonWritePrgComponent(monitor, 1, c.data, c.length);
+        case 4: return MonWriteInp027Component(monitor, c.data, c.length);
+        case 5: return MonWriteAic904Component(monitor, c.data, c.length);
+        default: return kUpdBadArgument;
+    }
+}
+
+Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c) {
+    if (c.data == nullptr) return kUpdBadArgument;
+    const std::string_view id = ComponentIdentifier(type);
+    if (id.empty()) return kUpdBadArgument;
+    return MonVerifyComponent(monitor, id, c.data, c.length);
+}

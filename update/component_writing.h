@@ -1,0 +1,20 @@
+#pragma once
+// Writing and checking the firmware components of an update, by componentType.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "common/status.h"
+#include "monitor/registry.h"
+#include "package/content.h"
+
+// componentTypes of firmware, in the order they are written and checked.
+inline constexpr std::array<std::uint16_t, 5> kComponentWriteOrder{2, 3, 1, 4, 5};
+
+// "PRG000", "PRG001", "AIC653", "INP027", "AIC904" for types 2, 3, 1, 4, 5; "" otherwise.
+std::string_view ComponentIdentifier(std::uint16_t type);
+
+// Writes the component with its type's writer; kUpdBadArgument without data.
+Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component);
+// Reads the component back from the monitor and compares; kUpdBadArgument without data.
+Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component);

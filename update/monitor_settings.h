@@ -1,0 +1,15 @@
+#pragma once
+// The monitor settings an update saves before it writes, switches to neutral
+// values while it writes, and puts back afterwards.
+#include "common/status.h"
+#include "update/update_context.h"
+
+// Reads settings 45 and 53 (and 22, 30, 40 where present) into the context and the record.
+Status SaveMonitorSettings(UpdateContext& context);
+// Puts the settings to the values the update needs.
+Status NeutraliseMonitorSettings(MonitorHandle monitor);
+// Writes the saved values back; setting B8 last, its status is the result.
+Status RestoreMonitorSettings(const UpdateContext& context);
+// Has the monitor store again the indexed settings the package lists (componentType 6),
+// then switches setting B8 off and on.
+Status RestoreListedSettings(const UpdateContext& context);

@@ -1,0 +1,72 @@
+#include "update/monitor_steps.h"
+
+#include <array>
+#include <string_view>
+
+#include "common/clock.h"
+#include "monitor/command_usages.h"
+#include "monitor/control_lock.h"
+#include "monitor/discovery.h"
+#include "monitor/firmware_version.h"
+#include "monitor/transactions.h"
+#include "package/version_text.h"
+#include "update/update_status.h"
+
+namespace {
+constexpr std::string_view kWildcardField = "00000";
+}
+
+bool HasUsage(MonitorHandle monitor, std::uint16_t page, std::uint16_t usage) {
+    std::uint32_t absent = 1;
+    return MonIsUnsupported(monitor, page, usage, &absent) == kStatusSuccess && absent == 0;
+}
+
+Status WriteBootSelector(MonitorHandle monitor, std::int32_t value) {
+    const MonUsage u = command_usage::kBootSelector;
+    return IsFailure(MonWriteValue(monitor, u.page, u.usage, value)) ? kUpdWriteFailed : kStatusSuccess;
+}
+
+Status WriteRestart(MonitorHandle monitor) {
+    const MonUsage u = command_usage::kRestart;
+    return IsFailure(MonWriteValue(monitor, u.page, u.usage, 0)) ? kUpdWriteFailed : kStatusSuccess;
+}
+
+Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs) {
+    MonitorHandle found = kNoMonitor;
+    for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
+        SleepMs(waitMs);
+        found = MonReopenByIdentity(context.modelName, context.serialNumber);
+    }
+    context.monitor = found;
+    return found == kNoMonitor ? kUpdFailed : kStatusSuccess;
+}
+
+Status RetakeControlLock(MonitorHandle monitor) {
+    const MonUsage lock = command_usage::kControlLock;
+    if (!HasUsage(monitor, lock.page, lock.usage)) return kStatusSuccess;
+    const MonUsage busy = command_usage::kBusyFlag;
+    if (HasUsage(monitor, busy.page, busy.usage)) {
+        if (const Status status = MonClearBusyFlag(monitor); IsFailure(status)) return status;
+    }
+    std::uint8_t mode = kLockModeNone;
+    if (const Status status = MonGetLockMode(monitor, &mode); IsFailure(status)) return status;
+    return MonAcquireControlLock(monitor, mode);
+}
+
+Status CheckMonitorVersions(const UpdateContext& context) {
+    std::array<char, kVersionTextBytes> text{};
+    for (int read = 0; read < kVersionReads; ++read) {
+        if (!IsFailure(MonGetFirmwareVersion(context.monitor, text))) break;
+        SleepMs(kVersionRetryMs);
+    }
+    const std::string_view monitor(text.data(), kVersionLength);
+    const std::string_view target = context.targetVersion;
+    // A target without all five fields cannot confirm anything.
+    if (target.size() < kVersionLength) return kUpdVersionMismatch;
+    for (std::size_t start = 0; start < kVersionLength; start += kVersionFieldLength) {
+        const std::string_view field = target.substr(start, kVersionFieldLength);
+        if (field == kWildcardField) continue;
+        if (field != monitor.substr(start, kVersionFieldLength)) return kUpdVersionMismatch;
+    }
+    return kStatusSuccess;
+}

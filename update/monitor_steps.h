@@ -1,0 +1,32 @@
+#pragma once
+// Monitor operations both update sequences share: restarting, finding the
+// monitor again, taking the control lock back, and checking the versions.
+#include <cstdint>
+
+#include "common/status.h"
+#include "monitor/registry.h"
+#include "update/update_context.h"
+
+inline constexpr int kReconnectAttempts = 4;
+inline constexpr std::uint32_t kEnterUpdateReconnectMs = 30000;  // the first restart into the update state
+inline constexpr std::uint32_t kReconnectMs = 15000;
+inline constexpr int kVersionReads = 15;
+inline constexpr std::uint32_t kVersionRetryMs = 1000;
+
+// Whether the monitor has the usage (a failed query counts as absent).
+bool HasUsage(MonitorHandle monitor, std::uint16_t page, std::uint16_t usage);
+
+// Writes the boot selector (0xFF02:0x00FB) or the restart command (0xFF02:0x00F4 = 0); kUpdWriteFailed on failure.
+Status WriteBootSelector(MonitorHandle monitor, std::int32_t value);
+Status WriteRestart(MonitorHandle monitor);
+
+// Up to four times: wait, then look for the monitor by its identity. The
+// context's monitor becomes what was found; kUpdFailed when nothing was.
+Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs);
+
+// Takes the control lock again on a monitor that has one, clearing its busy flag first.
+Status RetakeControlLock(MonitorHandle monitor);
+
+// Compares the monitor's version text with the target version, field by field;
+// "00000" in the target matches anything. kUpdVersionMismatch on a difference.
+Status CheckMonitorVersions(const UpdateContext& context);

@@ -1,0 +1,138 @@
+#include "update/sequence_a.h"
+
+#include "monitor/command_status.h"
+#include "monitor/command_usages.h"
+#include "monitor/device_commands.h"
+#include "monitor/discovery.h"
+#include "monitor/settings.h"
+#include "update/component_writing.h"
+#include "update/monitor_settings.h"
+#include "update/monitor_steps.h"
+#include "update/update_context.h"
+#include "update/update_status.h"
+
+namespace {
+
+constexpr std::uint8_t kReadBackAttribute = 1;
+
+bool Has(MonitorHandle monitor, MonUsage usage) { return HasUsage(monitor, usage.page, usage.usage); }
+
+// Saves the settings and attaches the package's set to the record.
+Status PrepareRecord(UpdateContext& c) {
+    if (c.package == kNoPackageHandle) return kUpdBadArgument;
+    if (const Status status = SaveMonitorSettings(c); IsFailure(status)) return status;
+    if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
+    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    return ChangeStage(c, kStagePrepared);
+}
+
+// Restarts the monitor into its update state. Runs again on every resumed
+// run, since a monitor that lost power meanwhile has left that state.
+Status EnterUpdateState(UpdateContext& c) {
+    // A monitor stopped in an update is in that state already.
+    if (c.loaderFlag != 1) {
+        if (Has(c.monitor, command_usage::kSwitchF0)) {
+            if (const Status status = MonSetSwitchF0(c.monitor, 0); IsFailure(status)) return status;
+        }
+        if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
+        if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
+        if (const Status status = ReconnectLoop(c, kEnterUpdateReconnectMs); IsFailure(status)) return status;
+        if (const Status status = NeutraliseMonitorSettings(c.monitor); IsFailure(status)) return status;
+    }
+    return c.stage == kStagePrepared ? ChangeStage(c, kStageWriting) : kStatusSuccess;
+}
+
+// Restarts once more before writing and leaves the boot selector at 1.
+Status RestartBeforeWriting(UpdateContext& c) {
+    if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
+    if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
+    if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
+    if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
+    return WriteBootSelector(c.monitor, 1);
+}
+
+Status WriteComponents(const UpdateContext& c) {
+    Status result = kUpdFailed;  // until a component is written
+    for (const std::uint16_t type : kComponentWriteOrder) {
+        const auto it = c.components.find(type);
+        if (it == c.components.end()) continue;
+        if (const Status status = WriteComponent(c.monitor, type, it->second); IsFailure(status)) return status;
+        result = kStatusSuccess;
+    }
+    return result;
+}
+
+Status RestartIntoNewFirmware(UpdateContext& c) {
+    c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber);
+    if (c.monitor == kNoMonitor) return kUpdFailed;
+    if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
+    return ChangeStage(c, kStageRestarted);
+}
+
+Status ReadBackComponents(UpdateContext& c) {
+    for (const std::uint16_t type : kComponentWriteOrder) {
+        const auto it = c.components.find(type);
+        if (it == c.components.end() || it->second.attribute != kReadBackAttribute) continue;
+        if (const Status status = VerifyComponent(c.monitor, type, it->second); IsFailure(status)) return status;
+    }
+    return ChangeStage(c, kStageChecked);
+}
+
+Status StoreListedSettings(UpdateContext& c) {
+    if (const Status status = RestoreListedSettings(c); IsFailure(status)) return status;
+    return ChangeStage(c, kStageSettingsStored);
+}
+
+Status CheckAndFinish(UpdateContext& c) {
+    if (IsFailure(CheckMonitorVersions(c))) {
+        // One more restart gives a monitor that came up with stale records a second chance.
+        if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
+        if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
+        if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
+        if (const Status status = CheckMonitorVersions(c); IsFailure(status)) return status;
+    }
+    if (Has(c.monitor, command_usage::kSelect)) {
+        const Status status = MonRunCompletionCommand(c.monitor);
+        if (IsFailure(status) && status != kMonUnavailable) return status;
+    }
+    const Status restored = RestoreMonitorSettings(c);
+    if (IsFailure(restored) && restored != kMonUnavailable) return restored;
+    if (Has(c.monitor, command_usage::kSwitchF0)) {
+        if (const Status status = MonSetSwitchF0(c.monitor, 1); IsFailure(status)) return status;
+    } else if (restored == kMonUnavailable) {
+        return restored;
+    }
+    return ChangeStage(c, kStageDone);
+}
+
+Status RunSteps(UpdateContext& c) {
+    // A finished update is not started again: that would take the monitor back into its update state.
+    if (c.stage == kStageDone) return kStatusSuccess;
+    Status status = kStatusSuccess;
+    if (c.stage == kStageNew && IsFailure(status = PrepareRecord(c))) return status;
+    if (IsFailure(status = EnterUpdateState(c))) return status;
+    if (c.stage == kStageWriting) {
+        if (IsFailure(status = RestartBeforeWriting(c))) return status;
+        if (IsFailure(status = WriteComponents(c))) return status;
+        if (IsFailure(status = WriteBootSelector(c.monitor, 0))) return status;
+        if (IsFailure(status = ChangeStage(c, kStageWritten))) return status;
+    }
+    if (c.stage == kStageWritten && IsFailure(status = RestartIntoNewFirmware(c))) return status;
+    if (c.stage == kStageRestarted && IsFailure(status = ReadBackComponents(c))) return status;
+    if (c.stage == kStageChecked && IsFailure(status = StoreListedSettings(c))) return status;
+    if (c.stage == kStageSettingsStored && IsFailure(status = CheckAndFinish(c))) return status;
+    return c.stage == kStageDone ? kStatusSuccess : kUpdFailed;
+}
+
+}  // namespace
+
+Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
+    UpdateContext& c = UpdateContextA();
+    c.active = true;
+    if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
+    c.monitor = monitor;
+    if (package != kNoPackageHandle) c.package = package;
+    c.record = record;
+    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    return RunSteps(c);
+}

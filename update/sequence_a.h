@@ -1,0 +1,13 @@
+#pragma once
+// The update of an older-protocol monitor (one without 0xFF02:0x00FE): save
+// its settings, restart it into its update state, write the components,
+// restart it into the new firmware, check it and put the settings back. The
+// stage is kept in the backup record, so an interrupted update resumes where it stopped.
+#include "common/status.h"
+#include "monitor/registry.h"
+#include "package/pkg.h"
+
+// `package` may be kNoPackageHandle when an interrupted update is resumed past
+// its first stage. 0 once the record's stage is 1000, else the first failure.
+// The context (UpdateContextA) keeps the monitor's present handle afterwards.
+Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record);

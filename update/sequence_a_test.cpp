@@ -1,0 +1,243 @@
+#include "update/sequence_a.h"
+
+#include "monitor/command_status.h"
+#include "monitor/component_transfer.h"
+#include "update/update_fixture_testing.h"
+#include "update/update_status.h"
+
+namespace {
+
+using namespace update_testing;
+namespace cu = command_usage;
+
+constexpr bool kRead = false, kWrite = true;
+
+class SequenceATest : public UpdateFixture, public ::testing::WithParamInterface<MonitorKind> {};
+
+// The steps whose traces the monitor's log shows, as digits "1" to "9".
+std::string StepsSeen(const std::vector<Call>& calls) {
+    std::string steps;
+    const int restarts = Count(calls, kWrite, cu::kRestart);
+    const bool enteredUpdate = Count(calls, kWrite, cu::kSwitchF0, 0) > 0;
+    const bool wrote = Count(calls, kWrite, cu::kGeometry) > 0;
+    // Reads of packets after the last restart are the read-back of step 7.
+    const auto lastRestart = std::find_if(calls.rbegin(), calls.rend(), [](const Call& c) {
+        return Is(c, true, cu::kRestart);
+    });
+    const bool readBack = std::any_of(calls.rbegin(), lastRestart, [](const Call& c) { return Is(c, false, cu::kPacket); });
+    if (Count(calls, kRead, cu::kSetting53) > 0) steps += '1';
+    if (enteredUpdate) steps += '2';
+    if (wrote) steps += "345";
+    // Restarts: one for step 2, one for step 3, one for step 6.
+    if (restarts - (enteredUpdate ? 1 : 0) - (wrote ? 1 : 0) == 1) steps += '6';
+    if (readBack) steps += '7';
+    if (Count(calls, kWrite, cu::kIndexValue) == 2) steps += '8';
+    if (Count(calls, kWrite, cu::kCompletion) == 1 && Count(calls, kWrite, cu::kSwitchF0, 1) == 1) steps += '9';
+    return steps;
+}
+
+TEST_P(SequenceATest, FreshUpdateWritesThePackageAndPutsTheSettingsBack) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    log.records.clear();
+    clock.ClearWaits();
+
+    ASSERT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+
+    const UpdateContext& c = UpdateContextA();
+    EXPECT_TRUE(c.active);
+    EXPECT_EQ(c.stage, kStageDone);
+    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(c.monitor), before);
+    EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
+    // Indexed settings 5 and 9 were stored again; the odd last byte of the list is no item.
+    EXPECT_EQ(StepsSeen(LoggedCalls()), "123456789");
+    EXPECT_EQ(StageInFile(), kStageDone);
+}
+
+TEST_P(SequenceATest, FreshUpdateMakesThePrescribedWaits) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    clock.ClearWaits();
+    ASSERT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+    const std::vector<std::uint32_t> expected{
+        30000,        // step 2: the monitor restarts into its update state
+        1000, 10000,  // setting B8 off and on while the settings are neutralised
+        15000,        // step 3: the restart before writing
+        15000,        // step 6: the restart into the new firmware
+        1000, 10000,  // step 8: setting B8 off and on after the listed settings
+        1000, 1000, 1000,  // step 9: the completion command works for 3 s
+        10000,        // step 9: setting B8 put back on
+    };
+    EXPECT_EQ(LongWaits(), expected);
+}
+
+TEST_P(SequenceATest, WithoutAPackageTheRecordStaysNew) {
+    Plug(GetParam());
+    MakePackage();
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(RunUpdateSequenceA(kNoMonitor, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_TRUE(UpdateContextA().active);
+    EXPECT_EQ(StageInFile(), kStageNew);
+}
+
+TEST_P(SequenceATest, APackageWithNoComponentStopsBeforeWriting) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage({.types = {}, .readBack = {}});
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdFailed);
+    EXPECT_EQ(StageInFile(), kStageWriting);
+    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kBefore));
+}
+
+TEST_P(SequenceATest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
+    Plug(GetParam());
+    // The images carry the old PRG000 field while the package names the new one.
+    VersionFields images = kAfter;
+    images[0] = kBefore[0];
+    const PackageHandle package = MakePackage({.images = images});
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(StageInFile(), kStageSettingsStored);
+    // Step 9 restarted the monitor once more and waited for it, 15 s at a time.
+    const std::vector<std::uint32_t> waits = LongWaits();
+    ASSERT_GE(waits.size(), 1u);
+    EXPECT_EQ(waits.back(), 15000u);
+    EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 4);
+}
+
+TEST_P(SequenceATest, AWildcardFieldOfTheTargetIsNotChecked) {
+    Plug(GetParam());
+    VersionFields images = kAfter;
+    images[0] = kBefore[0];
+    std::string version = MemoryText(kAfter);
+    version.replace(0, 5, "00000");
+    const PackageHandle package = MakePackage({.images = images, .version = version});
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+    EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 3);  // no extra restart in step 9
+}
+
+TEST_P(SequenceATest, AComponentStoredWronglyFailsItsCheck) {
+    Plug(GetParam(), {.corruptWrites = 1});
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(StageInFile(), kStageWriting);
+}
+
+TEST_P(SequenceATest, AMonitorThatDoesNotComeBackIsSoughtFourTimes) {
+    Plug(GetParam(), {.noReturn = true});
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    clock.ClearWaits();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdFailed);
+    EXPECT_EQ(UpdateContextA().monitor, kNoMonitor);
+    EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(4, 30000));
+    EXPECT_EQ(StageInFile(), kStagePrepared);
+}
+
+TEST_P(SequenceATest, AMonitorThatDoesNotComeBackIntoItsNewFirmwareIsAwaitedAnHour) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = RecordInStage(kStageWritten, 1, package);
+    monitor->AddFaults({.noReturn = true});
+    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), kUpdFailed);
+    EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(240, 15000));
+    EXPECT_EQ(StageInFile(), kStageWritten);
+}
+
+TEST_P(SequenceATest, ACalibratingMonitorRefusesTheLock) {
+    Plug(GetParam(), {.calibratingReads = FaultPlan::kAlways});
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kMonLockRefused);
+    EXPECT_EQ(StageInFile(), kStageWriting);
+    EXPECT_EQ(Count(LoggedCalls(), true, cu::kGeometry), 0);  // nothing written
+}
+
+TEST_P(SequenceATest, AFinishedUpdateDoesNothing) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = RecordInStage(kStageDone, 0, package);
+    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), 0u);
+    EXPECT_TRUE(log.records.empty());
+}
+
+TEST_P(SequenceATest, AnUnwritableBackupFileStopsTheUpdateBeforeTheMonitorIsTouched) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    UpdateContextA().backupPath = dir.File("missing/.backup");
+    log.records.clear();
+    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kPkgCannotOpen);
+    EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
+}
+
+TEST_P(SequenceATest, ASettingTheRecordCannotHoldStopsTheUpdateAtItsStage) {
+    Plug(GetParam());
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    ASSERT_EQ(MonSetSetting22(handle, 7), 0u);  // above what the record accepts
+    log.records.clear();
+    for (int run = 0; run < 2; ++run) {  // a retry starts from the same stage
+        EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kPkgInvalid);
+        EXPECT_EQ(UpdateContextA().stage, kStageNew);
+    }
+    EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
+    EXPECT_EQ(StageInFile(), kStageNew);
+}
+
+struct ResumeCase {
+    std::int32_t stage;
+    std::uint32_t loaderFlag;
+    const char* steps;  // the steps that act
+};
+
+const ResumeCase kResumeCases[] = {
+    {100, 0, "123456789"}, {100, 1, "13456789"},
+    {200, 0, "23456789"},  {200, 1, "3456789"},
+    {300, 0, "23456789"},  {300, 1, "3456789"},
+    {400, 0, "26789"},     {400, 1, "6789"},
+    {500, 0, "2789"},      {500, 1, "789"},
+    {550, 0, "289"},       {550, 1, "89"},
+    {600, 0, "29"},        {600, 1, "9"},
+};
+
+void PrintTo(const ResumeCase& rc, std::ostream* os) { *os << rc.stage << "/" << rc.loaderFlag; }
+
+class SequenceAResumeTest : public UpdateFixture,
+                            public ::testing::WithParamInterface<std::tuple<MonitorKind, ResumeCase>> {};
+
+TEST_P(SequenceAResumeTest, EachStageRunsItsStepsAndCompletes) {
+    const auto& [kind, rc] = GetParam();
+    Plug(kind);
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = RecordInStage(rc.stage, rc.loaderFlag, package);
+    // A resumed run gets no package: the record holds what it needs.
+    const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
+
+    ASSERT_EQ(RunUpdateSequenceA(handle, given, record), 0u);
+
+    EXPECT_EQ(StepsSeen(LoggedCalls()), rc.steps);
+    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(UpdateContextA().monitor), before);
+    EXPECT_EQ(StageInFile(), kStageDone);
+}
+
+std::string ResumeName(const ::testing::TestParamInfo<std::tuple<MonitorKind, ResumeCase>>& info) {
+    const auto& [kind, rc] = info.param;
+    return std::string(KindName(kind)) + "_Stage" + std::to_string(rc.stage) + "_Loader" + std::to_string(rc.loaderFlag);
+}
+
+INSTANTIATE_TEST_SUITE_P(OlderKinds, SequenceATest,
+                         ::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel), KindTestName);
+INSTANTIATE_TEST_SUITE_P(OlderKinds, SequenceAResumeTest,
+                         ::testing::Combine(::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel),
+                                            ::testing::ValuesIn(kResumeCases)),
+                         ResumeName);
+
+}  // namespace

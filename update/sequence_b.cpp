@@ -1,0 +1,106 @@
+#include "update/sequence_b.h"
+
+#include <string_view>
+
+#include "monitor/discovery.h"
+#include "package/version_text.h"
+#include "update/component_writing.h"
+#include "update/monitor_settings.h"
+#include "update/monitor_steps.h"
+#include "update/update_context.h"
+#include "update/update_status.h"
+
+namespace {
+
+constexpr std::string_view kWildcardField = "00000";
+
+// Where a component's field starts in the version text.
+std::size_t FieldStart(std::uint16_t type) {
+    switch (type) {
+        case 2: return 0;
+        case 3: return 5;
+        case 4: return 10;
+        case 1: return 15;
+        default: return 20;  // 5
+    }
+}
+
+std::string_view Field(const std::string& version, std::uint16_t type) {
+    const std::size_t start = FieldStart(type);
+    return start < version.size() ? std::string_view(version).substr(start, kVersionFieldLength) : std::string_view();
+}
+
+Status AttachPackage(UpdateContext& c) {
+    if (c.package == kNoPackageHandle) return kUpdBadArgument;
+    if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
+    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    return ChangeStage(c, kStagePrepared);
+}
+
+// Writes the components whose version field the monitor does not have already.
+Status WriteChangedComponents(const UpdateContext& c) {
+    Status result = kUpdFailed;  // until a component is written
+    for (const std::uint16_t type : kComponentWriteOrder) {
+        const auto it = c.components.find(type);
+        if (it == c.components.end()) continue;
+        const std::string_view current = Field(c.currentVersion, type);
+        // A wildcard field says nothing about what the monitor holds.
+        if (current.size() == kVersionFieldLength && current == Field(c.targetVersion, type) &&
+            current != kWildcardField)
+            continue;
+        if (const Status status = WriteComponent(c.monitor, type, it->second); IsFailure(status)) return status;
+        result = kStatusSuccess;
+    }
+    return result;
+}
+
+Status CheckAndFinish(UpdateContext& c) {
+    if (IsFailure(CheckMonitorVersions(c))) {
+        if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
+        if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
+        if (const Status status = CheckMonitorVersions(c); IsFailure(status)) return status;
+    }
+    return ChangeStage(c, kStageDone);
+}
+
+Status RunSteps(UpdateContext& c) {
+    // A finished update is not started again.
+    if (c.stage == kStageDone) return kStatusSuccess;
+    Status status = kStatusSuccess;
+    if (c.stage == kStageNew && IsFailure(status = AttachPackage(c))) return status;
+    // A monitor stopped in an update (loaderFlag 1) takes components already.
+    if (c.loaderFlag != 1 && IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
+    if (c.stage == kStagePrepared && IsFailure(status = ChangeStage(c, kStageWriting))) return status;
+    if (c.stage == kStageWriting) {
+        if (IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
+        if (IsFailure(status = WriteChangedComponents(c))) return status;
+        if (IsFailure(status = ChangeStage(c, kStageWritten))) return status;
+    }
+    if (c.stage == kStageWritten) {
+        // Writes the boot selector 0 before the restart on these monitors.
+        c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber);
+        if (c.monitor == kNoMonitor) return kUpdFailed;
+        if (IsFailure(status = ChangeStage(c, kStageRestarted))) return status;
+    }
+    // These monitors check each component by its checksum while it is written.
+    if (c.stage == kStageRestarted && IsFailure(status = ChangeStage(c, kStageChecked))) return status;
+    if (c.stage == kStageChecked) {
+        if (IsFailure(status = RestoreListedSettings(c))) return status;
+        if (IsFailure(status = ChangeStage(c, kStageSettingsStored))) return status;
+    }
+    if (c.stage == kStageSettingsStored && IsFailure(status = CheckAndFinish(c))) return status;
+    return c.stage == kStageDone ? kStatusSuccess : kUpdFailed;
+}
+
+}  // namespace
+
+Status RunUpdateSequenceB(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
+    UpdateContext& c = UpdateContextB();
+    c.active = true;
+    if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
+    c.monitor = monitor;
+    if (package != kNoPackageHandle) c.package = package;
+    c.record = record;
+    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    return RunSteps(c);
+}

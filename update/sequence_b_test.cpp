@@ -1,0 +1,176 @@
+#include "update/sequence_b.h"
+
+#include "monitor/component_transfer.h"
+#include "update/update_fixture_testing.h"
+#include "update/update_status.h"
+
+namespace {
+
+using namespace update_testing;
+namespace cu = command_usage;
+
+constexpr bool kWrite = true;
+
+class SequenceBTest : public UpdateFixture {
+protected:
+    MonitorHandle Plug(FaultPlan faults = {}, VersionFields firmware = kBefore) {
+        return UpdateFixture::Plug(MonitorKind::CombinedTunnel, faults, firmware);
+    }
+    int Announced() { return Count(LoggedCalls(), kWrite, cu::kGeometry); }
+    int Restarts() { return Count(LoggedCalls(), kWrite, cu::kRestart); }
+};
+
+TEST_F(SequenceBTest, FreshUpdateWritesThePackageWithOneRestart) {
+    Plug();
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    log.records.clear();
+    clock.ClearWaits();
+
+    ASSERT_EQ(RunUpdateSequenceB(handle, package, record), 0u);
+
+    const UpdateContext& c = UpdateContextB();
+    EXPECT_TRUE(c.active);
+    EXPECT_FALSE(UpdateContextA().active);
+    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(c.monitor), before);
+    EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
+    EXPECT_EQ(Announced(), 5);
+    EXPECT_EQ(Restarts(), 1);
+    EXPECT_EQ(Count(LoggedCalls(), kWrite, cu::kIndexValue), 2);
+    EXPECT_EQ(StageInFile(), kStageDone);
+    // Each component's checksum takes 1.5 s: two polls a second apart; then the
+    // restart, and setting B8 off and on after the listed settings.
+    std::vector<std::uint32_t> expected(10, 1000);
+    expected.insert(expected.end(), {15000, 1000, 10000});
+    EXPECT_EQ(LongWaits(), expected);
+}
+
+struct ChangedCase {
+    const char* name;
+    VersionFields monitor;
+    VersionFields package;
+    int written;
+};
+
+const ChangedCase kChangedCases[] = {
+    {"EveryFieldDiffers", kBefore, kAfter, 5},
+    {"TwoFieldsEqual", kBefore, {102, 201, 4, 5, 26}, 3},
+    // "00000" on both sides says nothing about what the monitor holds.
+    {"WildcardOnBothSides", {102, 201, 0, 4, 5}, {102, 201, 0, 4, 5}, 1},
+};
+
+void PrintTo(const ChangedCase& cc, std::ostream* os) { *os << cc.name; }
+
+class SequenceBChangedTest : public SequenceBTest, public ::testing::WithParamInterface<ChangedCase> {};
+
+TEST_P(SequenceBChangedTest, OnlyComponentsWhoseVersionDiffersAreWritten) {
+    const ChangedCase& cc = GetParam();
+    Plug({}, cc.monitor);
+    const PackageHandle package = MakePackage({.images = cc.package, .version = MemoryText(cc.package)});
+    const PackageHandle record = MakeRecord();
+    log.records.clear();
+    ASSERT_EQ(RunUpdateSequenceB(handle, package, record), 0u);
+    EXPECT_EQ(Announced(), cc.written);
+    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(cc.package));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, SequenceBChangedTest, ::testing::ValuesIn(kChangedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SequenceBTest, WithoutAPackageTheRecordStaysNew) {
+    Plug();
+    MakePackage();
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceB(handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(StageInFile(), kStageNew);
+}
+
+TEST_F(SequenceBTest, APackageTheMonitorHasAlreadyWritesNothing) {
+    Plug();
+    const PackageHandle package = MakePackage({.images = kBefore, .version = MemoryText(kBefore)});
+    const PackageHandle record = MakeRecord();
+    log.records.clear();
+    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdFailed);
+    EXPECT_EQ(Announced(), 0);
+    EXPECT_EQ(StageInFile(), kStageWriting);
+}
+
+TEST_F(SequenceBTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
+    Plug();
+    VersionFields images = kAfter;
+    images[1] = 7;
+    const PackageHandle package = MakePackage({.images = images});
+    const PackageHandle record = MakeRecord();
+    log.records.clear();
+    clock.ClearWaits();
+    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(Restarts(), 2);
+    EXPECT_EQ(LongWaits().back(), 15000u);
+    EXPECT_EQ(StageInFile(), kStageSettingsStored);
+}
+
+TEST_F(SequenceBTest, AChecksumThatDiffersFailsTheWriting) {
+    Plug({.wrongCrcs = 1});
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(StageInFile(), kStageWriting);
+}
+
+TEST_F(SequenceBTest, AMonitorThatDoesNotComeBackIsAwaitedAnHour) {
+    Plug({.noReturn = true});
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    clock.ClearWaits();
+    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdFailed);
+    EXPECT_EQ(UpdateContextB().monitor, kNoMonitor);
+    std::vector<std::uint32_t> waits = LongWaits();
+    EXPECT_EQ(std::count(waits.begin(), waits.end(), 15000u), 240);
+    EXPECT_EQ(waits.back(), 15000u);
+    EXPECT_EQ(StageInFile(), kStageWritten);
+}
+
+struct ResumeCase {
+    std::int32_t stage;
+    std::uint32_t loaderFlag;
+    int bootSelectorOn;  // writes of the boot selector 1
+    int written;         // components announced
+    int restarts;
+    int listedSettings;  // indexed settings stored again
+};
+
+void PrintTo(const ResumeCase& rc, std::ostream* os) { *os << rc.stage << "/" << rc.loaderFlag; }
+
+const ResumeCase kResumeCases[] = {
+    {100, 0, 2, 5, 1, 2}, {100, 1, 1, 5, 1, 2}, {200, 0, 2, 5, 1, 2}, {200, 1, 1, 5, 1, 2},
+    {300, 0, 2, 5, 1, 2}, {300, 1, 1, 5, 1, 2}, {400, 0, 1, 0, 1, 2}, {400, 1, 0, 0, 1, 2},
+    {500, 0, 1, 0, 0, 2}, {500, 1, 0, 0, 0, 2}, {550, 0, 1, 0, 0, 2}, {550, 1, 0, 0, 0, 2},
+    {600, 0, 1, 0, 0, 0}, {600, 1, 0, 0, 0, 0},
+};
+
+class SequenceBResumeTest : public SequenceBTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(SequenceBResumeTest, EachStageRunsItsStepsAndCompletes) {
+    const ResumeCase& rc = GetParam();
+    Plug();
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = RecordInStage(rc.stage, rc.loaderFlag, package);
+    const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
+
+    ASSERT_EQ(RunUpdateSequenceB(handle, given, record), 0u);
+
+    const std::vector<Call> calls = LoggedCalls();
+    EXPECT_EQ(Count(calls, kWrite, cu::kBootSelector, 1), rc.bootSelectorOn);
+    EXPECT_EQ(Announced(), rc.written);
+    EXPECT_EQ(Restarts(), rc.restarts);
+    EXPECT_EQ(Count(calls, kWrite, cu::kIndexValue), rc.listedSettings);
+    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(kAfter));
+    EXPECT_EQ(StageInFile(), kStageDone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, SequenceBResumeTest, ::testing::ValuesIn(kResumeCases), [](const auto& info) {
+    return "Stage" + std::to_string(info.param.stage) + "_Loader" + std::to_string(info.param.loaderFlag);
+});
+
+}  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+// The state of one update sequence, kept for the whole process: what the
+// backup record holds, the monitor being updated and the package being written.
+// Each sequence has its own context.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "common/status.h"
+#include "monitor/registry.h"
+#include "package/content.h"
+#include "package/pkg.h"
+
+// Update stages, in the order a sequence goes through them.
+inline constexpr std::int32_t kStageNew = 100;
+inline constexpr std::int32_t kStagePrepared = 200;
+inline constexpr std::int32_t kStageWriting = 300;
+inline constexpr std::int32_t kStageWritten = 400;
+inline constexpr std::int32_t kStageRestarted = 500;
+inline constexpr std::int32_t kStageChecked = 550;
+inline constexpr std::int32_t kStageSettingsStored = 600;
+inline constexpr std::int32_t kStageDone = 1000;
+
+struct UpdateContext {
+    PackageHandle record = kNoPackageHandle;
+    std::string modelName;
+    std::string serialNumber;
+    std::string targetVersion;   // 25 characters, in memory form
+    std::string currentVersion;
+    std::int32_t stage = 0;
+    std::uint32_t loaderFlag = 0;
+    std::uint32_t savedSettingB8 = 0;
+    std::uint16_t savedSetting54 = 0;
+    std::uint32_t setting9 = 0;
+    std::uint32_t setting10 = 0;
+    std::uint16_t setting11 = 0;
+    std::uint16_t setting12 = 0;
+    std::uint16_t setting13 = 0;
+    std::uint16_t savedSetting68 = 0;
+    std::map<std::uint16_t, ComponentDescriptor> components;  // by componentType, 1 to 6
+    MonitorHandle monitor = kNoMonitor;
+    PackageHandle package = kNoPackageHandle;  // kept from an earlier call when a later one passes none
+    bool active = false;
+    // Where the backup file is written; empty: ".backup" beside the executable.
+    std::string backupPath;
+};
+
+// The two process-wide contexts: sequence A (older-protocol monitors) and B.
+UpdateContext& UpdateContextA();
+UpdateContext& UpdateContextB();
+
+// Reads every field of the record into the context; the first failure is returned.
+Status LoadUpdateContext(UpdateContext& context);
+// Writes the record to the backup file (atomically, by the package library).
+Status SaveBackupFile(const UpdateContext& context);
+// Moves the record to `stage` and rewrites the backup file; on failure the
+// context and the record keep their previous stage.
+Status ChangeStage(UpdateContext& context, std::int32_t stage);
