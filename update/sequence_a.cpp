@@ -128,11 +128,6 @@ Status RunSteps(UpdateContext& c) {
 
 Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
     UpdateContext& c = UpdateContextA();
-    c.active = true;
-    if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
-    c.monitor = monitor;
-    if (package != kNoPackageHandle) c.package = package;
-    c.record = record;
-    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
     return RunSteps(c);
 }

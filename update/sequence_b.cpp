@@ -96,11 +96,6 @@ Status RunSteps(UpdateContext& c) {
 
 Status RunUpdateSequenceB(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
     UpdateContext& c = UpdateContextB();
-    c.active = true;
-    if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
-    c.monitor = monitor;
-    if (package != kNoPackageHandle) c.package = package;
-    c.record = record;
-    if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
     return RunSteps(c);
 }

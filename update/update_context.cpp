@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/executable_dir.h"
+#include "update/update_status.h"
 
 namespace {
 
@@ -82,4 +83,13 @@ Status ChangeStage(UpdateContext& c, std::int32_t stage) {
         PkgSetProperty(c.record, kPropStage, &c.stage, sizeof c.stage);
     }
     return status;
+}
+
+Status BeginSequence(UpdateContext& c, MonitorHandle monitor, PackageHandle package, PackageHandle record) {
+    c.active = true;
+    if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
+    c.monitor = monitor;
+    if (package != kNoPackageHandle) c.package = package;
+    c.record = record;
+    return LoadUpdateContext(c);
 }

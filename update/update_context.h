@@ -52,6 +52,9 @@ UpdateContext& UpdateContextB();
 
 // Reads every field of the record into the context; the first failure is returned.
 Status LoadUpdateContext(UpdateContext& context);
+// The common start of both sequences: takes the monitor, the package (a call
+// that passes none keeps the one given before) and the record, and loads them.
+Status BeginSequence(UpdateContext& context, MonitorHandle monitor, PackageHandle package, PackageHandle record);
 // Writes the record to the backup file (atomically, by the package library).
 Status SaveBackupFile(const UpdateContext& context);
 // Moves the record to `stage` and rewrites the backup file; on failure the
