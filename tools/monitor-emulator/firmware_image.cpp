@@ -22,6 +22,14 @@ const std::array<ComponentArea, 5>& ComponentAreas() {
     return areas;
 }
 
+std::optional<ComponentArea> ScaledArea(const ComponentArea& area, std::uint32_t scale) {
+    const std::uint64_t count = std::uint64_t{area.blockCount} * scale;
+    if (scale == 0 || count > 0xFFFF) return std::nullopt;
+    ComponentArea scaled = area;
+    scaled.blockCount = static_cast<std::uint16_t>(count);
+    return scaled;
+}
+
 std::optional<std::size_t> FindComponentArea(std::span<const std::uint8_t> id) {
     if (id.size() < kComponentIdBytes) return std::nullopt;
     const auto& areas = ComponentAreas();

@@ -36,6 +36,9 @@ struct ComponentArea {
 
 // PRG000, PRG001, AIC653, INP027, AIC904, in the order components are written.
 const std::array<ComponentArea, 5>& ComponentAreas();
+// The area with `scale` times its blocks, block size kept; nothing when scale
+// is 0 or the block count would not fit 16 bits.
+std::optional<ComponentArea> ScaledArea(const ComponentArea& area, std::uint32_t scale);
 // Index of the area for an id in either case; nothing for an unknown id.
 std::optional<std::size_t> FindComponentArea(std::span<const std::uint8_t> id);
 std::optional<std::size_t> FindComponentArea(std::string_view id);

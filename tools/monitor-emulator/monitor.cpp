@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <stdexcept>
 #include <utility>
 
 #include "common/bytes.h"
@@ -32,9 +33,19 @@ std::uint16_t VendorFor(MonitorKind kind) {
     return 0;
 }
 
+std::array<ComponentArea, 5> ScaledAreas(std::uint32_t scale) {
+    std::array<ComponentArea, 5> areas = ComponentAreas();
+    for (ComponentArea& area : areas) {
+        const auto scaled = ScaledArea(area, scale);
+        if (!scaled) throw std::invalid_argument("area scale " + std::to_string(scale) + " does not fit the block counts");
+        area = *scaled;
+    }
+    return areas;
+}
+
 }  // namespace
 
-Monitor::Monitor(MonitorConfig config) : config_(std::move(config)) {
+Monitor::Monitor(MonitorConfig config) : config_(std::move(config)), areas_(ScaledAreas(config_.areaScale)) {
     InitialiseDefaults();
     bool powerCycle = false;
     if (!config_.statePath.empty()) {
@@ -49,7 +60,7 @@ Monitor::Monitor(MonitorConfig config) : config_(std::move(config)) {
 }
 
 void Monitor::InitialiseDefaults() {
-    const auto& areas = ComponentAreas();
+    const auto& areas = areas_;
     for (std::size_t i = 0; i < areas.size(); ++i) {
         state_.components[i] = MakeImage(areas[i], config_.firmware[areas[i].versionField], areas[i].Capacity(),
                                          Crc32(std::span(reinterpret_cast<const std::uint8_t*>(config_.serial.data()),
@@ -79,7 +90,7 @@ void Monitor::InitialiseDefaults() {
 
 void Monitor::Boot(bool powerCycle) {
     ++bootCount_;
-    const auto& areas = ComponentAreas();
+    const auto& areas = areas_;
     bool runnable = true;
     for (std::size_t i = 0; i < areas.size(); ++i) {
         const auto version = RunnableVersion(areas[i], state_.components[i]);
@@ -225,7 +236,13 @@ void Monitor::Charge(std::size_t reportBytes) {
     debtUs_ += t.perTransferUs + t.perPacketUs * ((reportBytes + 63) / 64);
     const std::uint64_t ms = debtUs_ / 1000;
     debtUs_ %= 1000;
+    transferTimeMs_ += ms;
     if (ms > 0) SleepMs(static_cast<std::uint32_t>(ms));
+}
+
+std::uint64_t Monitor::TransferTimeMs() const {
+    std::lock_guard lock(mutex_);
+    return transferTimeMs_;
 }
 
 bool Monitor::PowerFails() {

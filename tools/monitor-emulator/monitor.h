@@ -39,7 +39,8 @@ inline constexpr std::uint16_t kVersionNumberInUpdate = 40000;
 class Monitor {
 public:
     // Loads config.statePath when it exists (a power-on with that state);
-    // StartupFault() tells when the file exists but cannot be used.
+    // StartupFault() tells when the file exists but cannot be used. Throws
+    // std::invalid_argument for an areaScale the block counts cannot take.
     explicit Monitor(MonitorConfig config);
 
     const std::string& StartupFault() const { return startupFault_; }
@@ -63,6 +64,11 @@ public:
     MonitorMode Mode() const;
     VersionFields RunningVersion() const;
     std::vector<std::uint8_t> HeldComponent(std::size_t area) const;
+    // Clock time all transfers so far have taken (config.transferTime), in whole
+    // milliseconds as they were slept.
+    std::uint64_t TransferTimeMs() const;
+    // This monitor's component areas (ComponentAreas() scaled by config.areaScale).
+    const ComponentArea& Area(std::size_t area) const { return areas_.at(area); }
     std::uint16_t TunnelToken() const;
     std::uint16_t OwnerValue() const;
     std::uint32_t IndexedSetting(std::uint8_t index) const;
@@ -110,6 +116,7 @@ private:
 
     mutable std::mutex mutex_;
     MonitorConfig config_;
+    std::array<ComponentArea, 5> areas_;
     MonitorState state_;
     std::string startupFault_;
     TransferLog* log_ = nullptr;
@@ -137,4 +144,5 @@ private:
     std::optional<std::uint8_t> indexedWrite_;
     std::uint64_t transfers_ = 0;
     std::uint64_t debtUs_ = 0;
+    std::uint64_t transferTimeMs_ = 0;
 };

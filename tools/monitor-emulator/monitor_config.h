@@ -41,6 +41,9 @@ struct MonitorConfig {
     std::uint32_t crcMs = 1500;           // time to compute a checksum
     std::uint32_t completionMs = 3000;    // time the completion command works
     TransferTimeModel transferTime;
+    // Multiplies the block count of every component area (block sizes stay), for
+    // components larger than the real ones; every count must still fit 16 bits.
+    std::uint32_t areaScale = 1;
     FaultPlan faults;
     std::string statePath;                // empty: nothing kept across runs
 };

@@ -29,7 +29,7 @@ std::string Monitor::VersionRecordText(std::uint16_t selector) const {
 }
 
 std::optional<std::size_t> Monitor::PacketOffset(std::size_t area, std::uint16_t block, std::uint16_t packet) const {
-    const ComponentArea& a = ComponentAreas()[area];
+    const ComponentArea& a = areas_[area];
     const std::size_t inBlock = std::size_t{packet} * kPacketBytes;
     const std::size_t offset = std::size_t{block} * a.blockSize + inBlock;
     if (inBlock >= a.blockSize || offset >= a.Capacity()) return std::nullopt;
@@ -40,7 +40,7 @@ int Monitor::WritePacket(std::size_t area, std::uint16_t block, std::uint16_t pa
                          std::span<const std::uint8_t> data) {
     const auto offset = PacketOffset(area, block, packet);
     if (!offset) return EIO;
-    const ComponentArea& a = ComponentAreas()[area];
+    const ComponentArea& a = areas_[area];
     const std::size_t n = std::min({kPacketBytes, a.blockSize - std::size_t{packet} * kPacketBytes,
                                     a.Capacity() - *offset, data.size()});
     auto& held = state_.components[area];
@@ -69,7 +69,7 @@ std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address,
     if (address == kGeometry) {
         std::copy(selection_.id.begin(), selection_.id.end(), data.begin());
         if (selection_.area) {
-            const ComponentArea& a = ComponentAreas()[*selection_.area];
+            const ComponentArea& a = areas_[*selection_.area];
             WriteU16(data, kGeometrySizeOffset, a.blockSize);
             WriteU16(data, kGeometryCountOffset, a.blockCount);
         }
@@ -79,7 +79,7 @@ std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address,
         if (!selection_.area) return std::nullopt;
         const auto offset = PacketOffset(*selection_.area, selection_.block, selection_.packet);
         if (!offset) return std::nullopt;
-        const ComponentArea& a = ComponentAreas()[*selection_.area];
+        const ComponentArea& a = areas_[*selection_.area];
         const std::size_t n = std::min({kPacketBytes, a.blockSize - std::size_t{selection_.packet} * kPacketBytes,
                                         a.Capacity() - *offset, length});
         const auto& held = state_.components[*selection_.area];
@@ -150,7 +150,7 @@ int Monitor::SetUsage(UsageAddress address, std::span<const std::uint8_t> data) 
         // Announces a component: the geometry must be the monitor's own; its area is erased.
         const auto area = FindComponentArea(data.first(kComponentIdBytes));
         if (!area) return EIO;
-        const ComponentArea& a = ComponentAreas()[*area];
+        const ComponentArea& a = areas_[*area];
         const std::size_t size = ReadU16(data, kGeometrySizeOffset), count = ReadU16(data, kGeometryCountOffset);
         if (size != a.blockSize || size * count > a.Capacity()) return EIO;
         std::fill(state_.components[*area].begin(), state_.components[*area].end(), 0xFF);

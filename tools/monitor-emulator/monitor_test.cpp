@@ -2,6 +2,7 @@
 // need no socket, and firmware as state.
 #include <cerrno>
 #include <fstream>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,44 @@ TEST_F(MonitorTest, CorruptedWriteCannotRun) {
     EXPECT_EQ(socketed.monitor->Mode(), MonitorMode::Stopped);
     EXPECT_EQ(socketed.monitor->Attributes().product, 0x0006);
     EXPECT_EQ(socketed.monitor->RunningVersion()[2], 0);
+}
+
+TEST_F(MonitorTest, ScaledAreasHoldAndRunWholeLargerImages) {
+    MonitorConfig config = TestConfig(MonitorKind::OlderTunnel);
+    config.areaScale = 3;
+    TempDir dir;
+    ServedMonitor socketed(config, dir.Path());
+    TestHost host = socketed.Connect();
+    // INP027 is 256 × 4; scaled, its geometry reads 256 × 12.
+    const ComponentArea& inp = socketed.monitor->Area(3);
+    ASSERT_EQ(inp.id, "INP027");
+    ASSERT_EQ(inp.blockCount, 12);
+    ASSERT_EQ(host.Write({0xFF02, 0x00C2}, std::vector<std::uint8_t>{'I', 'N', 'P', '0', '2', '7', 0, 0, 0, 0}), 0);
+    const auto geometry = host.Read({0xFF02, 0x00C3});
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(ReadU16(*geometry, 6), 256);
+    EXPECT_EQ(ReadU16(*geometry, 8), 12);
+    // An image filling the scaled area is written, read back to its last block, and runs.
+    ASSERT_EQ(host.WriteValue({0xFF02, 0x00FB}, 1), 0);
+    const auto image = MakeImage(inp, 55, inp.Capacity(), 4);
+    ASSERT_EQ(image.size(), 3072u);
+    ASSERT_EQ(WriteComponent(host, "INP027", image, false), 0);
+    EXPECT_EQ(ReadComponent(host, "INP027", image.size()), image);
+    EXPECT_EQ(socketed.monitor->HeldComponent(3), image);
+    ASSERT_EQ(host.WriteValue({0xFF02, 0x00FB}, 0), 0);
+    ASSERT_EQ(host.WriteValue({0xFF02, 0x00F4}, 0), 0);
+    EXPECT_EQ(socketed.monitor->Mode(), MonitorMode::Running);
+    EXPECT_EQ(socketed.monitor->RunningVersion()[2], 55);
+}
+
+TEST_F(MonitorTest, AreaScaleBeyondSixteenBitBlockCountsIsRefused) {
+    MonitorConfig config = TestConfig(MonitorKind::OlderNative);
+    config.areaScale = 65535 / 8 + 1;  // PRG000 has 8 blocks
+    EXPECT_THROW(Monitor{config}, std::invalid_argument);
+    config.areaScale = 0;
+    EXPECT_THROW(Monitor{config}, std::invalid_argument);
+    config.areaScale = 65535 / 8;
+    EXPECT_EQ(Monitor{config}.Area(0).blockCount, 65528);
 }
 
 TEST_F(MonitorTest, RestartWaitsItsTimeOnTheClock) {
