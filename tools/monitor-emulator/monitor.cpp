@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <stdexcept>
 #include <utility>
 
 #include "common/bytes.h"
@@ -33,11 +32,12 @@ std::uint16_t VendorFor(MonitorKind kind) {
     return 0;
 }
 
-std::array<ComponentArea, 5> ScaledAreas(std::uint32_t scale) {
+// Nothing when a scale of 0, or one that takes a block count past 16 bits, is asked for.
+std::optional<std::array<ComponentArea, 5>> ScaledAreas(std::uint32_t scale) {
     std::array<ComponentArea, 5> areas = ComponentAreas();
     for (ComponentArea& area : areas) {
         const auto scaled = ScaledArea(area, scale);
-        if (!scaled) throw std::invalid_argument("area scale " + std::to_string(scale) + " does not fit the block counts");
+        if (!scaled) return std::nullopt;
         area = *scaled;
     }
     return areas;
@@ -45,7 +45,13 @@ std::array<ComponentArea, 5> ScaledAreas(std::uint32_t scale) {
 
 }  // namespace
 
-Monitor::Monitor(MonitorConfig config) : config_(std::move(config)), areas_(ScaledAreas(config_.areaScale)) {
+Monitor::Monitor(MonitorConfig config) : config_(std::move(config)), areas_(ComponentAreas()) {
+    if (const auto scaled = ScaledAreas(config_.areaScale)) {
+        areas_ = *scaled;
+    } else {
+        // Reported like an unusable state file: the monitor keeps its normal areas.
+        startupFault_ = "area scale " + std::to_string(config_.areaScale) + " does not fit 16-bit block counts";
+    }
     InitialiseDefaults();
     bool powerCycle = false;
     if (!config_.statePath.empty()) {

@@ -39,8 +39,8 @@ inline constexpr std::uint16_t kVersionNumberInUpdate = 40000;
 class Monitor {
 public:
     // Loads config.statePath when it exists (a power-on with that state);
-    // StartupFault() tells when the file exists but cannot be used. Throws
-    // std::invalid_argument for an areaScale the block counts cannot take.
+    // StartupFault() tells when the file exists but cannot be used, or when
+    // areaScale is one the block counts cannot take (the normal areas are kept).
     explicit Monitor(MonitorConfig config);
 
     const std::string& StartupFault() const { return startupFault_; }
