@@ -67,17 +67,7 @@ struct QuietMonitor {
     std::uint64_t transfers = 0;
 
     std::vector<std::uint8_t> Descriptor() const {
-        DescriptorBuilder d;
-        d.UsagePage(0xFF00).Usage(0x0001).Application();
-        d.ReportId(1).FeatureValue(0x0035, 8, 32);
-        d.UsagePage(0xFF02);
-        d.ReportId(2).FeatureValue(0x00C2, 8, 10);
-        d.ReportId(3).FeatureValue(0x00C3, 8, 16);
-        d.ReportId(4).FeatureValue(0x00C7, 8, 512);
-        if (combined) d.ReportId(5).FeatureValue(0x00FE, 8, 522);
-        if (checksum) d.ReportId(6).FeatureValue(0x00FC, 8, 15);
-        d.End();
-        return d.bytes;
+        return ComponentMonitorDescriptor(combined, checksum);
     }
 
     std::uint8_t* Packet(std::uint16_t b, std::uint16_t p) {

@@ -281,18 +281,9 @@ TEST_F(ChecksumTest, AMonitorStuckComputingIsGivenUpOn) {
 class BlockMonitorTest : public LayerTest {
 protected:
     void Open(bool combinedPackets = true) {
-        DescriptorBuilder d;
-        d.UsagePage(0xFF00).Usage(0x0001).Application();
-        d.ReportId(1).FeatureValue(0x0035, 8, 32);
-        d.UsagePage(0xFF02);
-        d.ReportId(2).FeatureValue(0x00C2, 8, 10);
-        d.ReportId(3).FeatureValue(0x00C3, 8, 16);
-        d.ReportId(4).FeatureValue(0x00C7, 8, 512);
-        if (combinedPackets) d.ReportId(5).FeatureValue(0x00FE, 8, 522);
-        d.End();
         FakeDevice& device = fakes.Add("fake:VID_7E51&PID_4001#1");
         device.attributes = {0x7E51, 0x4001, 0x0102};
-        device.descriptor = d.bytes;
+        device.descriptor = ComponentMonitorDescriptor(combinedPackets, false);
         device.onGet = [this](std::span<std::uint8_t> report) { return Get(report); };
         device.onSet = [this](std::span<const std::uint8_t> report) { return Set(report); };
         MonOpenDevices(kFamilyNormal);

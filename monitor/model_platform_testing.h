@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hid/fake_hid_platform.h"
 #include "hid/hid_platform.h"
 #include "tools/monitor-emulator/monitor.h"
 
@@ -45,3 +46,20 @@ private:
     std::vector<std::shared_ptr<Slot>> slots_;
     std::uint32_t plugIns_ = 0;
 };
+
+// The interface descriptor of the smallest native monitor that takes
+// components: identity, select, geometry and packets, with combined packets
+// and the checksum when asked for. For fake monitors of tests and benchmarks.
+inline std::vector<std::uint8_t> ComponentMonitorDescriptor(bool combinedPackets, bool checksum) {
+    DescriptorBuilder d;
+    d.UsagePage(0xFF00).Usage(0x0001).Application();
+    d.ReportId(1).FeatureValue(0x0035, 8, 32);
+    d.UsagePage(0xFF02);
+    d.ReportId(2).FeatureValue(0x00C2, 8, 10);
+    d.ReportId(3).FeatureValue(0x00C3, 8, 16);
+    d.ReportId(4).FeatureValue(0x00C7, 8, 512);
+    if (combinedPackets) d.ReportId(5).FeatureValue(0x00FE, 8, 522);
+    if (checksum) d.ReportId(6).FeatureValue(0x00FC, 8, 15);
+    d.End();
+    return d.bytes;
+}
