@@ -159,6 +159,15 @@ std::uint32_t MonRefreshDevices() {
     return count;
 }
 
+Status MonGetVersionNumber(MonitorHandle handle, std::uint16_t* version) {
+    if (version == nullptr) return kMonFailed;
+    const auto lock = monitor_registry::Lock();
+    CHidWin* device = monitor_registry::Find(handle);
+    if (device == nullptr) return kMonFailed;
+    *version = device->GetVersionNumber();
+    return kStatusSuccess;
+}
+
 Status MonReadIdentity(MonitorHandle handle, std::string& model, std::string& serial) {
     const auto lock = monitor_registry::Lock();
     std::uint32_t length = 0;

@@ -30,6 +30,12 @@ Status MonGetDevice(std::uint32_t families, std::uint32_t index, MonitorHandle* 
 // family-1 monitors are present.
 std::uint32_t MonRefreshDevices();
 
+// The HID version number (the USB release number) the monitor presents;
+// kMonFailed for an unknown handle or a null `version`. A family-1 monitor
+// presenting kVersionNumberStoppedInUpdate waits in an update.
+inline constexpr std::uint16_t kVersionNumberStoppedInUpdate = 40000;
+Status MonGetVersionNumber(MonitorHandle handle, std::uint16_t* version);
+
 // Serial number: the identity block's first 8 bytes as they are; model name:
 // the bytes after them up to the first zero or space. An identity block of 8
 // bytes or less leaves both texts as they were. kMonTransferFailed when the

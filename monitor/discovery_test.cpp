@@ -124,6 +124,23 @@ TEST_F(DiscoveryTest, StoppedMonitorsAreAnotherFamilyThatRefreshLeavesAlone) {
     EXPECT_TRUE(Handles(kFamilyStoppedInUpdate).empty());
 }
 
+TEST_F(DiscoveryTest, TheVersionNumberTellsAnOlderMonitorStoppedInAnUpdate) {
+    platform.Add(QuietConfig(MonitorKind::OlderNative));
+    const MonitorHandle running = OpenNormal();
+    std::uint16_t version = 0;
+    ASSERT_EQ(MonGetVersionNumber(running, &version), 0u);
+    EXPECT_EQ(version, 0x0102);
+
+    StopInUpdate(running, clock);
+    EXPECT_EQ(MonRefreshDevices(), 1u);  // still family 1, under a new handle
+    const MonitorHandle stopped = OpenNormal();
+    ASSERT_EQ(MonGetVersionNumber(stopped, &version), 0u);
+    EXPECT_EQ(version, kVersionNumberStoppedInUpdate);
+
+    EXPECT_EQ(MonGetVersionNumber(running, &version), kMonFailed);
+    EXPECT_EQ(MonGetVersionNumber(stopped, nullptr), kMonFailed);
+}
+
 class IdentityTest : public KindTest {};
 INSTANTIATE_TEST_SUITE_P(AllKinds, IdentityTest,
                          ::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel,
