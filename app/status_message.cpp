@@ -1,5 +1,7 @@
 #include "app/status_message.h"
 
+#include <utility>
+
 namespace {
 
 UserMessage Error(TextId text, std::vector<MessageArgument> arguments = {}) {
