@@ -1,0 +1,35 @@
+#pragma once
+// The numbered texts the user sees, in English and Japanese. The texts live in
+// app/resources/messages.{en,ja}.txt and are compiled into the library.
+#include <cstdint>
+#include <string>
+
+#include "app/message_format.h"
+
+using TextId = std::uint32_t;
+
+namespace text_id {  // one named constant per catalogue id
+inline constexpr TextId kAboutItem = 101, kUpdatedVersion = 102, kUpdateButton = 103, kNoPackageFile = 104,
+    kSeveralPackageFiles = 105, kCalibrating = 106, kCurrentVersion = 150, kConnectMonitor = 250,
+    kSelectMonitor = 251, kOk = 252, kCancel = 253, kProgramsToClose = 270, kUpdateMinutes = 350,
+    kWarningHeading = 351, kWarningText = 352, kWarningPower = 353, kWarningCable = 354, kExecute = 355,
+    kReadMeHeading = 400, kReadMe = 401, kComplete = 501, kFileOpenFailed = 550, kFileBroken = 551,
+    kNoFileForMonitor = 552, kAlreadyApplied = 553, kCannotUpdateWithFile = 554, kUpdateFailed = 555,
+    kSamePc = 600, kMonitorNotFound = 601, kOnlyOneMonitor = 602, kCommunicationError = 650;
+}  // namespace text_id
+
+enum class Language { English, Japanese };
+
+// The user-interface language from the environment: the first of LC_ALL, LC_MESSAGES, LANG
+// that is set and non-empty; "ja", or "ja" followed by "_", "." or "@" and more, selects
+// Japanese; everything else, and nothing set, English.
+Language UserInterfaceLanguage();
+
+// The process-wide language of CatalogueText(id): UserInterfaceLanguage() until set.
+// For tests and the window.
+Language CatalogueLanguage();
+void SetCatalogueLanguage(Language language);
+
+// UTF-8; "" for an id the catalogue lacks.
+std::string CatalogueText(TextId id, Language language);
+std::string CatalogueText(TextId id);

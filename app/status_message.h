@@ -1,0 +1,28 @@
+#pragma once
+// Which message the user sees for a status code that ends the run.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/message_catalogue.h"
+#include "common/status.h"
+
+enum class MessageIcon { Error, Information };
+enum class MessageCaption { Quillon, ExecutableName };  // "Quillon", or the executable's base name (text 501 only)
+
+struct UserMessage {
+    TextId text = 0;
+    std::vector<MessageArgument> arguments;  // empty: the text is shown unchanged
+    MessageIcon icon = MessageIcon::Error;
+    MessageCaption caption = MessageCaption::Quillon;
+    bool operator==(const UserMessage&) const = default;
+};
+
+// Text, icon and placeholders for a status code; every code not known here gets the
+// communication-error text. 601/602 receive the backup record's model name and serial
+// number, 555 the ten-character error code text.
+UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial);
+
+// The text to show: the catalogue text, formatted when the message has arguments.
+std::string MessageText(const UserMessage& message, Language language);
+std::string MessageText(const UserMessage& message);
