@@ -34,19 +34,23 @@ Status SaveMonitorSettings(UpdateContext& c) {
     PkgSetProperty(c.record, kPropSetting10, &c.setting10, sizeof c.setting10);
     if (Fatal(status)) return status;
 
-    if (std::uint8_t byte = 0; MonGetSetting22(c.monitor, &byte) == kStatusSuccess) {
+    // A monitor without one of these three keeps 0 for it; one that stops
+    // answering stops the update, rather than have 0 put back as its value later.
+    if (std::uint8_t byte = 0; (status = MonGetSetting22(c.monitor, &byte)) == kStatusSuccess) {
         c.setting11 = byte;
         PkgSetProperty(c.record, kPropSetting11, &c.setting11, sizeof c.setting11);
     }
-    if (std::uint8_t byte = 0; MonGetSetting30(c.monitor, &byte) == kStatusSuccess) {
+    if (Fatal(status)) return status;
+    if (std::uint8_t byte = 0; (status = MonGetSetting30(c.monitor, &byte)) == kStatusSuccess) {
         c.setting12 = byte;
         PkgSetProperty(c.record, kPropSetting12, &c.setting12, sizeof c.setting12);
     }
-    if (std::uint16_t word = 0; MonGetSetting40(c.monitor, &word) == kStatusSuccess) {
+    if (Fatal(status)) return status;
+    if (std::uint16_t word = 0; (status = MonGetSetting40(c.monitor, &word)) == kStatusSuccess) {
         c.setting13 = word;
         PkgSetProperty(c.record, kPropSetting13, &c.setting13, sizeof c.setting13);
     }
-    return kStatusSuccess;
+    return Fatal(status) ? status : kStatusSuccess;
 }
 
 Status NeutraliseMonitorSettings(MonitorHandle m) {
@@ -77,11 +81,21 @@ Status RestoreMonitorSettings(const UpdateContext& c) {
     const MonitorHandle m = c.monitor;
     if (const Status status = MonSetSetting53(m, c.setting10); Fatal(status)) return status;
     if (const Status status = MonSetSetting54(m, c.savedSetting54); Fatal(status)) return status;
-    // These four are put back as well as they can be; none of them stops the update.
-    if (Has(m, command_usage::kSetting68)) MonSetSetting68(m, c.savedSetting68);
-    if (Has(m, command_usage::kSetting22Presence)) MonSetSetting22(m, static_cast<std::uint8_t>(c.setting11));
-    if (Has(m, command_usage::kSetting30Presence)) MonSetSetting30(m, static_cast<std::uint8_t>(c.setting12));
-    if (Has(m, command_usage::kSetting40)) MonSetSetting40(m, c.setting13);
+    // A monitor without one of these four is no reason to stop; one that stops
+    // answering is: the update then ends before its last stage and puts them
+    // back when it is resumed, instead of leaving them lost.
+    if (Has(m, command_usage::kSetting68)) {
+        if (const Status status = MonSetSetting68(m, c.savedSetting68); Fatal(status)) return status;
+    }
+    if (Has(m, command_usage::kSetting22Presence)) {
+        if (const Status status = MonSetSetting22(m, static_cast<std::uint8_t>(c.setting11)); Fatal(status)) return status;
+    }
+    if (Has(m, command_usage::kSetting30Presence)) {
+        if (const Status status = MonSetSetting30(m, static_cast<std::uint8_t>(c.setting12)); Fatal(status)) return status;
+    }
+    if (Has(m, command_usage::kSetting40)) {
+        if (const Status status = MonSetSetting40(m, c.setting13); Fatal(status)) return status;
+    }
     if (const Status status = MonSetSetting45(m, c.setting9); Fatal(status)) return status;
     return MonSetSettingB8(m, static_cast<std::int32_t>(c.savedSettingB8));
 }
@@ -96,7 +110,10 @@ Status RestoreListedSettings(const UpdateContext& c) {
     for (std::uint32_t i = 0; i < items; ++i) {
         if (const Status status = MonRewriteIndexedSetting(c.monitor, d.data[2 * i]); IsFailure(status)) return status;
     }
-    MonSetSettingB8(c.monitor, 0);
-    MonSetSettingB8(c.monitor, 1);
+    // Switching B8 off and on makes the monitor take the stored values. A
+    // monitor that stops answering here would be left with B8 off: the stage
+    // then stays, so that a resumed update does this again.
+    if (const Status status = MonSetSettingB8(c.monitor, 0); Fatal(status)) return status;
+    if (const Status status = MonSetSettingB8(c.monitor, 1); Fatal(status)) return status;
     return kStatusSuccess;
 }

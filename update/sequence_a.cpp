@@ -63,6 +63,9 @@ Status WriteComponents(const UpdateContext& c) {
 }
 
 Status RestartIntoNewFirmware(UpdateContext& c) {
+    // A resumed update has taken the monitor into its update state again
+    // (boot selector 1): without this, the restart would not leave that state.
+    if (const Status status = WriteBootSelector(c.monitor, 0); IsFailure(status)) return status;
     c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber);
     if (c.monitor == kNoMonitor) return kUpdFailed;
     if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
@@ -110,7 +113,8 @@ Status RunSteps(UpdateContext& c) {
     if (c.stage == kStageDone) return kStatusSuccess;
     Status status = kStatusSuccess;
     if (c.stage == kStageNew && IsFailure(status = PrepareRecord(c))) return status;
-    if (IsFailure(status = EnterUpdateState(c))) return status;
+    // Once the monitor runs the new firmware it is not taken back into its update state.
+    if (c.stage < kStageRestarted && IsFailure(status = EnterUpdateState(c))) return status;
     if (c.stage == kStageWriting) {
         if (IsFailure(status = RestartBeforeWriting(c))) return status;
         if (IsFailure(status = WriteComponents(c))) return status;

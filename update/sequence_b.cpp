@@ -69,7 +69,10 @@ Status RunSteps(UpdateContext& c) {
     Status status = kStatusSuccess;
     if (c.stage == kStageNew && IsFailure(status = AttachPackage(c))) return status;
     // A monitor stopped in an update (loaderFlag 1) takes components already.
-    if (c.loaderFlag != 1 && IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
+    // Once it has restarted into the new firmware the boot selector stays 0:
+    // left at 1, the monitor's next restart would take it into its update state.
+    if (c.loaderFlag != 1 && c.stage < kStageRestarted && IsFailure(status = WriteBootSelector(c.monitor, 1)))
+        return status;
     if (c.stage == kStagePrepared && IsFailure(status = ChangeStage(c, kStageWriting))) return status;
     if (c.stage == kStageWriting) {
         if (IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
