@@ -17,8 +17,9 @@ namespace testing_support {
 
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-test-XXXXXX").string();
+    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+    explicit TempDir(const std::filesystem::path& base) {
+        std::string pattern = (base / "quillon-test-XXXXXX").string();
         path_ = mkdtemp(pattern.data());
     }
     ~TempDir() { std::filesystem::remove_all(path_); }

@@ -1,0 +1,15 @@
+#pragma once
+// Status codes the application itself gives (0 is success, see common/status.h);
+// codes of the layers below reach the user unchanged.
+#include "common/status.h"
+
+// The initial result of a worker thread, and a version text too short to compare.
+inline constexpr Status kAppFailed = 0x80000000;
+// The executable's own path cannot be read, so the backup file has no place.
+inline constexpr Status kAppNoExecutablePath = 0x8000001D;
+inline constexpr Status kAppNoPackageFile = 0x80000024;
+inline constexpr Status kAppSeveralPackageFiles = 0x80000025;
+inline constexpr Status kAppAlreadyApplied = 0x80000028;
+inline constexpr Status kAppRecordedMonitorMissing = 0x80000029;
+inline constexpr Status kAppSeveralCandidates = 0x8000002A;
+inline constexpr Status kAppResumableWithoutBackup = 0x8000002B;

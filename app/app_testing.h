@@ -1,0 +1,279 @@
+#pragma once
+// What the application tests share: a bench with emulated monitors served
+// in-process on a virtual clock, a package file made for them in a temporary
+// folder, and a view that plays the user, recording what the window would show.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_workflow.h"
+#include "common/clock.h"
+#include "hid/hid_platform.h"
+#include "monitor/discovery.h"
+#include "monitor/firmware_version.h"
+#include "monitor/model_platform_testing.h"
+#include "monitor/setting_b8.h"
+#include "monitor/settings.h"
+#include "package/package_testing.h"
+#include "package/version_text.h"
+#include "tools/monitor-emulator/firmware_image.h"
+#include "tools/monitor-emulator/monitor.h"
+#include "update/update_context.h"
+
+namespace app_testing {
+
+inline constexpr VersionFields kBefore{102, 201, 3, 4, 5};
+inline constexpr VersionFields kAfter{103, 202, 4, 5, 26};
+
+inline std::string MemoryText(const VersionFields& fields) { return VersionToInternal(FormatVersionText(fields)); }
+
+inline const char* KindName(MonitorKind kind) {
+    switch (kind) {
+    case MonitorKind::OlderNative: return "OlderNative";
+    case MonitorKind::OlderTunnel: return "OlderTunnel";
+    case MonitorKind::CombinedTunnel: return "CombinedTunnel";
+    }
+    return "";
+}
+inline constexpr std::array<MonitorKind, 3> kAllKinds{MonitorKind::OlderNative, MonitorKind::OlderTunnel,
+                                                      MonitorKind::CombinedTunnel};
+
+// The settings an update must leave as it found them.
+struct Settings {
+    std::int32_t b8 = -1, s45 = -1, s53 = -1;
+    std::uint16_t s54 = 0, s68 = 0, s40 = 0;
+    std::uint8_t s22 = 0, s30 = 0;
+    bool operator==(const Settings&) const = default;
+};
+
+inline Settings ReadSettings(MonitorHandle m) {
+    Settings s;
+    MonGetSettingB8(m, &s.b8);
+    MonGetSetting45(m, &s.s45);
+    MonGetSetting53(m, &s.s53);
+    MonGetSetting54(m, &s.s54);
+    MonGetSetting68(m, &s.s68);
+    MonGetSetting22(m, &s.s22);
+    MonGetSetting30(m, &s.s30);
+    MonGetSetting40(m, &s.s40);
+    return s;
+}
+
+// Plays the user and records what the window shows.
+class ScriptedView final : public WorkflowView {
+public:
+    // The user's answers.
+    bool acceptReadMe = true;
+    bool acceptPrograms = true;
+    bool acceptWarning = true;
+    std::optional<std::size_t> listChoice = 0;  // the line chosen in a list; nullopt: Cancel
+
+    // What was shown.
+    std::vector<UserMessage> messages;
+    std::vector<std::vector<std::string>> programLists;
+    std::vector<std::uint32_t> estimates;
+    std::vector<std::vector<std::string>> lists;  // the lines of each list shown
+    std::vector<SelectionResult> decisions;
+    std::string title;
+    std::optional<VersionLines> currentVersion;
+    std::optional<VersionLines> newVersion;
+    std::vector<std::uint32_t> positions;
+    std::uint32_t progressUpper = 0;
+    bool updateEnabled = false;
+    bool waitCursor = false;
+    bool timerRunning = false;
+    bool ended = false;
+
+    bool ConfirmReadMe() override { return acceptReadMe; }
+    bool ConfirmProgramsToClose(const std::vector<std::string>& programs) override {
+        programLists.push_back(programs);
+        return acceptPrograms;
+    }
+    std::optional<MonitorHandle> SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
+                                               const std::string& model, const std::string& serial) override {
+        const SelectionResult result = selection.Discover(mode, model, serial);
+        decisions.push_back(result);
+        if (std::optional<UserMessage> message = selection.TakeMessage()) messages.push_back(*message);
+        if (result == SelectionResult::Cancel) {
+            selection.Cancel(std::nullopt);
+            return std::nullopt;
+        }
+        if (result == SelectionResult::Ok) return selection.Confirm(std::nullopt);
+        std::vector<std::string> lines;
+        for (const MonitorEntry& e : selection.Entries()) lines.push_back(e.Line());
+        lists.push_back(lines);
+        if (lines.empty() || !listChoice || *listChoice >= lines.size()) {
+            selection.Cancel(std::nullopt);
+            return std::nullopt;
+        }
+        selection.Select(*listChoice);
+        return selection.Confirm(*listChoice);
+    }
+    bool ConfirmWarning(std::uint32_t minutes) override {
+        estimates.push_back(minutes);
+        return acceptWarning;
+    }
+    void ShowMessage(const UserMessage& message) override { messages.push_back(message); }
+    void ShowTitle(const std::string& text) override { title = text; }
+    void ShowCurrentVersion(const VersionLines& lines) override { currentVersion = lines; }
+    void ShowNewVersion(const std::optional<VersionLines>& lines) override { newVersion = lines; }
+    void SetUpdateEnabled(bool enabled) override { updateEnabled = enabled; }
+    void SetWaitCursor(bool on) override { waitCursor = on; }
+    void SetTimerRunning(bool running) override { timerRunning = running; }
+    void ShowProgress(std::uint32_t position, std::uint32_t upper) override {
+        positions.push_back(position);
+        progressUpper = upper;
+    }
+    void EndDialog() override { ended = true; }
+
+    std::vector<TextId> MessageIds() const {
+        std::vector<TextId> ids;
+        for (const UserMessage& m : messages) ids.push_back(m.text);
+        return ids;
+    }
+};
+
+// Ticks until no worker thread is left; a tick while the worker runs steps
+// the activity indicator, as the window's timer would.
+inline void TickWhileWorking(MainWorkflow& workflow) {
+    while (workflow.WorkerExists()) {
+        workflow.Tick();
+        workflow.WaitForWorker();
+        workflow.Tick();
+    }
+}
+
+// A whole run as the user makes it: start, wait for the file phase, press
+// Update once it is enabled (when `pressUpdate`), and wait for the end.
+inline void RunToEnd(MainWorkflow& workflow, ScriptedView& view, bool pressUpdate = true) {
+    workflow.Start();
+    TickWhileWorking(workflow);
+    if (workflow.Ended() || !pressUpdate || !view.updateEnabled) return;
+    workflow.PressUpdate();
+    TickWhileWorking(workflow);
+}
+
+// Where the bench keeps its folder: in memory when the machine offers it,
+// since every backup file write is flushed to disk and there are thousands.
+inline std::filesystem::path BenchFolderBase() {
+    const std::filesystem::path memory = "/dev/shm";
+    std::error_code error;
+    if (std::filesystem::is_directory(memory, error) && access(memory.c_str(), W_OK) == 0) return memory;
+    return std::filesystem::temp_directory_path();
+}
+
+// Emulated monitors, a folder with a package for them, and fresh runs of the
+// updater, as many as a test needs, as separate processes would make them.
+class Bench {
+public:
+    Bench() {
+        MonCloseDevices(0xFFFFFFFF);
+        PkgCloseAll();
+    }
+    ~Bench() {
+        MonCloseDevices(0xFFFFFFFF);
+        PkgCloseAll();
+    }
+
+    std::string Folder() const { return dir.File(""); }
+    std::string BackupPath() const { return dir.File(kBackupFileName); }
+    bool BackupExists() const { return std::filesystem::exists(BackupPath()); }
+
+    // Plugs a monitor in and gives it settings unlike the factory's, so that
+    // putting them back can be seen.
+    Monitor& Plug(MonitorKind kind, std::string serial = "SN000001", VersionFields firmware = kBefore) {
+        MonitorConfig config;
+        config.kind = kind;
+        config.serial = std::move(serial);
+        config.model = "QX2701";
+        config.firmware = firmware;
+        config.transferTime = {0, 0};
+        Monitor& monitor = platform.Add(config);
+        const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+        MonitorHandle handle = kNoMonitor;
+        EXPECT_EQ(MonGetDevice(kFamilyNormal, count - 1, &handle), 0u);
+        EXPECT_EQ(MonSetSetting22(handle, 2), 0u);
+        EXPECT_EQ(MonSetSetting30(handle, 1), 0u);
+        EXPECT_EQ(MonSetSetting40(handle, 1), 0u);
+        EXPECT_EQ(MonSetSetting68(handle, 1), 0u);
+        EXPECT_EQ(MonSetSetting45(handle, 0), 0u);
+        EXPECT_EQ(MonSetSetting54(handle, 2), 0u);
+        before = ReadSettings(handle);
+        MonCloseDevices(0xFFFFFFFF);
+        return monitor;
+    }
+
+    struct PackageContents {
+        std::string model = "QX27*";
+        VersionFields from = kBefore;  // the set's key: the version it updates
+        VersionFields images = kAfter;
+        std::string version = MemoryText(kAfter);
+        std::uint16_t writeSeconds = 30;
+    };
+
+    // Writes "update.vfw": one set for `from`, components carrying `images`'
+    // fields, with read-back for PRG001 and AIC904, and a list of indexed settings.
+    void WritePackage(const PackageContents& contents, const std::string& name = "update.vfw") {
+        static constexpr std::array<std::uint16_t, 5> kAreaTypes{2, 3, 1, 4, 5};
+        FirmwareSet set;
+        set.key = MemoryText(contents.from);
+        for (std::size_t i = 0; i < kAreaTypes.size(); ++i) {
+            const ComponentArea& area = ComponentAreas()[i];
+            const std::uint16_t type = kAreaTypes[i];
+            const bool readBack = type == 3 || type == 5;
+            set.components.emplace(
+                type, testing_support::Component(type, MakeImage(area, contents.images[area.versionField], area.Capacity(), type),
+                                                 contents.writeSeconds, readBack ? 1 : 0));
+        }
+        set.components.emplace(6, testing_support::Component(6, {5, 0, 9, 0, 7}));
+        FirmwarePackage package = testing_support::Package(contents.model, contents.version, {});
+        package.sets.emplace(set.key, set);
+        testing_support::WritePayload(dir.File(name), testing_support::PackagePayload(package));
+    }
+    void WritePackage() { WritePackage(PackageContents{}); }
+
+    // A new run of the updater, as a new process starts it.
+    std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
+        for (UpdateContext* c : {&UpdateContextA(), &UpdateContextB()}) *c = UpdateContext{};
+        ClosedPrograms().clear();
+        auto workflow = std::make_unique<MainWorkflow>(view);
+        workflow->Run().folder = Folder();
+        return workflow;
+    }
+
+    // Opens the monitor with this serial number as it presents itself now (any family).
+    MonitorHandle Open(const std::string& serial = "SN000001") {
+        for (std::uint32_t families : {kFamilyNormal, kFamilyStoppedInUpdate}) {
+            const std::uint32_t count = MonOpenDevices(families);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                MonitorHandle h = kNoMonitor;
+                if (IsFailure(MonGetDevice(families, i, &h))) continue;
+                std::array<char, 10> text{};
+                if (!IsFailure(MonGetSerialNumber(h, text)) && serial == text.data()) return h;
+            }
+        }
+        return kNoMonitor;
+    }
+
+    std::string VersionOf(MonitorHandle monitor) {
+        std::array<char, kVersionTextBytes> text{};
+        MonGetFirmwareVersion(monitor, text);
+        return text.data();
+    }
+
+    VirtualClock clock{1'000'000};
+    ScopedClock useClock{clock};
+    ModelPlatform platform;
+    ScopedHidPlatform usePlatform{platform};
+    testing_support::TempDir dir{BenchFolderBase()};
+    Settings before;
+};
+
+}  // namespace app_testing

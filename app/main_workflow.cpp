@@ -1,0 +1,254 @@
+#include "app/main_workflow.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+
+#include "app/update_estimate.h"
+#include "conflict/velm_process.h"
+#include "monitor/command_usages.h"
+#include "monitor/discovery.h"
+#include "package/pkg.h"
+#include "update/update_context.h"
+
+namespace {
+
+constexpr std::string_view kPackageExtension = ".vfw";
+
+bool HasPackageExtension(const std::string& name) {
+    if (name.size() <= kPackageExtension.size()) return false;
+    const std::string_view tail = std::string_view(name).substr(name.size() - kPackageExtension.size());
+    return std::equal(tail.begin(), tail.end(), kPackageExtension.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+std::optional<std::string> PackageVersion(PackageHandle package) {
+    std::array<char, 26> text{};
+    if (IsFailure(PkgGetProperty(package, kPropVersion, text.data(), text.size()))) return std::nullopt;
+    return std::string(text.data(), strnlen(text.data(), text.size()));
+}
+
+}  // namespace
+
+std::vector<std::string> PackageFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (HasPackageExtension(name) && entry.is_regular_file(error)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+MainWorkflow::MainWorkflow(WorkflowView& view) : view_(view) {}
+
+MainWorkflow::~MainWorkflow() = default;
+
+void MainWorkflow::ShowStatus(Status status) {
+    view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber));
+}
+
+void MainWorkflow::Start() {
+    view_.SetUpdateEnabled(false);
+    view_.ShowProgress(0, run_.progressMax);
+    if (!StartUp()) {
+        Close();
+        return;
+    }
+    ShowVersionDisplay();
+    StartFilePhase();
+}
+
+bool MainWorkflow::StartUp() {
+    if (!view_.ConfirmReadMe()) return false;
+
+    std::vector<std::string> listed;
+    for (const VELMProcess& program : ListRunningPrograms())
+        if (!program.program.hiddenFromList) listed.push_back(program.program.displayName);
+    // Nothing is closed yet: the update thread closes the programs.
+    if (!listed.empty() && !view_.ConfirmProgramsToClose(listed)) return false;
+
+    // Counted in every run, a resumed one too.
+    std::string folder;
+    if (const Status status = RunFolder(run_, folder); IsFailure(status)) {
+        ShowStatus(status);
+        return false;
+    }
+    const std::size_t packages = PackageFiles(folder).size();
+    if (packages != 1) {
+        ShowStatus(packages == 0 ? kAppNoPackageFile : kAppSeveralPackageFiles);
+        return false;
+    }
+
+    if (const Status status = LoadBackupFile(run_); IsFailure(status)) {
+        ShowStatus(status);
+        return false;
+    }
+    view_.ShowProgress(progress_, run_.progressMax);
+
+    if (!SelectMonitor()) return false;
+    if (const Status status = PrepareMonitor(run_.target); IsFailure(status)) {
+        ShowStatus(status);
+        return false;
+    }
+    if (!run_.backupFound) {
+        if (const Status status = MakeBackupRecord(run_); IsFailure(status)) {
+            ShowStatus(status);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MainWorkflow::SelectMonitor() {
+    MonitorSelection selection(run_.record.modelName, run_.record.serialNumber);
+    TargetMonitor& target = run_.target;
+    const std::optional<MonitorHandle> chosen =
+        view_.SelectMonitor(selection, target.loaderFlag, target.modelName, target.serialNumber);
+    if (!chosen) return false;
+    if (*chosen != kNoMonitor) target.monitorHandle = *chosen;
+
+    // The loader flag follows what the recorded monitor presents now: one that
+    // lost power in its update state waits there, though the backup file was
+    // written before it got there, and one the update restarted into its
+    // firmware runs again. The update reads the flag from the record.
+    const std::uint32_t flag = selection.ChosenLoaderFlag();
+    if (run_.backupFound && flag != target.loaderFlag) {
+        target.loaderFlag = run_.record.loaderFlag = flag;
+        PkgSetProperty(run_.record.recordHandle, kPropLoaderFlag, &flag, sizeof flag);
+    }
+    return true;
+}
+
+bool MainWorkflow::Resuming() const { return run_.backupFound && run_.record.stage != kStageNothingWritten; }
+
+void MainWorkflow::ShowVersionDisplay() {
+    TargetMonitor& target = run_.target;
+    view_.ShowTitle(target.ModelName() + " (S/N:" + target.SerialNumber() + ")");
+    const std::string& current = run_.record.currentVersion;
+    view_.ShowCurrentVersion({FormatVersionHead(current), FormatVersionTail(current)});
+    if (Resuming()) {
+        view_.ShowNewVersion(MergedVersionLines(run_.record.targetVersion, current));
+        view_.SetUpdateEnabled(true);
+    }
+}
+
+void MainWorkflow::StartFilePhase() {
+    if (Resuming()) return;  // a resumed update needs no package file
+    std::string folder;
+    RunFolder(run_, folder);
+    const std::vector<std::string> packages = PackageFiles(folder);
+    const std::string path = packages.empty() ? std::string() : folder + packages.front();
+    if (fileThread_) return;
+    view_.SetWaitCursor(true);
+    view_.SetUpdateEnabled(false);
+    fileThread_ = std::make_unique<CFileThread>(run_, path);
+    fileThread_->Start();
+    view_.SetTimerRunning(true);
+}
+
+void MainWorkflow::WaitForWorker() {
+    if (fileThread_) fileThread_->WaitUntilEnded();
+    if (updateThread_) updateThread_->WaitUntilEnded();
+}
+
+void MainWorkflow::PressUpdate() {
+    view_.SetUpdateEnabled(false);
+    const ComponentDescriptors descriptors = run_.selectedPackage != kNoPackageHandle
+                                                 ? PackageDescriptors(run_.selectedPackage)
+                                                 : ComponentDescriptors(run_.record.descriptors.begin(),
+                                                                        run_.record.descriptors.end());
+    if (!view_.ConfirmWarning(EstimateUpdateMinutes(descriptors))) {
+        view_.SetUpdateEnabled(true);
+        return;
+    }
+    if (updateThread_) return;
+    run_.retryCount = 0;
+    StartUpdateThread();
+}
+
+void MainWorkflow::StartUpdateThread() {
+    updateThread_ = std::make_unique<CUpdateThread>();
+    updateThread_->Start(run_);
+    view_.SetTimerRunning(true);
+    view_.SetUpdateEnabled(false);
+}
+
+void MainWorkflow::Tick() {
+    if (fileThread_ && fileThread_->HasEnded()) {
+        FinishFilePhase();
+        return;
+    }
+    if (updateThread_) {
+        if (!updateThread_->HasEnded()) {
+            progress_ = NextProgressPosition(progress_, run_.progressMax);
+            view_.ShowProgress(progress_, run_.progressMax);
+            return;
+        }
+        FinishUpdatePhase();
+    }
+}
+
+void MainWorkflow::FinishFilePhase() {
+    fileThread_.reset();
+    view_.SetTimerRunning(false);
+    view_.SetWaitCursor(false);
+    if (run_.fileStatus != kStatusSuccess) {
+        ShowStatus(run_.fileStatus);
+        view_.ShowNewVersion(std::nullopt);
+        Close();
+        return;
+    }
+    const std::optional<std::string> version = PackageVersion(run_.selectedPackage);
+    const std::string& current = run_.target.CurrentVersion(true);
+    view_.ShowNewVersion(version ? MergedVersionLines(*version, current) : VersionLines{});
+    view_.SetUpdateEnabled(true);
+    run_.progressMax = kProgressRangeUpdating;
+    view_.ShowProgress(progress_, run_.progressMax);
+}
+
+void MainWorkflow::FinishUpdatePhase() {
+    updateThread_.reset();
+    view_.SetTimerRunning(false);
+    // The update may have restarted the monitor: it ends with the monitor's present handle.
+    const UpdateContext& b = UpdateContextB();
+    const UpdateContext& a = UpdateContextA();
+    const MonitorHandle monitor = b.active ? b.monitor : a.active ? a.monitor : kNoMonitor;
+    run_.target.monitorHandle = monitor;
+    if (monitor != kNoMonitor) {
+        if (IsOlderProtocolMonitor(monitor) && MonitorHasUsage(monitor, command_usage::kControlLock))
+            ReleaseControlLock(monitor);
+        ReadBackupRecord(run_.record);
+        if (run_.updateStatus == kStatusSuccess) {
+            std::error_code ignored;
+            std::filesystem::remove(run_.record.filePath, ignored);
+            const VersionLines lines = MergedVersionLines(run_.record.targetVersion, run_.record.currentVersion);
+            view_.ShowMessage({text_id::kComplete, {lines.head, lines.tail}, MessageIcon::Information,
+                               MessageCaption::ExecutableName});
+            Close();
+            return;
+        }
+        if (run_.retryCount < kAutomaticRestarts) {
+            ++run_.retryCount;
+            StartUpdateThread();
+            return;
+        }
+    }
+    ShowStatus(run_.updateStatus);
+    Close();
+}
+
+bool MainWorkflow::Close() {
+    if (WorkerExists()) return false;
+    if (ended_) return true;
+    RestoreMonitorSettings(run_);
+    for (const VELMProcess& program : ClosedPrograms()) program.RestartProgram();
+    ClosedPrograms().clear();
+    PkgCloseAll();
+    MonCloseDevices(kAllRunFamilies);
+    ended_ = true;
+    view_.EndDialog();
+    return true;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The main window's workflow without its widgets: the start-up sequence, the
+// file phase, the update button, the once-a-second tick with the automatic
+// restarts of a failed update, and the exit path. The window implements
+// WorkflowView and forwards its events here; tests drive it with a view of their own.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/monitor_selection.h"
+#include "app/status_message.h"
+#include "app/update_run.h"
+#include "app/version_display.h"
+#include "app/worker_threads.h"
+
+// A failed update is started again up to this many times while the update
+// still holds the monitor.
+inline constexpr std::uint32_t kAutomaticRestarts = 3;
+// Family words of every monitor the run may have opened.
+inline constexpr std::uint32_t kAllRunFamilies = 0x20000001;
+
+class WorkflowView {
+public:
+    virtual ~WorkflowView() = default;
+    // The read-me dialog and the list of programs to be closed: true on OK.
+    virtual bool ConfirmReadMe() = 0;
+    virtual bool ConfirmProgramsToClose(const std::vector<std::string>& programs) = 0;
+    // The monitor selection dialog over `selection`, which it starts with
+    // Discover(mode, model, serial). The chosen monitor on OK (kNoMonitor
+    // when none was chosen), nullopt on Cancel.
+    virtual std::optional<MonitorHandle> SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
+                                                       const std::string& model, const std::string& serial) = 0;
+    // The warning dialog with its estimate: true on Execute.
+    virtual bool ConfirmWarning(std::uint32_t minutes) = 0;
+    virtual void ShowMessage(const UserMessage& message) = 0;
+
+    virtual void ShowTitle(const std::string& title) = 0;
+    virtual void ShowCurrentVersion(const VersionLines& lines) = 0;
+    // The new version and its label; nullopt empties them.
+    virtual void ShowNewVersion(const std::optional<VersionLines>& lines) = 0;
+    virtual void SetUpdateEnabled(bool enabled) = 0;
+    virtual void SetWaitCursor(bool on) = 0;
+    // The once-a-second timer that calls MainWorkflow::Tick.
+    virtual void SetTimerRunning(bool running) = 0;
+    virtual void ShowProgress(std::uint32_t position, std::uint32_t upper) = 0;
+    // The run is over: the window closes.
+    virtual void EndDialog() = 0;
+};
+
+class MainWorkflow {
+public:
+    explicit MainWorkflow(WorkflowView& view);
+    ~MainWorkflow();
+    MainWorkflow(const MainWorkflow&) = delete;
+    MainWorkflow& operator=(const MainWorkflow&) = delete;
+
+    // The start-up sequence, from the read-me to the start of the file phase
+    // (or, for a resumed update, to the enabled update button).
+    void Start();
+    void PressUpdate();
+    void Tick();
+    // The exit path (Escape, the close box, the end of every run); refused,
+    // with false, while a worker thread exists.
+    bool Close();
+
+    bool Ended() const { return ended_; }
+    bool WorkerExists() const { return fileThread_ || updateThread_; }
+    // The wait cursor shows while the package loads.
+    bool FilePhaseRunning() const { return fileThread_ != nullptr; }
+    // Blocks until the present worker thread has ended. For tests, which
+    // would otherwise poll: the window only ever polls from its timer.
+    void WaitForWorker();
+    UpdateRun& Run() { return run_; }
+
+private:
+    bool StartUp();
+    bool SelectMonitor();
+    void ShowVersionDisplay();
+    bool Resuming() const;
+    void StartFilePhase();
+    void StartUpdateThread();
+    void FinishFilePhase();
+    void FinishUpdatePhase();
+    void ShowStatus(Status status);
+
+    WorkflowView& view_;
+    UpdateRun run_;
+    std::unique_ptr<CFileThread> fileThread_;
+    std::unique_ptr<CUpdateThread> updateThread_;
+    std::uint32_t progress_ = 0;
+    bool ended_ = false;
+};
+
+// The package files beside the executable ("*.vfw", any case of the extension), by name.
+std::vector<std::string> PackageFiles(const std::string& folder);

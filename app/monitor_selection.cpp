@@ -1,0 +1,197 @@
+#include "app/monitor_selection.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <utility>
+
+#include "app/app_status.h"
+#include "monitor/device_commands.h"
+#include "monitor/discovery.h"
+#include "monitor/transactions.h"
+
+namespace {
+
+constexpr std::uint32_t kBothFamilies = kFamilyNormal | kFamilyStoppedInUpdate;
+constexpr std::size_t kIdentityBytes = 32;
+constexpr std::size_t kSerialBytes = 8;
+constexpr std::array<const char*, 3> kMakerVendors{"VID_7E51", "VID_7E52", "VID_7E53"};
+
+bool WaitsInUpdate(MonitorHandle monitor) {
+    std::uint16_t version = 0;
+    return !IsFailure(MonGetVersionNumber(monitor, &version)) && version == kVersionNumberStoppedInUpdate;
+}
+
+}  // namespace
+
+MonitorEntry ReadMonitorEntry(MonitorHandle monitor) {
+    MonitorEntry entry{monitor, {}, {}};
+    std::array<std::uint8_t, kIdentityBytes> block{};
+    if (IsFailure(MonReadBlock(monitor, 0xFF00, 0x0035, block))) return entry;
+    const auto modelStart = block.begin() + kSerialBytes;
+    const auto modelEnd = std::find_if(modelStart, block.end(), [](std::uint8_t b) { return b == 0 || b == ' '; });
+    if (modelEnd == block.end()) return entry;
+    entry.modelName.assign(modelStart, modelEnd);
+    entry.serialNumber.assign(block.begin(), modelStart);
+    return entry;
+}
+
+std::uint32_t CountResumableMonitors() {
+    const std::uint32_t normal = MonRefreshDevices();
+    std::uint32_t count = 0;
+    for (std::uint32_t i = 0; i < normal; ++i) {
+        MonitorHandle monitor = kNoMonitor;
+        if (!IsFailure(MonGetDevice(kFamilyNormal, i, &monitor)) && WaitsInUpdate(monitor)) ++count;
+    }
+    return count + MonOpenDevices(kFamilyStoppedInUpdate);
+}
+
+DeviceChange IsMakerDeviceChange(const DeviceEvent* event) {
+    if (event == nullptr) return DeviceChange::Other;
+    std::string name = event->path;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    const bool maker = std::any_of(kMakerVendors.begin(), kMakerVendors.end(),
+                                   [&name](const char* vendor) { return name.find(vendor) != std::string::npos; });
+    if (!maker) return DeviceChange::Other;
+    return event->kind == DeviceEvent::Kind::Arrival ? DeviceChange::MakerArrival : DeviceChange::MakerRemoval;
+}
+
+MonitorSelection::MonitorSelection(std::string recordModel, std::string recordSerial)
+    : recordModel_(std::move(recordModel)), recordSerial_(std::move(recordSerial)) {}
+
+MonitorSelection::~MonitorSelection() = default;
+
+std::optional<UserMessage> MonitorSelection::TakeMessage() { return std::exchange(message_, std::nullopt); }
+
+SelectionResult MonitorSelection::Fail(Status status) {
+    message_ = StatusMessage(status, recordModel_, recordSerial_);
+    return SelectionResult::Cancel;
+}
+
+SelectionResult MonitorSelection::Discover(std::uint32_t mode, const std::string& model, const std::string& serial) {
+    entries_.clear();
+    MonCloseDevices(kBothFamilies);
+    selectionMode_ = mode;
+    chosenLoaderFlag_ = 0;
+    return mode == 1 ? FindResumableMonitor(model, serial) : FindRecordedMonitor(model, serial);
+}
+
+// The monitor waiting in an update: the last family-1 one with version number
+// 40000, else the first family-29 one.
+std::optional<MonitorHandle> MonitorSelection::ResumableChoice() {
+    std::optional<MonitorHandle> choice;
+    const std::uint32_t normal = MonRefreshDevices();
+    for (std::uint32_t i = 0; i < normal; ++i) {
+        MonitorHandle monitor = kNoMonitor;
+        if (!IsFailure(MonGetDevice(kFamilyNormal, i, &monitor)) && WaitsInUpdate(monitor)) choice = monitor;
+    }
+    if (choice) return choice;
+    MonitorHandle stopped = kNoMonitor;
+    if (!IsFailure(MonGetDevice(kFamilyStoppedInUpdate, 0, &stopped))) return stopped;
+    return std::nullopt;
+}
+
+SelectionResult MonitorSelection::FindResumableMonitor(const std::string& model, const std::string& serial) {
+    listeningForDevices_ = false;
+    const std::uint32_t resumable = CountResumableMonitors();
+    if (resumable == 0) {
+        // The monitor has left its update state since the backup file was
+        // written (the update restarted it into its firmware before it broke
+        // off): find it by its identity and resume it as a running monitor.
+        if (!model.empty() && !serial.empty()) {
+            const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                MonitorHandle monitor = kNoMonitor;
+                if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
+                const MonitorEntry entry = ReadMonitorEntry(monitor);
+                if (entry.modelName != model || entry.serialNumber != serial) continue;
+                selectionMode_ = 0;
+                recordedMatch_ = monitor;
+                return SelectionResult::Ok;
+            }
+        }
+        return Fail(kAppRecordedMonitorMissing);
+    }
+    if (resumable > 1) return Fail(kAppSeveralCandidates);
+    const std::optional<MonitorHandle> choice = ResumableChoice();
+    if (!choice) return Fail(kAppFailed);
+    automaticChoice_ = *choice;
+    chosenLoaderFlag_ = 1;
+    return SelectionResult::Ok;
+}
+
+SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, const std::string& serial) {
+    const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+    if (model.empty() || serial.empty()) {
+        if (CountResumableMonitors() > 0) return Fail(kAppResumableWithoutBackup);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            MonitorHandle monitor = kNoMonitor;
+            if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
+            entries_.push_back(ReadMonitorEntry(monitor));
+        }
+        return SelectionResult::List;
+    }
+
+    listeningForDevices_ = false;
+    std::optional<MonitorEntry> match;
+    for (std::uint32_t i = 0; i < count && !match; ++i) {
+        MonitorHandle monitor = kNoMonitor;
+        if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
+        MonitorEntry entry = ReadMonitorEntry(monitor);
+        if (entry.modelName == model && entry.serialNumber == serial) match = std::move(entry);
+    }
+    const std::uint32_t resumable = CountResumableMonitors();
+    if (match && resumable == 0) {
+        recordedMatch_ = match->monitorHandle;
+        return SelectionResult::Ok;
+    }
+    // The recorded monitor lost power in its update state and now waits in
+    // it, though the backup file was written before it got there: resume it
+    // as the monitor waiting in an update it is. It must be the only such
+    // monitor, and its identity, where it can be read, must be the recorded one.
+    if (resumable == 1 && (!match || WaitsInUpdate(match->monitorHandle))) {
+        const std::optional<MonitorHandle> choice = ResumableChoice();
+        if (choice) {
+            const MonitorEntry entry = ReadMonitorEntry(*choice);
+            const bool unreadable = entry.modelName.empty() && entry.serialNumber.empty();
+            if (unreadable || (entry.modelName == model && entry.serialNumber == serial)) {
+                selectionMode_ = 1;
+                automaticChoice_ = *choice;
+                chosenLoaderFlag_ = 1;
+                return SelectionResult::Ok;
+            }
+        }
+    }
+    return Fail(match ? kAppSeveralCandidates : kAppRecordedMonitorMissing);
+}
+
+void MonitorSelection::Select(std::size_t index) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) MonIdentify(entries_[i].monitorHandle, i == index);
+}
+
+MonitorHandle MonitorSelection::Confirm(std::optional<std::size_t> selected) {
+    MonitorHandle chosen = kNoMonitor;
+    if (selectionMode_ == 1) {
+        chosen = automaticChoice_;
+    } else {
+        MonitorHandle listed = kNoMonitor;
+        if (selected && *selected < entries_.size()) {
+            listed = entries_[*selected].monitorHandle;
+            MonIdentify(listed, false);
+        }
+        chosen = recordedMatch_ != kNoMonitor ? recordedMatch_ : listed;
+    }
+    entries_.clear();
+    return chosen;
+}
+
+void MonitorSelection::Cancel(std::optional<std::size_t> selected) {
+    if (selected && *selected < entries_.size()) MonIdentify(entries_[*selected].monitorHandle, false);
+    entries_.clear();
+}
+
+bool MonitorSelection::OnDeviceChange(const DeviceEvent* event) {
+    if (!listeningForDevices_ || IsMakerDeviceChange(event) == DeviceChange::Other) return false;
+    Discover(0, {}, {});
+    return true;
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The deciding part of the monitor selection: which connected monitor a run
+// updates. A backup file that expects a monitor waiting in an update picks the
+// one such monitor; one that names a monitor picks the connected monitor of
+// that model and serial number; otherwise the connected monitors are listed
+// for the user. The dialog shows what this decides.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/status_message.h"
+#include "hid/device_events.h"
+#include "monitor/registry.h"
+
+struct MonitorEntry {
+    MonitorHandle monitorHandle = kNoMonitor;
+    std::string modelName;
+    std::string serialNumber;
+    // The line of the drop-down list.
+    std::string Line() const { return "Name:" + modelName + "  S/N:" + serialNumber; }
+};
+
+// The model name and serial number from the monitor's identity block; both
+// empty when it cannot be read or holds no end of the model name.
+MonitorEntry ReadMonitorEntry(MonitorHandle monitor);
+
+// How many connected monitors present themselves as waiting in an update: a
+// family-1 monitor with the version number 40000, or any family-29 monitor.
+std::uint32_t CountResumableMonitors();
+
+enum class DeviceChange { MakerArrival = 0, MakerRemoval = 1, Other = 2 };
+// A device of the maker's vendor ids (in either case) arriving or leaving;
+// Other for no event and for any other device.
+DeviceChange IsMakerDeviceChange(const DeviceEvent* event);
+
+enum class SelectionResult { Cancel = 0, Ok = 1, List = 100 };
+
+class MonitorSelection {
+public:
+    // The backup record's model name and serial number, for the messages.
+    MonitorSelection(std::string recordModel, std::string recordSerial);
+    ~MonitorSelection();
+    MonitorSelection(const MonitorSelection&) = delete;
+    MonitorSelection& operator=(const MonitorSelection&) = delete;
+
+    // Decides by the loader flag (1: a monitor waiting in an update) and the
+    // model name and serial number a backup file named (empty: none).
+    SelectionResult Discover(std::uint32_t mode, const std::string& model, const std::string& serial);
+    // The message the last decision calls for (shown with the error icon), once.
+    std::optional<UserMessage> TakeMessage();
+
+    const std::vector<MonitorEntry>& Entries() const { return entries_; }
+    // Identification on for the monitor of line `index`, off for all others.
+    void Select(std::size_t index);
+    // The monitor chosen (kNoMonitor when none); switches the selected line's
+    // identification off and empties the list.
+    MonitorHandle Confirm(std::optional<std::size_t> selected);
+    void Cancel(std::optional<std::size_t> selected);
+    // Rebuilds the list (plain listing) on a maker's device arriving or
+    // leaving while the list is shown; true when it did.
+    bool OnDeviceChange(const DeviceEvent* event);
+
+    bool ListeningForDevices() const { return listeningForDevices_; }
+    // The loader flag the chosen monitor calls for: 1 when it waits in an update.
+    std::uint32_t ChosenLoaderFlag() const { return chosenLoaderFlag_; }
+
+private:
+    SelectionResult FindResumableMonitor(const std::string& model, const std::string& serial);
+    SelectionResult FindRecordedMonitor(const std::string& model, const std::string& serial);
+    std::optional<MonitorHandle> ResumableChoice();
+    SelectionResult Fail(Status status);
+
+    std::string recordModel_;
+    std::string recordSerial_;
+    std::uint32_t selectionMode_ = 0;
+    bool listeningForDevices_ = true;
+    std::vector<MonitorEntry> entries_;
+    MonitorHandle automaticChoice_ = kNoMonitor;
+    MonitorHandle recordedMatch_ = kNoMonitor;
+    std::uint32_t chosenLoaderFlag_ = 0;
+    std::optional<UserMessage> message_;
+};

@@ -1,0 +1,179 @@
+// The operations on the run's two records: loading and making the backup
+// record, preparing an older-protocol monitor, and putting it back as it was.
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/update_run.h"
+#include "common/executable_dir.h"
+#include "monitor/command_usages.h"
+#include "monitor/control_lock.h"
+#include "monitor/monitor_status.h"
+#include "monitor/setting_b8.h"
+#include "monitor/settings.h"
+#include "monitor/transactions.h"
+
+namespace {
+
+void DeleteFile(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+template <std::size_t N>
+void CopyText(const std::string& text, std::array<char, N>& field) {
+    field.fill('\0');
+    text.copy(field.data(), N - 1);
+}
+
+}  // namespace
+
+Status RunFolder(const UpdateRun& run, std::string& folder) {
+    if (!run.folder.empty()) {
+        folder = run.folder;
+        return kStatusSuccess;
+    }
+    const std::optional<std::string> directory = ExecutableDirectory();
+    if (!directory || directory->empty()) return kAppNoExecutablePath;
+    folder = *directory;
+    return kStatusSuccess;
+}
+
+Status LoadBackupFile(UpdateRun& run) {
+    std::string folder;
+    if (IsFailure(RunFolder(run, folder))) return kStatusSuccess;  // no folder, so no file either
+    const std::string path = folder + kBackupFileName;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return kStatusSuccess;
+
+    run.backupFound = true;
+    PackageHandle handle = kNoPackageHandle;
+    Status status = PkgLoadFile(path.c_str(), &handle);
+    if (!IsFailure(status)) {
+        run.record.recordHandle = handle;
+        run.record.filePath = path;
+        status = ReadBackupRecord(run.record);
+    }
+    if (!IsFailure(status)) {
+        run.target.loaderFlag = run.record.loaderFlag;
+        run.target.modelName = run.record.modelName;
+        run.target.serialNumber = run.record.serialNumber;
+        run.target.currentVersion = run.record.currentVersion;
+        run.progressMax = kProgressRangeUpdating;
+        return kStatusSuccess;
+    }
+    if (status == kPkgBadChecksum) {
+        DeleteFile(path);
+        run.backupFound = false;
+        return kStatusSuccess;
+    }
+    return status;
+}
+
+Status PrepareMonitor(const TargetMonitor& target) {
+    const MonitorHandle monitor = target.monitorHandle;
+    if (!IsOlderProtocolMonitor(monitor) || !MonitorHasUsage(monitor, command_usage::kControlLock))
+        return kStatusSuccess;
+    if (MonitorHasUsage(monitor, command_usage::kBusyFlag)) {
+        if (const Status status = MonClearBusyFlag(monitor); IsFailure(status)) return status;
+    }
+    std::uint8_t mode = kLockModeNone;
+    if (const Status status = MonGetLockMode(monitor, &mode); IsFailure(status)) return status;
+    return MonAcquireControlLock(monitor, mode);
+}
+
+namespace {
+
+// A setting the monitor lacks is recorded as 0. One it has but does not
+// answer for ends the run: recorded as 0, it would be put back as 0.
+template <typename T, typename Read>
+Status ReadSavedSetting(MonitorHandle monitor, Read read, T& value) {
+    value = 0;
+    const Status status = read(monitor, &value);
+    if (status == kMonUnavailable) value = 0;
+    return IsFailure(status) && status != kMonUnavailable ? status : kStatusSuccess;
+}
+
+}  // namespace
+
+Status MakeBackupRecord(UpdateRun& run) {
+    TargetMonitor& target = run.target;
+    const MonitorHandle monitor = target.monitorHandle;
+    const bool older = IsOlderProtocolMonitor(monitor);
+    BackupInfo info;
+    info.loaderFlag = target.loaderFlag;
+    // A record that names no monitor could never find it again.
+    if (target.ModelName().empty() || target.SerialNumber().empty()) return kMonTransferFailed;
+    CopyText(target.ModelName(), info.modelName);
+    CopyText(target.SerialNumber(), info.serialNumber);
+    if (older) {
+        std::int32_t b8 = 0;
+        std::uint16_t s54 = 0, s68 = 0;
+        if (const Status status = ReadSavedSetting(monitor, MonGetSettingB8, b8); IsFailure(status)) return status;
+        if (const Status status = ReadSavedSetting(monitor, MonGetSetting54, s54); IsFailure(status)) return status;
+        if (const Status status = ReadSavedSetting(monitor, MonGetSetting68, s68); IsFailure(status)) return status;
+        info.savedSettingB8 = static_cast<std::uint32_t>(b8);
+        info.savedSetting54 = s54;
+        info.savedSetting68 = s68;
+    }
+    info.stage = kStageNothingWritten;
+    // The firmware set is chosen by this version: one read while the monitor
+    // stopped answering would choose by fields that are not the monitor's.
+    const Status version = target.RefreshCurrentVersion();
+    if (IsFailure(version) && MonitorHasUsage(monitor, command_usage::kVersionRecord)) return version;
+    CopyText(target.CurrentVersion(), info.currentVersion);
+
+    PackageHandle handle = kNoPackageHandle;
+    if (const Status status = PkgCreateBackupRecord(&info, &handle); IsFailure(status)) return status;
+    RunBackupRecord& r = run.record;
+    r = RunBackupRecord{};
+    r.recordHandle = handle;
+    r.loaderFlag = info.loaderFlag & 0xFF;
+    r.modelName = info.modelName.data();
+    r.serialNumber = info.serialNumber.data();
+    r.currentVersion = info.currentVersion.data();
+    r.stage = info.stage;
+    r.savedSettingB8 = info.savedSettingB8;
+    r.savedSetting54 = static_cast<std::uint16_t>(info.savedSetting54);
+    r.savedSetting68 = info.savedSetting68;
+
+    std::string folder;
+    if (IsFailure(RunFolder(run, folder))) return kAppNoExecutablePath;
+    r.filePath = folder + kBackupFileName;
+    const Status saved = PkgSaveFile(handle, r.filePath.c_str());
+    // The settings are switched off only once the file holds their values:
+    // switched off first, a power loss before the file is written would lose them.
+    if (older && !IsFailure(saved)) {
+        MonSetSetting54(target.monitorHandle, 0);
+        MonSetSetting68(target.monitorHandle, 0);
+    }
+    return saved;
+}
+
+Status ReleaseControlLock(MonitorHandle monitor) {
+    if (!MonitorHasUsage(monitor, command_usage::kControlLock)) return kMonUnavailable;
+    const std::array<std::uint8_t, 2> released{};
+    const MonUsage lock = command_usage::kControlLock;
+    if (IsFailure(MonWriteBlock(monitor, lock.page, lock.usage, released))) return kMonTransferFailed;
+    return kStatusSuccess;
+}
+
+void RestoreMonitorSettings(UpdateRun& run) {
+    const RunBackupRecord& r = run.record;
+    const MonitorHandle monitor = run.target.monitorHandle;
+    if (r.recordHandle == kNoPackageHandle || monitor == kNoMonitor || r.stage != kStageNothingWritten) return;
+    if (!IsOlderProtocolMonitor(monitor)) {
+        DeleteFile(r.filePath);
+        return;
+    }
+    if (IsFailure(MonSetSetting54(monitor, r.savedSetting54))) return;
+    const Status s68 = MonSetSetting68(monitor, r.savedSetting68);
+    if (!IsFailure(s68) || s68 == kMonUnavailable) {
+        std::int32_t b8 = 0;
+        if (!IsFailure(MonGetSettingB8(monitor, &b8))) {
+            const auto saved = static_cast<std::int32_t>(r.savedSettingB8);
+            if (b8 == saved || !IsFailure(MonSetSettingB8(monitor, saved))) DeleteFile(r.filePath);
+        }
+    }
+    if (MonitorHasUsage(monitor, command_usage::kControlLock)) ReleaseControlLock(monitor);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Everything one run of the updater keeps about its update: the target
+// monitor, the run's copy of the backup record, the package chosen for the
+// monitor and the results the worker threads leave. The window owns one; the
+// operations below and the worker threads work on it.
+#include <cstdint>
+#include <string>
+
+#include "app/app_status.h"
+#include "app/backup_record.h"
+#include "app/target_monitor.h"
+#include "package/pkg.h"
+
+inline constexpr char kBackupFileName[] = ".backup";
+inline constexpr std::uint32_t kProgressRangeStarting = 10000;
+inline constexpr std::uint32_t kProgressRangeUpdating = 10;
+
+struct UpdateRun {
+    TargetMonitor target;
+    RunBackupRecord record;
+    PackageHandle selectedPackage = kNoPackageHandle;  // stays 0 when an update is resumed
+    bool backupFound = false;
+    Status fileStatus = kAppFailed;
+    Status updateStatus = kAppFailed;
+    std::uint32_t retryCount = 0;
+    std::uint32_t progressMax = kProgressRangeStarting;
+    // Where the package file is searched and the backup file lives; empty: the
+    // executable's directory (tests point it elsewhere). Ends in "/".
+    std::string folder;
+};
+
+// The folder of the package and backup files; kAppNoExecutablePath when the
+// executable's own path cannot be read.
+Status RunFolder(const UpdateRun& run, std::string& folder);
+
+// Loads the backup file when there is one and takes the monitor's identity,
+// version and loader flag from it. A file that fails its checksum is deleted
+// and the run goes on as if there had been none.
+Status LoadBackupFile(UpdateRun& run);
+// Takes the control lock of an older-protocol monitor that has one (clearing
+// its busy flag first); kMonLockRefused-style statuses pass up unchanged.
+Status PrepareMonitor(const TargetMonitor& target);
+// Records the monitor's identity, version and (older-protocol monitors) the
+// settings the update switches off, writes the backup file, then switches
+// those settings off.
+Status MakeBackupRecord(UpdateRun& run);
+// Writes two zero bytes to the control lock; kMonUnavailable without it,
+// kMonTransferFailed when the write fails.
+Status ReleaseControlLock(MonitorHandle monitor);
+// When nothing has been written to the monitor: puts the saved settings back
+// and deletes the backup file once they are back. Failures keep the file, so
+// the next start puts them back.
+void RestoreMonitorSettings(UpdateRun& run);

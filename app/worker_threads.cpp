@@ -1,0 +1,188 @@
+#include "app/worker_threads.h"
+
+#include <array>
+#include <cstring>
+#include <system_error>
+
+#include "monitor/command_usages.h"
+#include "package/pkg.h"
+#include "update/sequence_a.h"
+#include "update/sequence_b.h"
+#include "update/update_context.h"
+
+namespace {
+
+std::atomic<bool> failThreadCreation{false};
+
+constexpr std::size_t kFieldChars = 5;
+constexpr std::size_t kVersionChars = 25;
+constexpr std::string_view kWildcardField = "00000";
+constexpr std::uint16_t kKindOneSet = 16;
+constexpr std::uint16_t kKindManySets = 32;
+
+template <std::size_t N>
+std::string TextProperty(PackageHandle handle, std::uint32_t id) {
+    std::array<char, N> buffer{};
+    PkgGetProperty(handle, id, buffer.data(), buffer.size());
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
+
+}  // namespace
+
+// --- Threads ---
+
+CThread::CThread() {
+    if (failThreadCreation.load()) return;
+    try {
+        thread_ = std::thread([this] { Procedure(); });
+    } catch (const std::system_error&) {
+        // No thread: the owner finds the object ended at its first tick.
+    }
+}
+
+CThread::~CThread() { Join(); }
+
+void CThread::Procedure() {
+    {
+        std::unique_lock lock(mutex_);
+        resumed_.wait(lock, [this] { return gate_ != Gate::Waiting; });
+        if (gate_ == Gate::Cancelled) {
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
+    }
+    Run();
+    std::lock_guard lock(mutex_);
+    ended_.store(true, std::memory_order_release);
+    endedSignal_.notify_all();
+}
+
+bool CThread::HasEnded() const { return !thread_.joinable() || ended_.load(std::memory_order_acquire); }
+
+void CThread::WaitUntilEnded() {
+    if (!thread_.joinable()) return;
+    std::unique_lock lock(mutex_);
+    endedSignal_.wait(lock, [this] { return ended_.load(std::memory_order_acquire); });
+}
+
+bool CThread::Resume() {
+    if (HasEnded()) return false;
+    std::lock_guard lock(mutex_);
+    if (gate_ != Gate::Waiting) return false;
+    gate_ = Gate::Resumed;
+    resumed_.notify_one();
+    return true;
+}
+
+void CThread::Join() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (gate_ == Gate::Waiting) gate_ = Gate::Cancelled;
+        resumed_.notify_one();
+    }
+    // A running body cannot be stopped safely (it may hold the monitor in the
+    // middle of a write), so a thread still running is waited for. The window
+    // never gets here with a thread running: it refuses to close while a worker exists.
+    thread_.join();
+}
+
+CFileThread::CFileThread(UpdateRun& owner, std::string packagePath)
+    : owner_(owner), packagePath_(std::move(packagePath)) {}
+
+CFileThread::~CFileThread() { Join(); }
+
+bool CFileThread::Start() { return Resume(); }
+
+void CFileThread::Run() { owner_.fileStatus = RunFilePhase(owner_, packagePath_); }
+
+CUpdateThread::CUpdateThread() = default;
+
+CUpdateThread::~CUpdateThread() { Join(); }
+
+bool CUpdateThread::Start(UpdateRun& owner) {
+    owner_ = &owner;
+    return Resume();
+}
+
+void CUpdateThread::Run() { owner_->updateStatus = RunUpdatePhase(*owner_); }
+
+// --- Thread bodies ---
+
+bool ModelMatchesPattern(std::string_view pattern, std::string_view model) {
+    const std::size_t star = pattern.find('*');
+    if (star == 0) return true;
+    if (star == std::string_view::npos) return pattern == model;
+    return model.size() >= star && model.substr(0, star) == pattern.substr(0, star);
+}
+
+std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion) {
+    std::string expected;
+    for (std::size_t position = 0; position < kVersionChars; position += kFieldChars) {
+        const std::string_view field = packageVersion.substr(std::min(position, packageVersion.size()), kFieldChars);
+        expected += field == kWildcardField ? currentVersion.substr(position, kFieldChars) : field;
+    }
+    return expected;
+}
+
+Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
+    PackageHandle package = kNoPackageHandle;
+    if (const Status status = PkgLoadFile(packagePath.c_str(), &package); IsFailure(status)) return status;
+    const std::string model = run.target.ModelName();
+    if (!ModelMatchesPattern(TextProperty<17>(package, kPropModelName), model)) return kPkgModelMismatch;
+
+    std::uint16_t kind = 1;
+    PkgGetProperty(package, kPropKind, &kind, sizeof kind);
+    const std::string current = run.target.CurrentVersion();
+    const std::string packageVersion = TextProperty<26>(package, kPropVersion);
+    if (current.size() < kVersionChars) return kAppFailed;
+    if (ExpectedVersion(packageVersion, current) == current) return kAppAlreadyApplied;
+
+    std::array<char, 26> version{};
+    current.copy(version.data(), kVersionChars);
+    switch (kind) {
+    case kKindOneSet:
+        if (package == kNoPackageHandle || PkgHasMatchingSet(package, version.data()) != 1) return kPkgNoMatchingSet;
+        run.selectedPackage = package;
+        return kStatusSuccess;
+    case kKindManySets: {
+        PackageHandle selected = kNoPackageHandle;
+        const Status status = PkgSelectSet(package, version.data(), &selected);
+        if (!IsFailure(status)) run.selectedPackage = selected;
+        return status;
+    }
+    default:
+        return kPkgInvalidHandle;
+    }
+}
+
+std::vector<VELMProcess>& ClosedPrograms() {
+    static std::vector<VELMProcess> closed;
+    return closed;
+}
+
+Status RunUpdatePhase(UpdateRun& run) {
+    for (const VELMProcess& program : ListRunningPrograms()) {
+        program.CloseProgram();
+        ClosedPrograms().push_back(program);
+    }
+    const MonitorHandle monitor = run.target.monitorHandle;
+    const PackageHandle package = run.selectedPackage;
+    const PackageHandle record = run.record.recordHandle;
+    // The sequences write the backup file where the run keeps it.
+    UpdateContextA().backupPath = UpdateContextB().backupPath = run.record.filePath;
+    if (MonitorHasUsage(monitor, command_usage::kCombinedPacket)) {
+        UpdateContextA().active = false;
+        return RunUpdateSequenceB(monitor, package, record);
+    }
+    UpdateContextB().active = false;
+    return RunUpdateSequenceA(monitor, package, record);
+}
+
+std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {
+    return position >= upper ? 0 : position + 1;
+}
+
+namespace worker_thread_testing {
+void FailThreadCreation(bool fail) { failThreadCreation.store(fail); }
+}  // namespace worker_thread_testing

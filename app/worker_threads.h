@@ -1,0 +1,103 @@
+#pragma once
+// The two worker threads of a run: the file thread loads the package and
+// decides whether and with which firmware set it fits the monitor; the update
+// thread closes the conflicting programs and runs the update. Each leaves one
+// result in the run, which the window reads only once the thread has ended.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/update_run.h"
+#include "conflict/velm_process.h"
+
+class CThread {
+public:
+    virtual ~CThread();
+    CThread(const CThread&) = delete;
+    CThread& operator=(const CThread&) = delete;
+
+    // True when there is no thread, or its body has returned (and stored its result).
+    bool HasEnded() const;
+    // Blocks until HasEnded() holds. The window never blocks on a worker; tests do.
+    void WaitUntilEnded();
+
+protected:
+    // Creates the thread, waiting to be resumed; without a thread (creation
+    // failed) the object counts as ended at once.
+    CThread();
+    // Lets a waiting thread run; false when there is none.
+    bool Resume();
+    // Waits for the thread; a thread never resumed ends without running.
+    // Derived classes call it first in their destructors, so that the body
+    // never runs on a half-destroyed object.
+    void Join();
+
+    virtual void Run() = 0;
+
+private:
+    enum class Gate { Waiting, Resumed, Cancelled };
+    void Procedure();
+
+    std::mutex mutex_;  // guards gate_, and orders ended_ with endedSignal_
+    std::condition_variable resumed_;
+    std::condition_variable endedSignal_;
+    Gate gate_ = Gate::Waiting;
+    // Stored with release after the body's result, read with acquire.
+    std::atomic<bool> ended_{false};
+    std::thread thread_;
+};
+
+class CFileThread final : public CThread {
+public:
+    CFileThread(UpdateRun& owner, std::string packagePath);
+    ~CFileThread() override;
+    bool Start();
+
+private:
+    void Run() override;
+    UpdateRun& owner_;
+    std::string packagePath_;
+};
+
+class CUpdateThread final : public CThread {
+public:
+    CUpdateThread();
+    ~CUpdateThread() override;
+    bool Start(UpdateRun& owner);
+
+private:
+    void Run() override;
+    UpdateRun* owner_ = nullptr;
+};
+
+// The file thread's body: loads the package, tests it against the monitor's
+// model and version and picks the firmware set; on success the run's
+// selectedPackage holds the one-set package to write.
+Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
+// The update thread's body: closes every running conflicting program (each
+// is kept in the closed-program list) and runs the update sequence that fits
+// the monitor.
+Status RunUpdatePhase(UpdateRun& run);
+
+// A model-name pattern: "*" first accepts every model, no "*" only the same
+// name, else the characters before the first "*" must begin the model name.
+bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
+// The version a package leaves on the monitor: its fields, with each wildcard
+// field ("00000") taken from the monitor's current version.
+std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
+
+// The programs the update thread closed, to be started again when the run ends.
+std::vector<VELMProcess>& ClosedPrograms();
+
+// One step of the activity indicator: the next position in 0..upper.
+std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper);
+
+namespace worker_thread_testing {
+// While set, creating a worker thread fails, as when the system refuses one.
+void FailThreadCreation(bool fail);
+}  // namespace worker_thread_testing
