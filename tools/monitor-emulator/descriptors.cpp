@@ -50,7 +50,7 @@ void WriteVendorUsages(DescriptorWriter& d, const DescriptorOptions& options, bo
     d.FeatureField(0x0004, 8, 1);                          // busy flag
     d.FeatureField(0x0022, 8, 64);                         // setting 22 block
     d.FeatureField(0x0030, 8, 64);                         // setting 30 block
-    d.FeatureField(0x0080, 8, 2);                          // control lock: mode, seconds
+    if (options.controlLock) d.FeatureField(0x0080, 8, 2); // control lock: mode, seconds
 
     d.UsagePage(0xFF10);
     d.FeatureField(0x0040, 8, 4);                          // setting 40 block

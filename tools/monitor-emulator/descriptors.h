@@ -13,6 +13,8 @@ struct DescriptorOptions {
     bool legacySettings = false;
     // A tunnel monitor stopped in an update adds 0xFF02:0x00F8 to its interface.
     bool stoppedInUpdate = false;
+    // Some older monitors have no control lock (0xFF03:0x0080).
+    bool controlLock = true;
 };
 
 // The descriptor of the HID interface itself.

@@ -132,7 +132,7 @@ void Monitor::Boot(bool powerCycle) {
 
 void Monitor::BuildInterface() {
     const bool stoppedTunnel = IsTunnel() && state_.mode == MonitorMode::Stopped;
-    const DescriptorOptions options{config_.kind, config_.legacySettings, stoppedTunnel};
+    const DescriptorOptions options{config_.kind, config_.legacySettings, stoppedTunnel, config_.controlLock};
     interfaceDescriptor_ = InterfaceDescriptor(options);
     tunnelledDescriptor_ = TunnelledDescriptor(options);
     // The descriptors are fixed tables: failing to read them back is a defect here.

@@ -37,6 +37,7 @@ struct MonitorConfig {
     std::string model = "QM27-EMU";       // 1 to 24 characters, no space
     VersionFields firmware{102, 201, 3, 4, 5};
     bool legacySettings = false;
+    bool controlLock = true;              // false: no 0xFF03:0x0080 (in-process use only)
     std::uint32_t restartMs = 5000;
     std::uint32_t crcMs = 1500;           // time to compute a checksum
     std::uint32_t completionMs = 3000;    // time the completion command works
