@@ -4,6 +4,7 @@
 #include "app/main_workflow.h"
 
 #include "app/app_testing.h"
+#include "app/update_estimate.h"
 
 namespace {
 
@@ -38,6 +39,268 @@ TEST_P(FreshUpdateTest, EndsWithTheNewFirmwareTheSettingsBackAndNoBackupFile) {
     const MonitorHandle monitor = bench.Open();
     EXPECT_EQ(bench.VersionOf(monitor), MemoryText(kAfter));
     EXPECT_EQ(ReadSettings(monitor), bench.before);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace app_testing;
+
+class WorkflowTest : public ::testing::Test {
+protected:
+    // A run from start to end on an older native monitor, pressing Update when it can.
+    std::unique_ptr<MainWorkflow> RunOnce(bool pressUpdate = true) {
+        auto run = bench.NewRun(view);
+        RunToEnd(*run, view, pressUpdate);
+        return run;
+    }
+
+    Bench bench;
+    ScriptedView view;
+};
+
+struct StartupCase {
+    const char* name;
+    int packages;                     // package files beside the updater
+    Bench::PackageContents contents;
+    bool calibrating;
+    TextId message;
+    MessageIcon icon;
+};
+
+Bench::PackageContents WithModel(const char* model) {
+    Bench::PackageContents c;
+    c.model = model;
+    return c;
+}
+Bench::PackageContents WithVersion(const char* version) {
+    Bench::PackageContents c;
+    c.version = version;
+    return c;
+}
+Bench::PackageContents ForVersion(VersionFields from) {
+    Bench::PackageContents c;
+    c.from = from;
+    return c;
+}
+
+const StartupCase kStartupCases[] = {
+    {"NoPackage", 0, {}, false, text_id::kNoPackageFile, MessageIcon::Error},
+    {"TwoPackages", 2, {}, false, text_id::kSeveralPackageFiles, MessageIcon::Error},
+    {"AlreadyApplied", 1, WithVersion("0010200201000030000400005"), false, text_id::kAlreadyApplied,
+     MessageIcon::Information},
+    {"ModelMismatch", 1, WithModel("QY27*"), false, text_id::kNoFileForMonitor, MessageIcon::Error},
+    {"NoFittingSet", 1, ForVersion({101, 201, 3, 4, 5}), false, text_id::kCannotUpdateWithFile, MessageIcon::Error},
+    {"Calibrating", 1, {}, true, text_id::kCalibrating, MessageIcon::Error},
+};
+
+class StartupMessageTest : public WorkflowTest, public ::testing::WithParamInterface<StartupCase> {};
+INSTANTIATE_TEST_SUITE_P(Cases, StartupMessageTest, ::testing::ValuesIn(kStartupCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(StartupMessageTest, ShowsOneMessageAndLeavesTheMonitorAsItWas) {
+    const StartupCase& c = GetParam();
+    Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
+    if (c.calibrating) {
+        FaultPlan plan;
+        plan.calibratingReads = FaultPlan::kAlways;
+        monitor.AddFaults(plan);
+    }
+    for (int i = 0; i < c.packages; ++i) bench.WritePackage(c.contents, "update" + std::to_string(i) + ".vfw");
+
+    auto run = RunOnce();
+
+    EXPECT_TRUE(run->Ended());
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{c.message});
+    EXPECT_EQ(view.messages[0].icon, c.icon);
+    EXPECT_TRUE(view.estimates.empty()) << "the update was offered";
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+    EXPECT_EQ(monitor.RunningVersion()[0], 102);
+}
+
+TEST_F(WorkflowTest, TheFilePhaseShowsBothVersionsAndOffersTheUpdate) {
+    bench.Plug(MonitorKind::OlderTunnel);
+    Bench::PackageContents contents;
+    contents.version = "00103" "00000" "00004" "00000" "0001a";  // wildcards come from the monitor
+    bench.WritePackage(contents);
+    auto run = bench.NewRun(view);
+    run->Start();
+    EXPECT_TRUE(run->FilePhaseRunning());
+    EXPECT_TRUE(view.waitCursor);
+    EXPECT_FALSE(view.updateEnabled);
+    EXPECT_EQ(view.progressUpper, kProgressRangeStarting);
+    EXPECT_EQ(view.currentVersion, (VersionLines{"00102-00201-00003", "-00004-00005"}));
+
+    TickWhileWorking(*run);
+    EXPECT_FALSE(view.waitCursor);
+    EXPECT_TRUE(view.updateEnabled);
+    EXPECT_EQ(view.newVersion, (VersionLines{"00103-00201-00004", "-00004-0001a"}));
+    EXPECT_EQ(view.progressUpper, kProgressRangeUpdating);
+    EXPECT_TRUE(bench.BackupExists());
+
+    EXPECT_TRUE(run->Close());  // the user leaves without updating
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+}
+
+TEST_F(WorkflowTest, CancellingAnEarlyDialogEndsTheRunSilently) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    view.acceptReadMe = false;
+    RunOnce();
+    EXPECT_TRUE(view.ended);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.lists.empty());
+
+    ScriptedView second;
+    second.listChoice = std::nullopt;
+    auto run = bench.NewRun(second);
+    RunToEnd(*run, second);
+    EXPECT_TRUE(second.ended);
+    EXPECT_TRUE(second.messages.empty());
+    EXPECT_EQ(second.lists.size(), 1u);
+    EXPECT_FALSE(bench.BackupExists());
+}
+
+TEST_F(WorkflowTest, ClosingIsRefusedWhileAWorkerExists) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    auto run = bench.NewRun(view);
+    run->Start();
+    ASSERT_TRUE(run->WorkerExists());
+    EXPECT_FALSE(run->Close());
+    EXPECT_FALSE(view.ended);
+    TickWhileWorking(*run);
+
+    run->PressUpdate();
+    ASSERT_TRUE(run->WorkerExists());
+    EXPECT_FALSE(run->Close());
+    EXPECT_FALSE(view.updateEnabled);
+    TickWhileWorking(*run);
+    EXPECT_TRUE(view.ended);
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete});
+}
+
+TEST_F(WorkflowTest, CancellingTheWarningOffersTheUpdateAgain) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    auto run = bench.NewRun(view);
+    run->Start();
+    TickWhileWorking(*run);
+    view.acceptWarning = false;
+    run->PressUpdate();
+    EXPECT_TRUE(view.updateEnabled);
+    EXPECT_FALSE(run->WorkerExists());
+    EXPECT_EQ(view.estimates, std::vector<std::uint32_t>{4});  // five components of 30 s: 150 s
+
+    view.acceptWarning = true;
+    run->PressUpdate();
+    TickWhileWorking(*run);
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete});
+    EXPECT_EQ(run->Run().retryCount, 0u);
+}
+
+TEST_F(WorkflowTest, AFailingUpdateIsStartedThreeTimesMoreWhileTheMonitorIsHeld) {
+    Monitor& monitor = bench.Plug(MonitorKind::CombinedTunnel);
+    FaultPlan plan;
+    plan.wrongCrcs = FaultPlan::kAlways;
+    monitor.AddFaults(plan);
+    bench.WritePackage();
+
+    auto run = RunOnce();
+
+    EXPECT_EQ(run->Run().retryCount, kAutomaticRestarts);
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kUpdateFailed});
+    EXPECT_EQ(view.messages[0].arguments, std::vector<MessageArgument>{std::string("0001010100")});
+    EXPECT_TRUE(bench.BackupExists());  // the next start resumes
+}
+
+TEST_F(WorkflowTest, AnUpdateThatLostTheMonitorIsReportedAtOnce) {
+    Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
+    FaultPlan plan;
+    plan.noReturn = true;
+    monitor.AddFaults(plan);
+    bench.WritePackage();
+    auto run = RunOnce();
+    EXPECT_EQ(run->Run().retryCount, 0u);
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kCommunicationError});
+    EXPECT_TRUE(bench.BackupExists());
+}
+
+TEST_F(WorkflowTest, AWorkerThatCannotBeCreatedEndsTheRunWithTheCommunicationError) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    worker_thread_testing::FailThreadCreation(true);
+    auto run = RunOnce();
+    worker_thread_testing::FailThreadCreation(false);
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kCommunicationError});
+    EXPECT_FALSE(bench.BackupExists());  // nothing was written: the settings went back
+}
+
+TEST_F(WorkflowTest, AnInterruptedUpdateResumesWithoutItsPackageAndWithTheRecordsEstimate) {
+    Monitor& monitor = bench.Plug(MonitorKind::OlderTunnel);
+    bench.WritePackage();
+    FaultPlan plan;
+    plan.unplugAtTransfer = 200;  // the power fails while the components are written
+    monitor.AddFaults(plan);
+    RunOnce();
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kCommunicationError});
+    ASSERT_TRUE(bench.BackupExists());
+
+    // The monitor is back a while later; the package file is still needed to start.
+    bench.clock.Advance(60'000);
+    std::filesystem::rename(bench.dir.File("update.vfw"), bench.dir.File("kept"));
+    ScriptedView noPackage;
+    auto refused = bench.NewRun(noPackage);
+    RunToEnd(*refused, noPackage);
+    EXPECT_EQ(noPackage.MessageIds(), std::vector<TextId>{text_id::kNoPackageFile});
+    ASSERT_TRUE(bench.BackupExists());
+    std::filesystem::rename(bench.dir.File("kept"), bench.dir.File("update.vfw"));
+
+    ScriptedView resumed;
+    auto run = bench.NewRun(resumed);
+    run->Start();
+    EXPECT_FALSE(run->WorkerExists()) << "no file phase";
+    EXPECT_TRUE(resumed.updateEnabled);
+    EXPECT_EQ(resumed.newVersion, MergedVersionLines(MemoryText(kAfter), MemoryText(kBefore)));
+    EXPECT_EQ(run->Run().selectedPackage, kNoPackageHandle);
+    run->PressUpdate();
+    EXPECT_EQ(resumed.estimates, std::vector<std::uint32_t>{4});
+    TickWhileWorking(*run);
+    EXPECT_EQ(resumed.MessageIds(), std::vector<TextId>{text_id::kComplete});
+    EXPECT_FALSE(bench.BackupExists());
+    const MonitorHandle handle = bench.Open();
+    EXPECT_EQ(bench.VersionOf(handle), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(handle), bench.before);
+}
+
+TEST(VersionDisplay, WildcardFieldsAreFilledLineByLine) {
+    EXPECT_EQ(MergedVersionLines("0001200000000070000000000", "0001100045000060001200034"),
+              (VersionLines{"00012-00045-00007", "-00012-00034"}));
+    EXPECT_EQ(FormatVersionHead("00012000450000"), "");  // shorter than three fields
+    EXPECT_EQ(FormatVersionTail("000120004500007000120003"), "");
+    // Only the fields that lie wholly inside the text are examined.
+    EXPECT_EQ(MergeWildcardFields("000000000000", "111112222233333", VersionLine::Head), "111112222200");
+    EXPECT_EQ(MergeWildcardFields("00000000000000000000", "1111122222333334444455555", VersionLine::Tail),
+              "00000000000000044444");
+    EXPECT_EQ(MergeWildcardFields("0000000000", "11111", VersionLine::Head), "1111100000");
+}
+
+TEST(UpdateEstimate, SecondsRoundedUpToMinutesPlusOne) {
+    auto descriptors = [](std::initializer_list<std::uint16_t> seconds) {
+        ComponentDescriptors d;
+        std::uint16_t type = 1;
+        for (std::uint16_t s : seconds) d[type++].writeSeconds = s;
+        return d;
+    };
+    EXPECT_EQ(EstimateUpdateMinutes(descriptors({300, 45})), 7u);
+    EXPECT_EQ(EstimateUpdateMinutes({}), 1u);
+    EXPECT_EQ(EstimateUpdateMinutes(descriptors({60})), 2u);
+    EXPECT_EQ(EstimateUpdateMinutes(descriptors({61})), 3u);
+    // More than 65535 s in all is not taken for a few seconds.
+    EXPECT_EQ(EstimateUpdateMinutes(descriptors({65535, 65535})), (2u * 65535 + 59) / 60 + 1);
 }
 
 }  // namespace
