@@ -4,6 +4,7 @@
 // and the updater is started again as a user would start it, until the update
 // is complete. Every cut must end with the package's firmware on the monitor,
 // its settings as they were, and no backup file.
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -39,21 +40,24 @@ std::string Describe(const CutOutcome& o) {
     return out.str();
 }
 
-// Runs the updater until a run completes the update (or kMaxRuns), with the
-// monitor losing power at `cutAt` (0: never) counted from the first run's start.
-CutOutcome UpdateWithPowerCut(MonitorKind kind, std::uint32_t cutAt, RecordingLog* log = nullptr) {
+// Runs the updater until a run completes the update (or kMaxRuns). Run i
+// loses the monitor's power at transfer cuts[i] of its own (0: never).
+// `log`, when given, receives every transfer of every run.
+CutOutcome UpdateWithPowerCuts(MonitorKind kind, const std::vector<std::uint32_t>& cuts, RecordingLog* log = nullptr,
+                               std::vector<std::size_t>* runStarts = nullptr) {
     Bench bench;
     Monitor& monitor = bench.Plug(kind);
     bench.WritePackage();
     if (log != nullptr) monitor.SetLog(log);
-    if (cutAt != 0) {
-        FaultPlan cut;
-        cut.unplugAtTransfer = cutAt;
-        monitor.AddFaults(cut);
-    }
     CutOutcome outcome;
-    outcome.transfer = cutAt;
-    for (int i = 0; i < kMaxRuns; ++i) {
+    outcome.transfer = cuts.empty() ? 0 : cuts.back();
+    for (std::size_t i = 0; i < kMaxRuns; ++i) {
+        if (i < cuts.size() && cuts[i] != 0) {
+            FaultPlan cut;
+            cut.unplugAtTransfer = cuts[i];
+            monitor.AddFaults(cut);
+        }
+        if (runStarts != nullptr && log != nullptr) runStarts->push_back(log->records.size());
         ScriptedView view;
         auto run = bench.NewRun(view);
         RunToEnd(*run, view);
@@ -65,10 +69,42 @@ CutOutcome UpdateWithPowerCut(MonitorKind kind, std::uint32_t cutAt, RecordingLo
     monitor.SetLog(nullptr);
     bench.clock.Advance(kPauseBetweenRunsMs);  // a cut at the last transfer leaves the monitor off the bus a while
     const MonitorHandle handle = bench.Open();
-    outcome.firmware = bench.VersionOf(handle) == MemoryText(kAfter) && monitor.Mode() == MonitorMode::Running;
+    outcome.firmware = bench.VersionOf(handle) == MemoryText(kAfter) && monitor.Mode() == MonitorMode::Running &&
+                       monitor.State().bootSelector == 0;
     outcome.settings = ReadSettings(handle) == bench.before;
     outcome.backupGone = !bench.BackupExists();
     return outcome;
+}
+
+CutOutcome UpdateWithPowerCut(MonitorKind kind, std::uint32_t cutAt, RecordingLog* log = nullptr) {
+    return UpdateWithPowerCuts(kind, {cutAt}, log);
+}
+
+// Counts the cuts that did not recover, and how many runs the others needed.
+struct MatrixTally {
+    std::map<std::size_t, int> runsNeeded;
+    std::vector<std::string> failures;
+
+    void Add(const CutOutcome& outcome) {
+        if (!outcome.Recovered()) failures.push_back(Describe(outcome));
+        ++runsNeeded[outcome.messagesPerRun.size()];
+    }
+    std::string Summary(const std::string& title, std::size_t cuts) const {
+        std::ostringstream out;
+        out << title << ": " << cuts << " cut points, " << failures.size() << " not recovered; runs needed:";
+        for (const auto& [runs, count] : runsNeeded) out << " " << runs << "→" << count;
+        return out.str();
+    }
+    std::string FirstFailures() const {
+        std::string text;
+        for (std::size_t i = 0; i < std::min<std::size_t>(failures.size(), 40); ++i) text += failures[i] + "\n";
+        return text;
+    }
+};
+
+bool IsComponentPacket(const TransferRecord& r) {
+    const UsageAddress u = r.tunnelled ? *r.tunnelled : r.report;
+    return r.isSet && u.page == 0xFF02 && (u.usage == 0x00C7 || u.usage == 0x00FE);
 }
 
 class PowerLossTest : public ::testing::TestWithParam<MonitorKind> {};
@@ -82,22 +118,37 @@ TEST_P(PowerLossTest, EveryCutEndsWithTheUpdateCompleteOnALaterRun) {
     const auto transfers = static_cast<std::uint32_t>(log.records.size());
     ASSERT_GT(transfers, 200u);
 
-    std::map<std::size_t, int> runsNeeded;
-    std::vector<std::string> failures;
-    for (std::uint32_t cut = 1; cut <= transfers; ++cut) {
-        const CutOutcome outcome = UpdateWithPowerCut(GetParam(), cut);
-        if (!outcome.Recovered()) failures.push_back(Describe(outcome));
-        ++runsNeeded[outcome.messagesPerRun.size()];
-    }
-    std::ostringstream summary;
-    summary << KindName(GetParam()) << ": " << transfers << " cut points, " << failures.size() << " not recovered; runs needed:";
-    for (const auto& [runs, count] : runsNeeded) summary << " " << runs << "→" << count;
-    std::cout << summary.str() << "\n";
-    EXPECT_TRUE(failures.empty()) << summary.str() << "\n" << [&] {
-        std::string text;
-        for (std::size_t i = 0; i < std::min<std::size_t>(failures.size(), 40); ++i) text += failures[i] + "\n";
-        return text;
-    }();
+    MatrixTally tally;
+    for (std::uint32_t cut = 1; cut <= transfers; ++cut) tally.Add(UpdateWithPowerCut(GetParam(), cut));
+    const std::string summary = tally.Summary(KindName(GetParam()), transfers);
+    std::cout << summary << "\n";
+    EXPECT_TRUE(tally.failures.empty()) << summary << "\n" << tally.FirstFailures();
+}
+
+// The power fails while the first component is written, and again at any
+// moment of the resumed run: after the resumed run has restarted the monitor
+// into its new firmware, the backup file expects a monitor waiting in an
+// update, and the monitor runs instead.
+TEST_P(PowerLossTest, ASecondCutInTheResumedRunRecoversToo) {
+    RecordingLog clean;
+    ASSERT_TRUE(UpdateWithPowerCut(GetParam(), 0, &clean).Recovered());
+    const auto first = std::find_if(clean.records.begin(), clean.records.end(), IsComponentPacket);
+    ASSERT_NE(first, clean.records.end());
+    const auto firstCut = static_cast<std::uint32_t>(first - clean.records.begin()) + 1;
+
+    RecordingLog log;
+    std::vector<std::size_t> runStarts;
+    const CutOutcome once = UpdateWithPowerCuts(GetParam(), {firstCut}, &log, &runStarts);
+    ASSERT_TRUE(once.Recovered()) << Describe(once);
+    ASSERT_EQ(runStarts.size(), 2u);
+    const auto resumedTransfers = static_cast<std::uint32_t>(log.records.size() - runStarts[1]);
+
+    MatrixTally tally;
+    for (std::uint32_t cut = 1; cut <= resumedTransfers; ++cut)
+        tally.Add(UpdateWithPowerCuts(GetParam(), {firstCut, cut}));
+    const std::string summary = tally.Summary(std::string(KindName(GetParam())) + ", second cut", resumedTransfers);
+    std::cout << summary << "\n";
+    EXPECT_TRUE(tally.failures.empty()) << summary << "\n" << tally.FirstFailures();
 }
 
 }  // namespace
