@@ -13,3 +13,6 @@ inline constexpr Status kAppAlreadyApplied = 0x80000028;
 inline constexpr Status kAppRecordedMonitorMissing = 0x80000029;
 inline constexpr Status kAppSeveralCandidates = 0x8000002A;
 inline constexpr Status kAppResumableWithoutBackup = 0x8000002B;
+// No monitor can be listed, but a device of the maker is present that this
+// user may not open: the device rule is missing.
+inline constexpr Status kAppDevicesRefused = 0x80000030;

@@ -18,7 +18,7 @@ constexpr TextId kAllIds[] = {
     kCurrentVersion, kConnectMonitor, kSelectMonitor, kOk, kCancel, kProgramsToClose, kUpdateMinutes,
     kWarningHeading, kWarningText, kWarningPower, kWarningCable, kExecute, kReadMeHeading, kReadMe,
     kComplete, kFileOpenFailed, kFileBroken, kNoFileForMonitor, kAlreadyApplied, kCannotUpdateWithFile,
-    kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError,
+    kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError, kDevicesRefused,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

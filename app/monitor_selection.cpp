@@ -129,6 +129,8 @@ SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, 
             if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
             entries_.push_back(ReadMonitorEntry(monitor));
         }
+        // An empty list would leave the user guessing: say why it is empty.
+        if (entries_.empty() && MonCountRefusedDevices() > 0) return Fail(kAppDevicesRefused);
         return SelectionResult::List;
     }
 

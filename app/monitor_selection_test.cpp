@@ -2,7 +2,15 @@
 // monitor, the plain list, and device changes while the list shows.
 #include "app/monitor_selection.h"
 
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include "app/app_testing.h"
+#include "common/unique_fd.h"
 #include "monitor/transactions.h"
 
 namespace {
@@ -237,6 +245,63 @@ TEST_F(SelectionTest, AnUnreadableIdentityGivesEmptyTexts) {
     EXPECT_EQ(entry.modelName, "");
     EXPECT_EQ(entry.serialNumber, "");
     EXPECT_EQ(entry.monitorHandle, h);
+}
+
+}  // namespace
+
+namespace {
+
+// A device of the maker that this user may not open: a socket file of the
+// emulated backend without write permission, as a hidraw node without a
+// device rule. Runs in a child process as an unprivileged user, since root
+// passes every permission check.
+void ExpectRefusedDevicesSaySo(const std::string& folder) {
+    if (::geteuid() == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+            ::setresuid(kNobody, kNobody, kNobody) != 0)
+            std::_Exit(10);
+    }
+    VirtualClock clock{1'000'000};
+    ScopedClock useClock{clock};
+    const std::unique_ptr<HidPlatform> emulated = MakeEmulatedPlatform(folder, 100);
+    ScopedHidPlatform usePlatform{*emulated};
+    if (MonCountRefusedDevices() != 1) std::_Exit(11);
+    MonitorSelection selection("", "");
+    if (selection.Discover(0, "", "") != SelectionResult::Cancel) std::_Exit(12);
+    const std::optional<UserMessage> message = selection.TakeMessage();
+    if (!message || message->text != text_id::kDevicesRefused || message->icon != MessageIcon::Error) std::_Exit(13);
+    std::_Exit(0);
+}
+
+class RefusedDeviceTest : public ::testing::Test {
+protected:
+    RefusedDeviceTest() { std::filesystem::permissions(folder.File(""), std::filesystem::perms(0755)); }
+
+    // A socket file named as a device; nothing listens on it.
+    void AddDevice(const std::string& name, std::filesystem::perms perms) {
+        const std::string path = folder.File(name);
+        sockets.emplace_back(::socket(AF_UNIX, SOCK_SEQPACKET, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        ASSERT_EQ(::bind(sockets.back().get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        std::filesystem::permissions(path, perms);
+    }
+
+    testing_support::TempDir folder;
+    std::vector<UniqueFd> sockets;
+};
+
+TEST_F(RefusedDeviceTest, AMonitorThisUserMayNotOpenIsNamedInsteadOfAnEmptyList) {
+    AddDevice("VID_7E51&PID_4001#0001", std::filesystem::perms::none);
+    AddDevice("VID_046D&PID_C52B#0001", std::filesystem::perms::none);  // not the maker's: not counted
+    EXPECT_EXIT(ExpectRefusedDevicesSaySo(folder.File("")), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(RefusedDeviceTest, AnOpenableDeviceIsNoPermissionProblem) {
+    AddDevice("VID_7E52&PID_4102#0001", std::filesystem::perms::all);
+    EXPECT_EXIT(ExpectRefusedDevicesSaySo(folder.File("")), ::testing::ExitedWithCode(11), "");
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ UserMessage StatusMessage(Status status, std::string_view recordModel, std::stri
         case 0x80000029: return Error(kMonitorNotFound, {std::string(recordModel), std::string(recordSerial)});
         case 0x8000002A: return Error(kOnlyOneMonitor, {std::string(recordModel), std::string(recordSerial)});
         case 0x8000002B: return Error(kSamePc);
+        case 0x80000030: return Error(kDevicesRefused);  // a device rule is missing
         default: return Error(kCommunicationError);
     }
 }

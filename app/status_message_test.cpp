@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(OtherCodes, StatusMessageTest, testing::Values(
     StatusCase{0x80000001, {kCommunicationError, {}, kError, kQuillon}},
     StatusCase{0x80000027, {kCommunicationError, {}, kError, kQuillon}},
     StatusCase{0x8000002C, {kCommunicationError, {}, kError, kQuillon}},
+    StatusCase{0x80000030, {kDevicesRefused, {}, kError, kQuillon}},
     StatusCase{0x00000000, {kCommunicationError, {}, kError, kQuillon}},
     StatusCase{0x00000028, {kCommunicationError, {}, kError, kQuillon}},
     StatusCase{0xFFFFFFFF, {kCommunicationError, {}, kError, kQuillon}}));

@@ -11,6 +11,8 @@
 #include "hid/emulated_linux.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <linux/uhid.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -214,6 +216,11 @@ public:
         // readdir's order is arbitrary; a stable order keeps the device list stable.
         std::sort(paths.begin(), paths.end());
         return paths;
+    }
+
+    // Connecting to a socket needs write permission on its file.
+    bool PermissionDenied(const std::string& path) override {
+        return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
     }
 
     std::unique_ptr<HidConnection> Open(const std::string& path, bool) override {

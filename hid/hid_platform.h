@@ -56,6 +56,12 @@ public:
     virtual std::unique_ptr<HidConnection> Open(const std::string& path, bool readAccess) = 0;
     // Arrivals and removals of interfaces; nullptr when they cannot be watched.
     virtual std::unique_ptr<DeviceEvents> WatchDevices() = 0;
+    // Whether the file permissions of the interface refuse this user (so that
+    // Open fails for want of a device rule, not because the device is unusable).
+    virtual bool PermissionDenied(const std::string& path) {
+        (void)path;
+        return false;
+    }
 };
 
 // The emulated backend when QUILLON_HID_EMULATOR is set (and not empty), the

@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -198,6 +199,11 @@ public:
         std::vector<std::uint8_t> descriptor(raw->value, raw->value + size);
         return std::make_unique<HidrawConnection>(
             std::move(fd), HidAttributes{info->vendorId, info->productId, info->versionNumber}, std::move(descriptor));
+    }
+
+    bool PermissionDenied(const std::string& path) override {
+        const std::string devnode(HidrawDevnode(path));
+        return ::faccessat(AT_FDCWD, devnode.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES;
     }
 
     std::unique_ptr<DeviceEvents> WatchDevices() override {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <random>
 #include <vector>
 
@@ -111,6 +112,25 @@ std::uint32_t MonOpenDevices(std::uint32_t families) {
     CreateDeviceList(found, kVendors, classes, families);
     RegisterNew(found);
     return CountMembers(classes);
+}
+
+std::uint32_t MonCountRefusedDevices() {
+    const auto lock = monitor_registry::Lock();
+    HidPlatform& platform = ActivePlatform();
+    const std::optional<std::vector<std::string>> paths = platform.EnumeratePaths();
+    if (!paths) return 0;
+    std::uint32_t refused = 0;
+    for (const std::string& path : *paths) {
+        // Both backends name the vendor in the path, so it is known without opening the device.
+        const std::size_t at = path.find("VID_");
+        if (at == std::string::npos || at + 8 > path.size()) continue;
+        unsigned vendor = 0;
+        const char* digits = path.data() + at + 4;
+        if (std::from_chars(digits, digits + 4, vendor, 16).ptr != digits + 4) continue;
+        const bool maker = std::find(kVendors.begin(), kVendors.end(), vendor) != kVendors.end();
+        if (maker && platform.PermissionDenied(path)) ++refused;
+    }
+    return refused;
 }
 
 Status MonCloseDevices(std::uint32_t families) {

@@ -19,6 +19,10 @@ inline constexpr std::uint32_t kFamilyStoppedInUpdate = 0x20000000;  // monitors
 // the start-up delay. Returns how many registered monitors (old and new)
 // belong to the families.
 std::uint32_t MonOpenDevices(std::uint32_t families);
+// How many interfaces of the maker's vendors are present that this user may
+// not open (no device rule grants access): they can never be listed.
+std::uint32_t MonCountRefusedDevices();
+
 // Destroys every registered monitor of the families; their handles become invalid.
 Status MonCloseDevices(std::uint32_t families);
 // The index-th registered monitor of the families, in registration order.
