@@ -2,6 +2,7 @@
 packages=(
   cmake ninja-build g++ python3 pkg-config
   libudev-dev
+  desktop-file-utils  # checks the desktop entry
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
