@@ -44,7 +44,7 @@ cmake --build "$build" --target release > "$work/release.log" 2>&1 || { cat "$wo
 top="$(basename "$archive" .tar.gz)"
 tar -tzf "$archive" | sed "s|^$top/||" | sort > "$work/listing"
 for f in ${programs//;/ } 70-quillon-monitors.rules install-udev-rule.sh install-desktop-entry.sh \
-         quillon.desktop quillon.svg README.md; do
+         quillon.desktop quillon.svg README.md user-guide.md; do
   grep -qx "$f" "$work/listing" || fail "the archive lacks $f"
 done
 tar -xzf "$archive" -C "$work"
