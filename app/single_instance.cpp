@@ -2,13 +2,12 @@
 
 #include <QDir>
 #include <QLocalSocket>
-#include <QStandardPaths>
 
 namespace {
 
 // The user's own runtime directory, so that every user can run an updater of their own.
 QString InstancePath(const QString& name) {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    QString directory = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (directory.isEmpty()) directory = QDir::tempPath();
     return QDir(directory).filePath(name);
 }
