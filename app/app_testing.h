@@ -239,10 +239,16 @@ public:
     }
     void WritePackage() { WritePackage(PackageContents{}); }
 
-    // A new run of the updater, as a new process starts it.
-    std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
+    // What a new process starts without: the update sequences' state and the
+    // programs an earlier run closed.
+    static void ForgetEarlierRuns() {
         for (UpdateContext* c : {&UpdateContextA(), &UpdateContextB()}) *c = UpdateContext{};
         ClosedPrograms().clear();
+    }
+
+    // A new run of the updater, as a new process starts it.
+    std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
+        ForgetEarlierRuns();
         auto workflow = std::make_unique<MainWorkflow>(view);
         workflow->Run().folder = Folder();
         return workflow;

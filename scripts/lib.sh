@@ -2,14 +2,17 @@
 packages=(
   cmake ninja-build g++ python3 pkg-config
   libudev-dev
+  qt6-base-dev  # the updater's window (brings the OpenGL and Vulkan headers Qt's CMake files look for)
   desktop-file-utils  # checks the desktop entry
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
 
+# Installs whatever of the build's packages, and of the packages named as
+# arguments, is missing.
 ensure_packages() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "${packages[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

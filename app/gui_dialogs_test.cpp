@@ -1,0 +1,205 @@
+// The dialogs one by one: the warning's gating and estimate, the sorted
+// program list, the About item, and every dialog of a run in both languages,
+// with its catalogue texts and room for them. With QUILLON_SCREENSHOT_DIR set,
+// the language test also saves a picture of every dialog there.
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QtTest/QTest>
+
+#include "app/about_dlg.h"
+#include "app/gui_testing.h"
+#include "app/pre_warning_dlg.h"
+#include "app/process_dlg.h"
+#include "app/select_monitor_user_dlg.h"
+#include "app/warning_dlg.h"
+
+namespace {
+
+using namespace app_testing;
+using namespace gui_testing;
+
+struct BoxCase {
+    bool power;
+    bool cable;
+};
+
+TEST(WarningDialogTest, ExecuteAndEnterWorkOnlyWithBothBoxesTicked) {
+    for (const BoxCase c : {BoxCase{false, false}, BoxCase{true, false}, BoxCase{false, true}, BoxCase{true, true}}) {
+        SCOPED_TRACE(testing::Message() << "power " << c.power << ", cable " << c.cable);
+        CWarningDlg dialog(7, nullptr);
+        dialog.show();
+        auto& execute = Child<QPushButton>(dialog, "executeButton");
+        EXPECT_FALSE(execute.isEnabled());
+        if (c.power) Child<QCheckBox>(dialog, "powerBox").click();
+        if (c.cable) Child<QCheckBox>(dialog, "cableBox").click();
+        const bool both = c.power && c.cable;
+        EXPECT_EQ(execute.isEnabled(), both);
+
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        EXPECT_EQ(dialog.result() == QDialog::Accepted, both);
+        EXPECT_EQ(dialog.isVisible(), !both);
+    }
+}
+
+TEST(WarningDialogTest, UntickingEitherBoxDisablesExecuteAgain) {
+    for (const char* box : {"powerBox", "cableBox"}) {
+        SCOPED_TRACE(box);
+        CWarningDlg dialog(7, nullptr);
+        dialog.show();
+        Child<QCheckBox>(dialog, "powerBox").click();
+        Child<QCheckBox>(dialog, "cableBox").click();
+        Child<QCheckBox>(dialog, box).click();
+        EXPECT_FALSE(Child<QPushButton>(dialog, "executeButton").isEnabled());
+        dialog.accept();  // what Enter and Execute call
+        EXPECT_TRUE(dialog.isVisible());
+    }
+}
+
+TEST(WarningDialogTest, ASingleDigitEstimateHasASpaceBeforeIt) {
+    const Language saved = CatalogueLanguage();
+    SetCatalogueLanguage(Language::English);
+    const std::pair<std::uint32_t, const char*> cases[] = {{6, "Time for update: about  6 minute(s)"},
+                                                           {12, "Time for update: about 12 minute(s)"}};
+    for (const auto& [minutes, text] : cases) {
+        CWarningDlg dialog(minutes, nullptr);
+        EXPECT_EQ(LabelText(dialog, "estimate"), text);
+    }
+    SetCatalogueLanguage(saved);
+}
+
+TEST(ProcessDialogTest, ListsTheProgramsAlphabetically) {
+    CProcessDlg dialog({"Zeta Screen", "alpha Tools", "Beta Sync"}, nullptr);
+    auto& list = Child<QListWidget>(dialog, "programs");
+    QStringList lines;
+    for (int i = 0; i < list.count(); ++i) lines << list.item(i)->text();
+    EXPECT_EQ(lines, (QStringList{"alpha Tools", "Beta Sync", "Zeta Screen"}));
+}
+
+// Every text of the dialog has the room it needs: nothing is cut off.
+void ExpectTextsFit(QWidget& dialog) {
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (!label->isVisible() || label->text().isEmpty()) continue;
+        SCOPED_TRACE(label->objectName().toStdString());
+        if (label->wordWrap())
+            EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        else
+            EXPECT_GE(label->width(), label->sizeHint().width());
+    }
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        if (!button->isVisible()) continue;
+        SCOPED_TRACE(button->objectName().toStdString());
+        EXPECT_GE(button->width(), button->sizeHint().width());
+    }
+    for (QComboBox* box : dialog.findChildren<QComboBox*>()) EXPECT_GE(box->width(), box->sizeHint().width());
+}
+
+class LanguageTest : public ::testing::TestWithParam<Language> {
+protected:
+    void SetUp() override {
+        saved_ = CatalogueLanguage();
+        SetCatalogueLanguage(GetParam());
+    }
+    void TearDown() override { SetCatalogueLanguage(saved_); }
+
+    static std::string Catalogue(TextId id) { return CatalogueText(id, GetParam()); }
+
+    // The picture of a dialog for the documentation, when asked for.
+    static void Picture(QWidget& widget, const char* name) {
+        const QString folder = qEnvironmentVariable("QUILLON_SCREENSHOT_DIR");
+        if (folder.isEmpty()) return;
+        const char* language = GetParam() == Language::Japanese ? "ja" : "en";
+        const QString path = QStringLiteral("%1/%2-%3.png").arg(folder, name, language);
+        EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+    }
+
+    // Checks a dialog as it opens, pictures it, then lets `act` end it.
+    template <typename T>
+    std::function<void(T&)> Look(const char* name, std::function<void(T&)> act) {
+        return [name, act = std::move(act)](T& dialog) {
+            ExpectTextsFit(dialog);
+            Picture(dialog, name);
+            act(dialog);
+        };
+    }
+
+    Bench bench;
+    ModalUser user;
+
+private:
+    Language saved_ = Language::English;
+};
+INSTANTIATE_TEST_SUITE_P(BothLanguages, LanguageTest, ::testing::Values(Language::English, Language::Japanese),
+                         [](const auto& info) { return info.param == Language::Japanese ? "Japanese" : "English"; });
+
+TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
+    bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
+    bench.Plug(MonitorKind::OlderTunnel, "SN000002");
+    bench.WritePackage();
+    const auto text = [](TextId id) { return QString::fromStdString(Catalogue(id)); };
+    user.At<CPreWarningDlg>(Look<CPreWarningDlg>("read-me", [&](CPreWarningDlg& d) {
+            EXPECT_EQ(LabelText(d, "heading"), text(text_id::kReadMeHeading));
+            EXPECT_EQ(Child<QPlainTextEdit>(d, "readMe").toPlainText(), text(text_id::kReadMe).replace("\r\n", "\n"));
+            EXPECT_EQ(Child<QPushButton>(d, "okButton").text(), text(text_id::kOk));
+            EXPECT_EQ(Child<QPushButton>(d, "cancelButton").text(), text(text_id::kCancel));
+            Child<QPushButton>(d, "okButton").click();
+        }))
+        .At<CSelectMonitorUserDlg>(Look<CSelectMonitorUserDlg>("select-monitor", [&](CSelectMonitorUserDlg& d) {
+            EXPECT_EQ(LabelText(d, "prompt"), text(text_id::kSelectMonitor));
+            Child<QPushButton>(d, "okButton").click();
+        }))
+        .At<QMenu>([&](QMenu& menu) {
+            Picture(menu, "about-item");
+            ASSERT_EQ(menu.actions().size(), 1);
+            QAction* about = menu.actions().front();
+            EXPECT_EQ(about->text(), text(text_id::kAboutItem));
+            QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(about).center());
+        })
+        .At<CAboutDlg>(Look<CAboutDlg>("about", [](CAboutDlg& d) { Child<QPushButton>(d, "okButton").click(); }))
+        .At<CWarningDlg>(Look<CWarningDlg>("warning", [&](CWarningDlg& d) {
+            EXPECT_EQ(LabelText(d, "heading"), text(text_id::kWarningHeading));
+            EXPECT_EQ(LabelText(d, "explanation"), text(text_id::kWarningText));
+            EXPECT_EQ(Child<QCheckBox>(d, "powerBox").text(), text(text_id::kWarningPower));
+            EXPECT_EQ(Child<QCheckBox>(d, "cableBox").text(), text(text_id::kWarningCable));
+            EXPECT_EQ(Child<QPushButton>(d, "executeButton").text(), text(text_id::kExecute));
+            Child<QCheckBox>(d, "powerBox").click();
+            Child<QCheckBox>(d, "cableBox").click();
+            Child<QPushButton>(d, "executeButton").click();
+        }))
+        .At<QMessageBox>([&](QMessageBox& box) {
+            Picture(box, "complete");
+            box.button(QMessageBox::Ok)->click();
+        });
+
+    WindowRun run(bench);
+    run.Start();
+    run.TickWhileWorking();
+    ExpectTextsFit(run.window);
+    EXPECT_EQ(LabelText(run.window, "currentLabel"), text(text_id::kCurrentVersion));
+    EXPECT_EQ(LabelText(run.window, "newLabel"), text(text_id::kUpdatedVersion));
+    EXPECT_EQ(run.UpdateButton().text(), text(text_id::kUpdateButton));
+    Picture(run.window, "main-window");
+
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, run.window.rect().center(),
+                                run.window.mapToGlobal(run.window.rect().center()));
+    QApplication::sendEvent(&run.window, &menuEvent);
+
+    run.UpdateButton().click();
+    run.TickWhileWorking();
+    EXPECT_TRUE(run.Ended());
+    EXPECT_EQ(user.opened, (std::vector<std::string>{"CPreWarningDlg", "CSelectMonitorUserDlg", "QMenu", "CAboutDlg",
+                                                     "CWarningDlg", "QMessageBox"}));
+}
+
+TEST_P(LanguageTest, TheProgramListShowsItsTextsInFull) {
+    CProcessDlg dialog({"Quillon Screen Manager", "Quillon Color Navigator", "Quillon Monitor Service"}, nullptr);
+    dialog.show();
+    EXPECT_EQ(LabelText(dialog, "explanation").toStdString(), Catalogue(text_id::kProgramsToClose));
+    EXPECT_EQ(Child<QPushButton>(dialog, "okButton").text().toStdString(), Catalogue(text_id::kOk));
+    ExpectTextsFit(dialog);
+    Picture(dialog, "programs");
+}
+
+}  // namespace

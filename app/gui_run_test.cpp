@@ -1,0 +1,381 @@
+// The main window end to end against emulated monitors: every dialog of a
+// fresh update, the monitor list, the start-up messages, a resumed update and
+// the refusal to close while a worker thread runs.
+#include <QCheckBox>
+#include <QProgressBar>
+#include <QtTest/QTest>
+
+#include "app/gui_testing.h"
+#include "app/pre_warning_dlg.h"
+#include "app/select_monitor_user_dlg.h"
+#include "app/warning_dlg.h"
+
+namespace {
+
+using namespace app_testing;
+using namespace gui_testing;
+
+// A transfer well inside the component writes of a combined-tunnel monitor.
+constexpr std::uint32_t kCutAtTransfer = 150;
+
+QString Completion() {
+    const VersionLines after = MergedVersionLines(MemoryText(kAfter), "");
+    return Expected({text_id::kComplete, {after.head, after.tail}, MessageIcon::Information}).text;
+}
+
+// Ticks both warnings and presses Execute.
+void ConfirmWarning(CWarningDlg& dialog) {
+    Child<QCheckBox>(dialog, "powerBox").setChecked(true);
+    Child<QCheckBox>(dialog, "cableBox").setChecked(true);
+    Child<QPushButton>(dialog, "executeButton").click();
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    Bench bench;
+    ModalUser user;
+};
+
+class FreshUpdateWindowTest : public ::testing::TestWithParam<MonitorKind> {
+protected:
+    Bench bench;
+    ModalUser user;
+};
+INSTANTIATE_TEST_SUITE_P(AllKinds, FreshUpdateWindowTest, ::testing::ValuesIn(kAllKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
+    bench.Plug(GetParam());
+    bench.WritePackage();
+    QStringList listed;
+    QString estimate;
+    user.Press<CPreWarningDlg>("okButton")
+        .At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+            listed = Lines(Child<QComboBox>(dialog, "monitors"));
+            EXPECT_EQ(LabelText(dialog, "prompt").toStdString(), CatalogueText(text_id::kSelectMonitor));
+            Child<QPushButton>(dialog, "okButton").click();
+        })
+        .At<CWarningDlg>([&](CWarningDlg& dialog) {
+            estimate = LabelText(dialog, "estimate");
+            ConfirmWarning(dialog);
+        })
+        .Acknowledge();
+
+    WindowRun run(bench);
+    run.Start();
+    EXPECT_EQ(listed, QStringList{"Name:QX2701  S/N:SN000001"});
+    ASSERT_TRUE(run.window.isVisible());
+    // The file phase: the wait cursor, Update disabled, no new version yet.
+    EXPECT_TRUE(run.window.TimerRunning());
+    EXPECT_EQ(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor,
+              Qt::WaitCursor);
+    EXPECT_FALSE(run.UpdateButton().isEnabled());
+    EXPECT_EQ(LabelText(run.window, "newHead"), "");
+
+    run.TickWhileWorking();
+    // Ready: both versions, the label of the new one, Update enabled.
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(run.window.TimerRunning());
+    EXPECT_EQ(LabelText(run.window, "title"), "QX2701 (S/N:SN000001)");
+    EXPECT_EQ(LabelText(run.window, "currentLabel").toStdString(), CatalogueText(text_id::kCurrentVersion));
+    EXPECT_EQ(LabelText(run.window, "newLabel").toStdString(), CatalogueText(text_id::kUpdatedVersion));
+    const std::string before = MemoryText(kBefore), after = MemoryText(kAfter);
+    EXPECT_EQ(LabelText(run.window, "currentHead").toStdString(), FormatVersionHead(before));
+    EXPECT_EQ(LabelText(run.window, "currentTail").toStdString(), FormatVersionTail(before));
+    EXPECT_EQ(LabelText(run.window, "newHead").toStdString(), FormatVersionHead(after));
+    EXPECT_EQ(LabelText(run.window, "newTail").toStdString(), FormatVersionTail(after));
+    EXPECT_TRUE(run.UpdateButton().isEnabled());
+    EXPECT_EQ(Child<QProgressBar>(run.window, "progress").maximum(), 10);
+
+    run.UpdateButton().click();
+    // Five components of 30 s: (150 + 59) / 60 + 1 minutes.
+    EXPECT_EQ(estimate.toStdString(), MessageText({text_id::kUpdateMinutes, {4}}));
+    EXPECT_TRUE(run.window.TimerRunning());
+    EXPECT_FALSE(run.UpdateButton().isEnabled());
+    run.TickWhileWorking();
+
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, Completion());
+    EXPECT_EQ(user.messages[0].icon, QMessageBox::Information);
+    EXPECT_EQ(user.messages[0].caption, "app_gui_test");  // the executable's name
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(bench.VersionOf(bench.Open()), after);
+}
+
+TEST_F(WindowTest, TwoMonitorsAreListedAndTheSecondIsUpdated) {
+    Monitor& first = bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
+    Monitor& second = bench.Plug(MonitorKind::OlderTunnel, "SN000002");
+    bench.WritePackage();
+    QStringList listed;
+    user.Press<CPreWarningDlg>("okButton")
+        .At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+            auto& monitors = Child<QComboBox>(dialog, "monitors");
+            listed = Lines(monitors);
+            EXPECT_EQ(monitors.currentIndex(), 0);
+            monitors.setCurrentIndex(1);
+            Child<QPushButton>(dialog, "okButton").click();
+        })
+        .At<CWarningDlg>(ConfirmWarning)
+        .Acknowledge();
+
+    WindowRun run(bench);
+    run.Start();
+    EXPECT_EQ(listed, (QStringList{"Name:QX2701  S/N:SN000001", "Name:QX2701  S/N:SN000002"}));
+    EXPECT_EQ(LabelText(run.window, "title"), "QX2701 (S/N:SN000002)");
+    run.TickWhileWorking();
+    run.UpdateButton().click();
+    run.TickWhileWorking();
+
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, Completion());
+    EXPECT_EQ(second.RunningVersion(), kAfter);
+    EXPECT_EQ(first.RunningVersion(), kBefore);
+}
+
+TEST_F(WindowTest, TheListFollowsMonitorsPluggedInAndOut) {
+    Monitor& first = bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
+    bench.WritePackage();
+    MonitorConfig config;
+    config.serial = "SN000002";
+    config.model = "QX2702";
+    config.transferTime = {0, 0};
+    struct Seen {
+        QStringList lines;
+        int selected = -1;
+        QString prompt;
+        bool okEnabled = false;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> seen;
+    user.Press<CPreWarningDlg>("okButton").At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+        auto& monitors = Child<QComboBox>(dialog, "monitors");
+        const auto look = [&] {
+            seen.push_back({Lines(monitors), monitors.currentIndex(), LabelText(dialog, "prompt"),
+                            Child<QPushButton>(dialog, "okButton").isEnabled()});
+        };
+        look();
+        Monitor& second = bench.platform.Add(config);
+        dialog.OnDeviceChange({DeviceEvent::Kind::Arrival, bench.platform.PathOf(second)});
+        monitors.setCurrentIndex(1);
+        look();
+        // Another maker's device changes nothing.
+        dialog.OnDeviceChange({DeviceEvent::Kind::Arrival, "emulated:VID_1234&PID_0001#9"});
+        look();
+        // Lower-case vendor ids count too.
+        QString path = QString::fromStdString(bench.platform.PathOf(first)).toLower();
+        bench.platform.Unplug(first);
+        dialog.OnDeviceChange({DeviceEvent::Kind::Removal, path.toStdString()});
+        look();
+        path = QString::fromStdString(bench.platform.PathOf(second));
+        bench.platform.Unplug(second);
+        dialog.OnDeviceChange({DeviceEvent::Kind::Removal, path.toStdString()});
+        look();
+        Child<QPushButton>(dialog, "cancelButton").click();
+    });
+
+    WindowRun run(bench);
+    run.Start();
+    const QString select = QString::fromStdString(CatalogueText(text_id::kSelectMonitor));
+    const QString connect = QString::fromStdString(CatalogueText(text_id::kConnectMonitor));
+    const QString line1 = "Name:QX2701  S/N:SN000001", line2 = "Name:QX2702  S/N:SN000002";
+    EXPECT_EQ(seen, (std::vector<Seen>{
+                        {{line1}, 0, select, true},
+                        {{line1, line2}, 1, select, true},  // rebuilt, then the user chose line 2
+                        {{line1, line2}, 1, select, true},
+                        {{line2}, 0, select, true},  // rebuilt: the first line selected again
+                        {{}, -1, connect, false},
+                    }));
+    EXPECT_TRUE(run.Ended());  // cancelled: the run ends without a message
+    EXPECT_TRUE(user.messages.empty());
+}
+
+// Each way the start-up sequence or the file phase ends with a message.
+struct StartUpMessageCase {
+    const char* name;
+    std::function<void(Bench&)> setUp;
+    UserMessage expected;
+    bool listShown;  // the message comes after the monitor was chosen
+};
+
+const StartUpMessageCase kStartUpMessages[] = {
+    {"NoPackage", [](Bench& b) { b.Plug(MonitorKind::CombinedTunnel); }, {text_id::kNoPackageFile, {}}, false},
+    {"TwoPackages",
+     [](Bench& b) {
+         b.Plug(MonitorKind::CombinedTunnel);
+         b.WritePackage();
+         b.WritePackage({}, "other.VFW");
+     },
+     {text_id::kSeveralPackageFiles, {}},
+     false},
+    {"AlreadyApplied",
+     [](Bench& b) {
+         b.Plug(MonitorKind::CombinedTunnel);
+         b.WritePackage({.version = MemoryText(kBefore)});
+     },
+     {text_id::kAlreadyApplied, {}, MessageIcon::Information},
+     true},
+    {"ModelMismatch",
+     [](Bench& b) {
+         b.Plug(MonitorKind::OlderNative);
+         b.WritePackage({.model = "QZ27*"});
+     },
+     {text_id::kNoFileForMonitor, {}},
+     true},
+    {"NoFittingSet",
+     [](Bench& b) {
+         b.Plug(MonitorKind::OlderTunnel);
+         b.WritePackage({.from = VersionFields{101, 201, 3, 4, 5}});
+     },
+     {text_id::kCannotUpdateWithFile, {}},
+     true},
+    {"Calibrating",
+     [](Bench& b) {
+         Monitor& monitor = b.Plug(MonitorKind::OlderNative);
+         b.WritePackage();
+         FaultPlan calibrating;
+         calibrating.calibratingReads = FaultPlan::kAlways;
+         monitor.AddFaults(calibrating);
+     },
+     {text_id::kCalibrating, {}},
+     true},
+};
+
+class StartUpMessageTest : public ::testing::TestWithParam<StartUpMessageCase> {
+protected:
+    Bench bench;
+    ModalUser user;
+};
+INSTANTIATE_TEST_SUITE_P(EachPath, StartUpMessageTest, ::testing::ValuesIn(kStartUpMessages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
+    GetParam().setUp(bench);
+    user.Press<CPreWarningDlg>("okButton");
+    if (GetParam().listShown) user.Press<CSelectMonitorUserDlg>("okButton");
+    user.Acknowledge();
+
+    WindowRun run(bench);
+    run.Start();
+    run.TickWhileWorking();
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(GetParam().expected)});
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(bench.BackupExists());  // nothing was written: the monitor was put back
+}
+
+TEST_F(WindowTest, EscapeAndTheCloseBoxAreRefusedWhileAWorkerThreadRuns) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    user.Press<CPreWarningDlg>("okButton")
+        .Press<CSelectMonitorUserDlg>("okButton")
+        .At<CWarningDlg>(ConfirmWarning)
+        .Acknowledge();
+    WindowRun run(bench);
+    const auto tryToClose = [&](const char* phase) {
+        SCOPED_TRACE(phase);
+        ASSERT_TRUE(run.window.Workflow().WorkerExists());
+        QTest::keyClick(&run.window, Qt::Key_Escape);
+        EXPECT_FALSE(run.window.close());
+        EXPECT_TRUE(run.window.isVisible());
+        EXPECT_FALSE(run.Ended());
+    };
+
+    run.Start();
+    tryToClose("file phase");
+    run.TickWhileWorking();
+    run.UpdateButton().click();
+    tryToClose("update phase");
+    run.TickWhileWorking();
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, Completion());
+    EXPECT_TRUE(run.Ended());
+}
+
+TEST_F(WindowTest, EscapeOnceReadyEndsTheRunAndPutsTheMonitorBack) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    user.Press<CPreWarningDlg>("okButton")
+        .Press<CSelectMonitorUserDlg>("okButton")
+        .Press<CWarningDlg>("cancelButton");
+    WindowRun run(bench);
+    run.Start();
+    run.TickWhileWorking();
+    EXPECT_TRUE(bench.BackupExists());
+    // Cancelling the warning goes back to Ready.
+    run.UpdateButton().click();
+    EXPECT_TRUE(run.UpdateButton().isEnabled());
+    EXPECT_FALSE(run.window.Workflow().WorkerExists());
+
+    QTest::keyClick(&run.window, Qt::Key_Escape);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+}
+
+TEST_F(WindowTest, CancellingTheReadMeEndsTheRunWithoutAMessage) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    user.Press<CPreWarningDlg>("cancelButton");
+    WindowRun run(bench);
+    run.Start();
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());
+    EXPECT_EQ(user.opened, std::vector<std::string>{"CPreWarningDlg"});
+}
+
+// Power lost in the middle of writing the firmware, with the monitor back
+// only after the run has given up: the next start resumes at once.
+TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
+    Monitor& monitor = bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    FaultPlan cut;
+    cut.unplugAtTransfer = kCutAtTransfer;
+    monitor.AddFaults(cut);
+
+    {
+        user.Press<CPreWarningDlg>("okButton")
+            .Press<CSelectMonitorUserDlg>("okButton")
+            .At<CWarningDlg>(ConfirmWarning)
+            .Acknowledge();
+        WindowRun first(bench);
+        first.Start();
+        first.TickWhileWorking();
+        first.UpdateButton().click();
+        first.TickWhileWorking();
+        ASSERT_EQ(user.messages.size(), 1u);
+        EXPECT_NE(user.messages[0].text, Completion());
+        EXPECT_TRUE(first.Ended());
+        ASSERT_TRUE(bench.BackupExists());
+    }
+    bench.clock.Advance(60'000);
+    user.messages.clear();
+
+    // The recorded monitor is found without a list; the versions show at once.
+    QString estimate;
+    user.Press<CPreWarningDlg>("okButton")
+        .At<CWarningDlg>([&](CWarningDlg& dialog) {
+            estimate = LabelText(dialog, "estimate");
+            ConfirmWarning(dialog);
+        })
+        .Acknowledge();
+    WindowRun second(bench);
+    second.Start();
+    EXPECT_FALSE(second.window.TimerRunning());  // no file phase
+    EXPECT_TRUE(second.UpdateButton().isEnabled());
+    EXPECT_EQ(LabelText(second.window, "newHead").toStdString(), FormatVersionHead(MemoryText(kAfter)));
+    EXPECT_EQ(LabelText(second.window, "newTail").toStdString(), FormatVersionTail(MemoryText(kAfter)));
+    second.UpdateButton().click();
+    // The estimate comes from the backup file's descriptors.
+    EXPECT_EQ(estimate.toStdString(), MessageText({text_id::kUpdateMinutes, {4}}));
+    second.TickWhileWorking();
+    const ShownMessage complete{"app_gui_test", Completion(), QMessageBox::Information};
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{complete});
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(monitor.RunningVersion(), kAfter);
+}
+
+}  // namespace

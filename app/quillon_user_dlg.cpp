@@ -1,0 +1,187 @@
+#include "app/quillon_user_dlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "app/about_dlg.h"
+#include "app/catalogue_qt.h"
+#include "app/message_box.h"
+#include "app/pre_warning_dlg.h"
+#include "app/process_dlg.h"
+#include "app/select_monitor_user_dlg.h"
+#include "app/warning_dlg.h"
+#include "app/window_placement.h"
+#include "ui_quillon_user_dlg.h"
+
+namespace {
+
+constexpr int kTickMs = 1000;
+
+// The arrow from the current version to the new one.
+QPixmap ArrowPixmap(QSize size, const QColor& color) {
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal w = size.width(), h = size.height();
+    QPainterPath arrow;
+    arrow.moveTo(0.1 * w, 0.4 * h);
+    arrow.lineTo(0.55 * w, 0.4 * h);
+    arrow.lineTo(0.55 * w, 0.25 * h);
+    arrow.lineTo(0.95 * w, 0.5 * h);
+    arrow.lineTo(0.55 * w, 0.75 * h);
+    arrow.lineTo(0.55 * w, 0.6 * h);
+    arrow.lineTo(0.1 * w, 0.6 * h);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, color);
+    return pixmap;
+}
+
+QFont VersionFont(int pixels, QFont::Weight weight) {
+    QFont font;
+    // The monitors' own serif face where the system has it, a serif otherwise.
+    font.setFamilies({QStringLiteral("Century"), QStringLiteral("Century Schoolbook"), QStringLiteral("C059"),
+                      QStringLiteral("DejaVu Serif")});
+    font.setStyleHint(QFont::Serif);
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+}  // namespace
+
+CQuillonUserDlg::CQuillonUserDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CQuillonUserDlg>()) {
+    ui_->setupUi(this);
+    // A close box, no minimize or maximize box, no help button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    SetFonts();
+    ui_->arrow->setPixmap(ArrowPixmap(ui_->arrow->minimumSize(), palette().color(QPalette::WindowText)));
+    ui_->currentLabel->setText(Text(text_id::kCurrentVersion));
+    ui_->updateButton->setText(Text(text_id::kUpdateButton));
+    ui_->updateButton->setEnabled(false);
+    // Enter must not press Update by surprise: the button takes a click or Space.
+    ui_->updateButton->setAutoDefault(false);
+    ui_->progress->setRange(0, static_cast<int>(kProgressRangeStarting));
+    connect(ui_->updateButton, &QPushButton::clicked, this, [this] { workflow_.PressUpdate(); });
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, &CQuillonUserDlg::Tick);
+}
+
+CQuillonUserDlg::~CQuillonUserDlg() {
+    if (waitCursor_) QApplication::restoreOverrideCursor();
+}
+
+void CQuillonUserDlg::SetFonts() {
+    ui_->title->setFont(VersionFont(18, QFont::Normal));
+    const QFont versions = VersionFont(14, QFont::Bold);
+    // Room for a whole version line from the start: the new version arrives
+    // once the window shows, and must not find it too narrow.
+    const int lineWidth = QFontMetrics(versions).horizontalAdvance(QStringLiteral("00000-00000-00000"));
+    for (QLabel* line : {ui_->currentHead, ui_->currentTail, ui_->newHead, ui_->newTail}) {
+        line->setFont(versions);
+        line->setMinimumWidth(lineWidth);
+    }
+}
+
+void CQuillonUserDlg::Start() {
+    workflow_.Start();
+    if (workflow_.Ended()) return;
+    adjustSize();
+    PlaceInWorkArea(*this);
+}
+
+void CQuillonUserDlg::Run() {
+    Start();
+    if (!workflow_.Ended()) exec();
+}
+
+void CQuillonUserDlg::BringToFront() {
+    QWidget* front = QApplication::activeModalWidget();
+    if (front == nullptr || front == this) front = this;
+    if (front->isHidden()) return;  // nothing shows yet, or the run is over
+    front->raise();
+    front->activateWindow();
+}
+
+bool CQuillonUserDlg::ConfirmReadMe() { return CPreWarningDlg(this).exec() == QDialog::Accepted; }
+
+bool CQuillonUserDlg::ConfirmProgramsToClose(const std::vector<std::string>& programs) {
+    return CProcessDlg(programs, this).exec() == QDialog::Accepted;
+}
+
+std::optional<MonitorHandle> CQuillonUserDlg::SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
+                                                            const std::string& model, const std::string& serial) {
+    return CSelectMonitorUserDlg(selection, this).Choose(mode, model, serial);
+}
+
+bool CQuillonUserDlg::ConfirmWarning(std::uint32_t minutes) {
+    return CWarningDlg(minutes, this).exec() == QDialog::Accepted;
+}
+
+void CQuillonUserDlg::ShowMessage(const UserMessage& message) { ShowUserMessage(this, message); }
+
+void CQuillonUserDlg::ShowTitle(const std::string& title) { ui_->title->setText(QString::fromStdString(title)); }
+
+void CQuillonUserDlg::ShowCurrentVersion(const VersionLines& lines) {
+    ui_->currentHead->setText(QString::fromStdString(lines.head));
+    ui_->currentTail->setText(QString::fromStdString(lines.tail));
+}
+
+void CQuillonUserDlg::ShowNewVersion(const std::optional<VersionLines>& lines) {
+    ui_->newLabel->setText(lines ? Text(text_id::kUpdatedVersion) : QString());
+    ui_->newHead->setText(lines ? QString::fromStdString(lines->head) : QString());
+    ui_->newTail->setText(lines ? QString::fromStdString(lines->tail) : QString());
+}
+
+void CQuillonUserDlg::SetUpdateEnabled(bool enabled) { ui_->updateButton->setEnabled(enabled); }
+
+void CQuillonUserDlg::SetWaitCursor(bool on) {
+    if (on == waitCursor_) return;
+    waitCursor_ = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CQuillonUserDlg::SetTimerRunning(bool running) {
+    if (running)
+        timer_.start();
+    else
+        timer_.stop();
+}
+
+void CQuillonUserDlg::ShowProgress(std::uint32_t position, std::uint32_t upper) {
+    ui_->progress->setRange(0, static_cast<int>(upper));
+    ui_->progress->setValue(static_cast<int>(position));
+}
+
+void CQuillonUserDlg::EndDialog() {
+    SetTimerRunning(false);
+    QDialog::done(0);
+}
+
+void CQuillonUserDlg::reject() { workflow_.Close(); }
+
+void CQuillonUserDlg::closeEvent(QCloseEvent* event) {
+    if (!workflow_.Ended()) workflow_.Close();
+    if (workflow_.Ended())
+        event->accept();
+    else
+        event->ignore();
+}
+
+// Linux gives an application no window menu of its own to add to, so the
+// About item sits in the window's context menu (right click, or the Menu key).
+void CQuillonUserDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const QString about = Text(text_id::kAboutItem);
+    if (about.isEmpty()) return;
+    QMenu menu(this);
+    menu.addAction(about, this, [this] { CAboutDlg(this).exec(); });
+    menu.exec(event->globalPos());
+}
