@@ -5,10 +5,15 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
+# scripts/fuzz also needs clang with libFuzzer and the sanitizer runtimes, and llvm-symbolizer.
+fuzz_packages=(clang libclang-rt-14-dev llvm)
 
+# ensure_packages [PACKAGE ...]: the build's packages by default.
 ensure_packages() {
   local missing=()
-  for p in "${packages[@]}"; do
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${packages[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
