@@ -20,23 +20,36 @@ public:
     HidAttributes Attributes() const override { return script_.attributes; }
     std::span<const std::uint8_t> ReportDescriptor() const override { return script_.descriptor; }
     HidIo GetFeature(std::span<std::uint8_t> report) override {
-        const std::size_t left = script_.replies.size() - script_.used;
-        if (left == 0 || report.empty()) return HidIo::Failed;
-        const std::size_t n = std::min(left, report.size());
+        const HidIo outcome = Control();
+        if (outcome != HidIo::Ok) return outcome;
+        const std::size_t n = std::min(script_.replies.size() - script_.used, report.size());
         std::copy_n(script_.replies.begin() + static_cast<std::ptrdiff_t>(script_.used), n, report.begin());
         script_.used += n;
         return HidIo::Ok;
     }
-    HidIo SetFeature(std::span<const std::uint8_t>) override { return HidIo::Ok; }
+    HidIo SetFeature(std::span<const std::uint8_t>) override { return Control(); }
     HidInput ReadInput(std::span<std::uint8_t>, int) override { return HidInput::Failed; }
 
 private:
+    HidIo Control() {
+        if (script_.used >= script_.replies.size()) return HidIo::Failed;
+        return Outcome(script_.replies[script_.used++]);
+    }
+
     Script& script_;
 };
 
 constexpr std::uint32_t kAllFamilies = 0xFFFFFFFF;
 
 }  // namespace
+
+HidIo Outcome(std::uint8_t control) {
+    switch (control & 0x0F) {
+        case 0x0E: return HidIo::Failed;
+        case 0x0F: return HidIo::NotConnected;
+        default: return HidIo::Ok;
+    }
+}
 
 Script ParseScript(std::span<const std::uint8_t> input) {
     fuzz_support::Reader in(input);

@@ -6,8 +6,10 @@
 //   u8   vendor choice (index into the maker's vendor IDs, modulo their count)
 //   u16  product ID, u16 version number
 //   u16  descriptor length, then the descriptor
-//   then the replies: each feature read takes as many bytes as its report is
-//   long (fewer at the end of the input); with none left the read fails.
+//   then the transfers, in order: each feature read or write takes one control
+//   byte (see Outcome), and a read that succeeds then takes as many bytes as
+//   its report is long (fewer at the end of the input). With no byte left a
+//   transfer fails.
 //
 // A recording of a session with an emulated monitor in this layout replays
 // that session exactly, since the host's requests depend only on the replies.
@@ -24,6 +26,10 @@ namespace hostile_monitor {
 
 inline constexpr std::uint16_t kVendors[] = {0x7E52, 0x7E51, 0x7E53};
 inline constexpr char kPath[] = "hostile:0";
+
+// A control byte's outcome: its low four bits 0xE fail the transfer, 0xF are the
+// device gone (hidraw's ENODEV); anything else succeeds. Recordings write 0.
+HidIo Outcome(std::uint8_t control);
 
 struct Script {
     HidAttributes attributes;

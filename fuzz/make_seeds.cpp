@@ -118,13 +118,20 @@ public:
     std::span<const std::uint8_t> ReportDescriptor() const override { return inner_->ReportDescriptor(); }
     HidIo GetFeature(std::span<std::uint8_t> report) override {
         const HidIo io = inner_->GetFeature(report);
+        rec_.replies.push_back(Control(io));
         if (io == HidIo::Ok) rec_.replies.insert(rec_.replies.end(), report.begin(), report.end());
         return io;
     }
-    HidIo SetFeature(std::span<const std::uint8_t> report) override { return inner_->SetFeature(report); }
+    HidIo SetFeature(std::span<const std::uint8_t> report) override {
+        const HidIo io = inner_->SetFeature(report);
+        rec_.replies.push_back(Control(io));
+        return io;
+    }
     HidInput ReadInput(std::span<std::uint8_t>, int) override { return HidInput::Failed; }
 
 private:
+    static std::uint8_t Control(HidIo io) { return io == HidIo::Ok ? 0x00 : io == HidIo::Failed ? 0x0E : 0x0F; }
+
     std::unique_ptr<HidConnection> inner_;
     Recording& rec_;
 };
