@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
+# scripts/fuzz also needs clang with libFuzzer and the sanitizer runtimes, and llvm-symbolizer.
+fuzz_packages=(clang libclang-rt-14-dev llvm)
 
 # Installs whatever of the build's packages, and of the packages named as
 # arguments, is missing.
