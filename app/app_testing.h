@@ -26,45 +26,19 @@
 #include "tools/monitor-emulator/firmware_image.h"
 #include "tools/monitor-emulator/monitor.h"
 #include "update/update_context.h"
+#include "update/update_fixture_testing.h"
 
 namespace app_testing {
 
-inline constexpr VersionFields kBefore{102, 201, 3, 4, 5};
-inline constexpr VersionFields kAfter{103, 202, 4, 5, 26};
+// The versions, settings and kind names the update engine's tests use too.
+using update_testing::kAfter;
+using update_testing::kBefore;
+using update_testing::MemoryText;
+using update_testing::ReadSettings;
+using update_testing::Settings;
 
-inline std::string MemoryText(const VersionFields& fields) { return VersionToInternal(FormatVersionText(fields)); }
-
-inline const char* KindName(MonitorKind kind) {
-    switch (kind) {
-    case MonitorKind::OlderNative: return "OlderNative";
-    case MonitorKind::OlderTunnel: return "OlderTunnel";
-    case MonitorKind::CombinedTunnel: return "CombinedTunnel";
-    }
-    return "";
-}
 inline constexpr std::array<MonitorKind, 3> kAllKinds{MonitorKind::OlderNative, MonitorKind::OlderTunnel,
                                                       MonitorKind::CombinedTunnel};
-
-// The settings an update must leave as it found them.
-struct Settings {
-    std::int32_t b8 = -1, s45 = -1, s53 = -1;
-    std::uint16_t s54 = 0, s68 = 0, s40 = 0;
-    std::uint8_t s22 = 0, s30 = 0;
-    bool operator==(const Settings&) const = default;
-};
-
-inline Settings ReadSettings(MonitorHandle m) {
-    Settings s;
-    MonGetSettingB8(m, &s.b8);
-    MonGetSetting45(m, &s.s45);
-    MonGetSetting53(m, &s.s53);
-    MonGetSetting54(m, &s.s54);
-    MonGetSetting68(m, &s.s68);
-    MonGetSetting22(m, &s.s22);
-    MonGetSetting30(m, &s.s30);
-    MonGetSetting40(m, &s.s40);
-    return s;
-}
 
 // Plays the user and records what the window shows.
 class ScriptedView final : public WorkflowView {
