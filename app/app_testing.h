@@ -173,13 +173,7 @@ public:
         const std::uint32_t count = MonOpenDevices(kFamilyNormal);
         MonitorHandle handle = kNoMonitor;
         EXPECT_EQ(MonGetDevice(kFamilyNormal, count - 1, &handle), 0u);
-        EXPECT_EQ(MonSetSetting22(handle, 2), 0u);
-        EXPECT_EQ(MonSetSetting30(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting40(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting68(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting45(handle, 0), 0u);
-        EXPECT_EQ(MonSetSetting54(handle, 2), 0u);
-        before = ReadSettings(handle);
+        before = update_testing::GiveUnusualSettings(handle);
         MonCloseDevices(0xFFFFFFFF);
         return monitor;
     }

@@ -57,6 +57,18 @@ inline Settings ReadSettings(MonitorHandle m) {
     return s;
 }
 
+// Gives the monitor settings the backup record can hold, some unlike the
+// factory's so that putting them back can be seen; returns them as read back.
+inline Settings GiveUnusualSettings(MonitorHandle m) {
+    EXPECT_EQ(MonSetSetting22(m, 2), 0u);
+    EXPECT_EQ(MonSetSetting30(m, 1), 0u);
+    EXPECT_EQ(MonSetSetting40(m, 1), 0u);
+    EXPECT_EQ(MonSetSetting68(m, 1), 0u);
+    EXPECT_EQ(MonSetSetting45(m, 0), 0u);
+    EXPECT_EQ(MonSetSetting54(m, 2), 0u);
+    return ReadSettings(m);
+}
+
 // One function call seen in the monitor's log, however it travelled.
 struct Call {
     bool write = false;
@@ -115,13 +127,7 @@ protected:
         monitor = &platform.Add(config);
         monitor->SetLog(&log);
         handle = OpenNormal();
-        EXPECT_EQ(MonSetSetting22(handle, 2), 0u);
-        EXPECT_EQ(MonSetSetting30(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting40(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting68(handle, 1), 0u);
-        EXPECT_EQ(MonSetSetting45(handle, 0), 0u);
-        EXPECT_EQ(MonSetSetting54(handle, 2), 0u);
-        before = ReadSettings(handle);
+        before = GiveUnusualSettings(handle);
         return handle;
     }
 
