@@ -18,7 +18,7 @@ bool Contains(const std::optional<std::vector<std::uint16_t>>& values, std::uint
     return !values || std::find(values->begin(), values->end(), value) != values->end();
 }
 
-bool PassesProductTest(CHidWin& device, const std::optional<std::vector<std::uint16_t>>& productClasses,
+bool PassesProductTest(HidDevice& device, const std::optional<std::vector<std::uint16_t>>& productClasses,
                        std::uint32_t flags) {
     if (!productClasses) return true;
     if (!Contains(productClasses, device.GetProductClass())) return false;
@@ -42,7 +42,7 @@ const reportdescriptor::Item* FirstItem(const reportdescriptor::MainItem& root, 
 
 }  // namespace
 
-bool PassesDescriptorTest(const CHidDevice& device) {
+bool PassesDescriptorTest(const HidDevice& device) {
     if (!device.HasDescriptor()) return true;
     const reportdescriptor::MainItem& root = device.Root();
     const reportdescriptor::Item* page = FirstItem(root, kUsagePageTag);
@@ -59,13 +59,13 @@ std::size_t CreateDeviceList(DeviceList& list, const std::optional<std::vector<s
     auto listed = [&list](const std::string& path) {
         return std::any_of(list.begin(), list.end(), [&](const auto& device) { return device->GetDevicePath() == path; });
     };
-    std::vector<std::unique_ptr<CHidWin>> created;
+    std::vector<std::unique_ptr<HidDevice>> created;
     for (HidInterfaceRecordPtr& record : *records) {
         if (!record->IsOpen()) continue;
-        auto device = std::make_unique<CHidWin>(std::move(record));
+        auto device = std::make_unique<HidDevice>(std::move(record));
         if (!listed(device->GetDevicePath())) created.push_back(std::move(device));  // else destroyed here
     }
-    for (std::unique_ptr<CHidWin>& device : created) {
+    for (std::unique_ptr<HidDevice>& device : created) {
         if (Contains(vendorIds, device->GetVendorId()) && PassesProductTest(*device, productClasses, flags) &&
             PassesDescriptorTest(*device))
             list.push_back(std::move(device));

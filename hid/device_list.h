@@ -8,7 +8,7 @@
 
 #include "hid/hid_device.h"
 
-using DeviceList = std::vector<std::unique_ptr<CHidWin>>;
+using DeviceList = std::vector<std::unique_ptr<HidDevice>>;
 
 // Bits of the selection word read here.
 inline constexpr std::uint32_t kSelectStoppedInUpdate = 1u << 29;  // product 0x0006: must have 0xFF02:0x00F8
@@ -22,4 +22,4 @@ std::size_t CreateDeviceList(DeviceList& list, const std::optional<std::vector<s
 
 // The descriptor filter on its own: a device without the tunnel passes; one with
 // it passes only with a Monitor Control application collection as its root.
-bool PassesDescriptorTest(const CHidDevice& device);
+bool PassesDescriptorTest(const HidDevice& device);

@@ -87,10 +87,10 @@ TEST_F(DeviceListTest, Filters) {
 TEST_F(DeviceListTest, SecondCallLeavesTheListAlone) {
     DeviceList list;
     const std::size_t first = CreateDeviceList(list, std::nullopt, std::nullopt, 0);
-    std::vector<const CHidWin*> before;
+    std::vector<const HidDevice*> before;
     for (const auto& device : list) before.push_back(device.get());
     EXPECT_EQ(CreateDeviceList(list, std::nullopt, std::nullopt, 0), first);
-    std::vector<const CHidWin*> after;
+    std::vector<const HidDevice*> after;
     for (const auto& device : list) after.push_back(device.get());
     EXPECT_EQ(after, before);
 

@@ -59,7 +59,7 @@ void SeedHidRetryRandom(std::uint32_t seed) {
     g_random.seed(seed);
 }
 
-CHidWin::CHidWin(HidInterfaceRecordPtr record) : CHidDevice(std::move(record)) {
+HidDevice::HidDevice(HidInterfaceRecordPtr record) : interfaceRecord_(std::move(record)) {
     if (!interfaceRecord_ || !interfaceRecord_->IsOpen()) return;
     BuildTables();
 
@@ -80,7 +80,7 @@ CHidWin::CHidWin(HidInterfaceRecordPtr record) : CHidDevice(std::move(record)) {
     }
 }
 
-CHidWin::~CHidWin() {
+HidDevice::~HidDevice() {
     interfaceRecord_.reset();
     featureData_.clear();
     featureValueCaps_.clear();
@@ -88,7 +88,7 @@ CHidWin::~CHidWin() {
     if (reader_.joinable()) StopInputReader();
 }
 
-void CHidWin::BuildTables() {
+void HidDevice::BuildTables() {
     HidInterfaceRecord& record = *interfaceRecord_;
     std::vector<HidDataItem>& items = record.DataItems(HidReportType::Feature);
 
@@ -131,7 +131,7 @@ void CHidWin::BuildTables() {
 // chunk that carries it (a total that shrinks below the offset ends the
 // transfer), and at most kMaxDescriptorMismatchesInAll resynchronisations are
 // made, so a hostile device can neither overrun nor stall the transfer.
-void CHidWin::ReadDescriptor(std::size_t chunkLength) {
+void HidDevice::ReadDescriptor(std::size_t chunkLength) {
     const std::size_t featureLength = interfaceRecord_->Caps().featureReportByteLength;
     chunkLength = std::min(chunkLength, featureLength > 0 ? featureLength - 1 : 0);
     if (chunkLength <= kChunkPayload) return;
@@ -167,21 +167,21 @@ void CHidWin::ReadDescriptor(std::size_t chunkLength) {
     if (!parsed.empty()) root_ = std::move(parsed.front());
 }
 
-HidDataItem* CHidWin::FindData(std::uint16_t usagePage, std::uint16_t usage) {
+HidDataItem* HidDevice::FindData(std::uint16_t usagePage, std::uint16_t usage) {
     return FindFirst(featureData_, usagePage, usage);
 }
 
-bool CHidWin::HasUsagePage(std::uint16_t usagePage) {
+bool HidDevice::HasUsagePage(std::uint16_t usagePage) {
     return featureData_.contains(usagePage) || featureButtonCaps_.contains(usagePage);
 }
 
-bool CHidWin::HasUsage(std::uint16_t usagePage, std::uint16_t usage) {
+bool HidDevice::HasUsage(std::uint16_t usagePage, std::uint16_t usage) {
     if (!HasUsagePage(usagePage)) return false;
     return FindFirst(featureData_, usagePage, usage) != nullptr ||
            FindFirst(featureButtonCaps_, usagePage, usage) != nullptr;
 }
 
-Status CHidWin::GetUsageInfoEx(std::uint16_t usagePage, std::uint16_t usage, std::uint8_t* reportId,
+Status HidDevice::GetUsageInfoEx(std::uint16_t usagePage, std::uint16_t usage, std::uint8_t* reportId,
                                std::int32_t* logicalMax, std::int32_t* logicalMin, bool* notFound,
                                std::int32_t* byteSize, std::uint16_t* bitSize, std::uint16_t* reportCount) {
     auto fill = [&](std::uint8_t id, std::int32_t max, std::int32_t min, std::int32_t bytes, std::uint16_t bits,
@@ -210,7 +210,7 @@ Status CHidWin::GetUsageInfoEx(std::uint16_t usagePage, std::uint16_t usage, std
     return kHidNoSuchUsage;
 }
 
-Status CHidWin::GetUsageInfo(std::uint16_t usagePage, std::uint16_t usage, std::uint8_t* reportId,
+Status HidDevice::GetUsageInfo(std::uint16_t usagePage, std::uint16_t usage, std::uint8_t* reportId,
                              std::int32_t* logicalMax, std::int32_t* logicalMin, bool* notFound,
                              std::int32_t* byteSize) {
     return GetUsageInfoEx(usagePage, usage, reportId, logicalMax, logicalMin, notFound, byteSize, nullptr, nullptr);
@@ -219,7 +219,7 @@ Status CHidWin::GetUsageInfo(std::uint16_t usagePage, std::uint16_t usage, std::
 // Gets the item's feature report, at most `wanted` bytes of it, into the
 // record's zeroed report buffer and unpacks the item, which right-aligns its
 // field to byte 0. The buffer, or nullptr when either step fails.
-const std::vector<std::uint8_t>* CHidWin::FetchFeature(HidDataItem& item, std::size_t wanted) {
+const std::vector<std::uint8_t>* HidDevice::FetchFeature(HidDataItem& item, std::size_t wanted) {
     std::vector<std::uint8_t>& report = interfaceRecord_->ReportBuffer(HidReportType::Feature);
     if (report.empty()) return nullptr;
     std::fill(report.begin(), report.end(), 0);
@@ -231,7 +231,7 @@ const std::vector<std::uint8_t>* CHidWin::FetchFeature(HidDataItem& item, std::s
     return &report;
 }
 
-Status CHidWin::GetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, std::span<std::uint8_t> buffer) {
+Status HidDevice::GetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, std::span<std::uint8_t> buffer) {
     std::fill(buffer.begin(), buffer.end(), 0);
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
@@ -242,7 +242,7 @@ Status CHidWin::GetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, s
     return kStatusSuccess;
 }
 
-Status CHidWin::SetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, std::span<const std::uint8_t> buffer) {
+Status HidDevice::SetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, std::span<const std::uint8_t> buffer) {
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
     item->fresh = false;
@@ -255,7 +255,7 @@ Status CHidWin::SetFeatureReport(std::uint16_t usagePage, std::uint16_t usage, s
     return interfaceRecord_->connection->SetFeature(report) == HidIo::Ok ? kStatusSuccess : kHidTransferFailed;
 }
 
-Status CHidWin::GetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t& value) {
+Status HidDevice::GetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t& value) {
     value = 0;
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
@@ -265,7 +265,7 @@ Status CHidWin::GetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, st
     return kStatusSuccess;
 }
 
-Status CHidWin::SetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t value) {
+Status HidDevice::SetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t value) {
     HidDataItem* item = FindData(usagePage, usage);
     if (item == nullptr) return kHidNoSuchUsage;
     const std::size_t reportLength = interfaceRecord_->Caps().featureReportByteLength;
@@ -277,7 +277,7 @@ Status CHidWin::SetFeatureValue(std::uint16_t usagePage, std::uint16_t usage, st
     return interfaceRecord_->connection->SetFeature(report) == HidIo::Ok ? kStatusSuccess : kHidTransferFailed;
 }
 
-Status CHidWin::GetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t& value) {
+Status HidDevice::GetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t& value) {
     value = 0;
     const HidButtonCaps* caps = FindFirst(featureButtonCaps_, usagePage, usage);
     if (caps == nullptr) return kHidNoSuchUsage;
@@ -287,7 +287,7 @@ Status CHidWin::GetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, s
     return kStatusSuccess;
 }
 
-Status CHidWin::SetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t value) {
+Status HidDevice::SetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, std::uint32_t value) {
     const HidButtonCaps* caps = FindFirst(featureButtonCaps_, usagePage, usage);
     if (caps == nullptr) return kHidNoSuchUsage;
     std::array<std::uint8_t, kValueReportLength> report{caps->reportId};
@@ -295,30 +295,30 @@ Status CHidWin::SetFeatureButton(std::uint16_t usagePage, std::uint16_t usage, s
     return interfaceRecord_->connection->SetFeature(report) == HidIo::Ok ? kStatusSuccess : kHidButtonFailed;
 }
 
-std::uint16_t CHidWin::GetVendorId() { return interfaceRecord_ ? interfaceRecord_->attributes.vendorId : 0; }
-std::uint16_t CHidWin::GetProductId() { return interfaceRecord_ ? interfaceRecord_->attributes.productId : 0; }
-std::uint16_t CHidWin::GetVersionNumber() { return interfaceRecord_ ? interfaceRecord_->attributes.versionNumber : 0; }
+std::uint16_t HidDevice::GetVendorId() { return interfaceRecord_ ? interfaceRecord_->attributes.vendorId : 0; }
+std::uint16_t HidDevice::GetProductId() { return interfaceRecord_ ? interfaceRecord_->attributes.productId : 0; }
+std::uint16_t HidDevice::GetVersionNumber() { return interfaceRecord_ ? interfaceRecord_->attributes.versionNumber : 0; }
 
 // Whole product-ID blocks share one class: 0x4000-0x7FFF give 0x4000, 0x8000-0xBFFF their high byte.
-std::uint16_t CHidWin::GetProductClass() {
+std::uint16_t HidDevice::GetProductClass() {
     const std::uint16_t product = GetProductId();
     if ((product & 0xC000) == 0x4000) return 0x4000;
     if ((product & 0xC000) == 0x8000) return product & 0xFF00;
     return product;
 }
 
-Status CHidWin::GetUsagePages(std::vector<std::uint16_t>& list) {
+Status HidDevice::GetUsagePages(std::vector<std::uint16_t>& list) {
     for (const auto& [page, usages] : featureData_) list.push_back(page);
     return kStatusSuccess;
 }
 
-bool CHidWin::IsConnected() {
+bool HidDevice::IsConnected() {
     if (!interfaceRecord_ || !interfaceRecord_->IsOpen()) return false;
     std::array<std::uint8_t, kIsConnectedProbeLength> probe{};  // report ID 0; the content does not matter
     return interfaceRecord_->connection->GetFeature(probe) != HidIo::NotConnected;
 }
 
-Status CHidWin::GetUsages(std::uint16_t usagePage, std::vector<std::uint16_t>& list) {
+Status HidDevice::GetUsages(std::uint16_t usagePage, std::vector<std::uint16_t>& list) {
     if (!HasUsagePage(usagePage)) return kHidNoSuchUsage;
     if (const auto page = featureData_.find(usagePage); page != featureData_.end()) {
         for (const auto& [usage, item] : page->second) list.push_back(usage);
@@ -327,7 +327,7 @@ Status CHidWin::GetUsages(std::uint16_t usagePage, std::vector<std::uint16_t>& l
 }
 
 // After this, every usage is unknown to the object: the tables pointed into the record.
-Status CHidWin::CloseInterface() {
+Status HidDevice::CloseInterface() {
     featureData_.clear();
     featureValueCaps_.clear();
     featureButtonCaps_.clear();
@@ -335,7 +335,7 @@ Status CHidWin::CloseInterface() {
     return kStatusSuccess;
 }
 
-Status CHidWin::GetIdentStrings(std::string& text1, std::string& text2) {
+Status HidDevice::GetIdentStrings(std::string& text1, std::string& text2) {
     constexpr std::size_t kFieldLength = 8;
     text1.clear();
     text2.clear();
@@ -360,7 +360,7 @@ Status CHidWin::GetIdentStrings(std::string& text1, std::string& text2) {
     return kStatusSuccess;
 }
 
-Status CHidWin::StartInputReader(HidInputCallback inputCallback, HidStoppedCallback stoppedCallback, void* userData,
+Status HidDevice::StartInputReader(HidInputCallback inputCallback, HidStoppedCallback stoppedCallback, void* userData,
                                  bool raw) {
     if (reader_.joinable()) StopInputReader();
     if (!interfaceRecord_) return kHidButtonFailed;
@@ -370,7 +370,7 @@ Status CHidWin::StartInputReader(HidInputCallback inputCallback, HidStoppedCallb
     raw_ = raw;
     stop_.store(false);
     auto record = std::make_unique<HidInterfaceRecord>();
-    if (!OpenHidInterface(interfaceRecord_->devicePath, /*readAccess=*/true, /*overlapped=*/true, *record))
+    if (!OpenHidInterface(interfaceRecord_->devicePath, /*readAccess=*/true, *record))
         return kHidButtonFailed;
     readerRecord_ = std::move(record);
     try {
@@ -382,7 +382,7 @@ Status CHidWin::StartInputReader(HidInputCallback inputCallback, HidStoppedCallb
     return kStatusSuccess;
 }
 
-Status CHidWin::StopInputReader() {
+Status HidDevice::StopInputReader() {
     if (!reader_.joinable()) return kHidButtonFailed;
     stop_.store(true);
     reader_.join();
@@ -392,7 +392,7 @@ Status CHidWin::StopInputReader() {
 }
 
 // Runs on the reader thread; owns readerRecord_ and only reads root_ and hasDescriptor_.
-void CHidWin::ReaderLoop() {
+void HidDevice::ReaderLoop() {
     HidInterfaceRecord& record = *readerRecord_;
     std::vector<std::uint8_t>& report = record.ReportBuffer(HidReportType::Input);
     std::vector<HidDataItem>& items = record.DataItems(HidReportType::Input);

@@ -15,10 +15,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 class HidDeviceTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CHidWin> Create(const std::string& path) {
+    std::unique_ptr<HidDevice> Create(const std::string& path) {
         auto record = std::make_unique<HidInterfaceRecord>();
-        EXPECT_TRUE(OpenHidInterface(path, false, false, *record));
-        return std::make_unique<CHidWin>(std::move(record));
+        EXPECT_TRUE(OpenHidInterface(path, false, *record));
+        return std::make_unique<HidDevice>(std::move(record));
     }
     // A device whose only interface descriptor is `descriptor`, answering reads with `reply`.
     FakeDevice& AddDevice(const std::string& path, Bytes descriptor, Bytes reply = {}) {
@@ -281,22 +281,6 @@ TEST_F(HidDeviceTest, ClosedInterfaceKnowsNoUsages) {
     EXPECT_EQ(hid->StartInputReader(nullptr, nullptr, nullptr, false), kHidButtonFailed);
 }
 
-TEST_F(HidDeviceTest, BaseClassDefaults) {
-    struct Bare : CHidDevice {
-        Bare() : CHidDevice(nullptr) {}
-    } bare;
-    std::uint32_t value = 0;
-    std::vector<std::uint16_t> list;
-    Bytes buffer(4);
-    EXPECT_FALSE(bare.HasUsage(1, 1));
-    EXPECT_EQ(bare.GetFeatureValue(1, 1, value), kHidNotSupported);
-    EXPECT_EQ(bare.SetFeatureReport(1, 1, buffer), kHidNotSupported);
-    EXPECT_EQ(bare.GetUsages(1, list), kHidNotSupported);
-    EXPECT_EQ(bare.StopInputReader(), kHidNotSupported);
-    EXPECT_FALSE(bare.IsConnected());
-    EXPECT_EQ(bare.GetProductClass(), 0);
-}
-
 TEST_F(HidDeviceTest, IdentStrings) {
     const struct {
         std::uint16_t length;
@@ -328,7 +312,7 @@ TEST_F(HidDeviceTest, IdentStrings) {
 
 class DescriptorTransferTest : public HidDeviceTest {
 protected:
-    std::unique_ptr<CHidWin> CreateTunnel(std::size_t descriptorSize, std::size_t chunkLength, std::uint16_t token = 0) {
+    std::unique_ptr<HidDevice> CreateTunnel(std::size_t descriptorSize, std::size_t chunkLength, std::uint16_t token = 0) {
         server_.descriptor = MonitorDescriptor(descriptorSize);
         server_.chunkLength = chunkLength;
         device_ = &platform_.Add("tunnel");
@@ -487,14 +471,14 @@ protected:
         std::uint16_t page, usage, size, count;
         Bytes data;
     };
-    static void OnInput(CHidDevice*, std::uint16_t page, std::uint16_t usage, std::uint16_t size, std::uint16_t count,
+    static void OnInput(HidDevice*, std::uint16_t page, std::uint16_t usage, std::uint16_t size, std::uint16_t count,
                         std::span<const std::uint8_t> data, void* user) {
         auto* self = static_cast<InputReaderTest*>(user);
         std::lock_guard lock(self->mutex_);
         self->seen_.push_back({page, usage, size, count, {data.begin(), data.end()}});
         self->changed_.notify_all();
     }
-    static void OnStopped(CHidDevice*, void* user) { ++static_cast<InputReaderTest*>(user)->stopped_; }
+    static void OnStopped(HidDevice*, void* user) { ++static_cast<InputReaderTest*>(user)->stopped_; }
 
     // Safety net only: the report is normally there at once.
     bool WaitForInputs(std::size_t count) {

@@ -1,13 +1,12 @@
 #include "hid/interface_record.h"
 
-bool OpenHidInterface(const std::string& path, bool readAccess, bool overlapped, HidInterfaceRecord& record) {
+bool OpenHidInterface(const std::string& path, bool readAccess, HidInterfaceRecord& record) {
     record = HidInterfaceRecord{};
     record.devicePath = path;
     std::unique_ptr<HidConnection> connection = ActivePlatform().Open(path, readAccess);
     if (!connection) return false;
 
     record.openedForRead = readAccess;
-    record.openedOverlapped = overlapped;
     record.attributes = connection->Attributes();
     record.capabilities = DeriveCapabilities(connection->ReportDescriptor());
     for (const HidReportType type : {HidReportType::Input, HidReportType::Output, HidReportType::Feature}) {
@@ -25,7 +24,7 @@ std::optional<std::vector<HidInterfaceRecordPtr>> EnumerateHidInterfaces() {
     records.reserve(paths->size());
     for (const std::string& path : *paths) {
         auto record = std::make_unique<HidInterfaceRecord>();
-        OpenHidInterface(path, /*readAccess=*/false, /*overlapped=*/false, *record);
+        OpenHidInterface(path, /*readAccess=*/false, *record);
         records.push_back(std::move(record));
     }
     return records;

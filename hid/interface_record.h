@@ -17,7 +17,6 @@ struct HidInterfaceRecord {
     std::string devicePath;
     std::unique_ptr<HidConnection> connection;  // null: not open
     bool openedForRead = false;
-    bool openedOverlapped = false;  // reads wait in slices (see the input reader); recorded for the holder
     HidCapabilities capabilities;
     HidAttributes attributes;
     std::array<std::vector<std::uint8_t>, kHidReportTypes> reportBuffer;
@@ -39,4 +38,4 @@ std::optional<std::vector<HidInterfaceRecordPtr>> EnumerateHidInterfaces();
 
 // Opens `path` on the active platform and fills the record; on failure the
 // record keeps only the path and is not open.
-bool OpenHidInterface(const std::string& path, bool readAccess, bool overlapped, HidInterfaceRecord& record);
+bool OpenHidInterface(const std::string& path, bool readAccess, HidInterfaceRecord& record);

@@ -55,7 +55,7 @@ std::vector<std::uint16_t> ClassesOf(std::uint32_t families) {
 }
 
 // Membership is decided by the product class the device reports now.
-bool Belongs(CHidWin& device, const std::vector<std::uint16_t>& classes) {
+bool Belongs(HidDevice& device, const std::vector<std::uint16_t>& classes) {
     return std::find(classes.begin(), classes.end(), device.GetProductClass()) != classes.end();
 }
 
@@ -182,7 +182,7 @@ std::uint32_t MonRefreshDevices() {
 Status MonGetVersionNumber(MonitorHandle handle, std::uint16_t* version) {
     if (version == nullptr) return kMonFailed;
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     *version = device->GetVersionNumber();
     return kStatusSuccess;

@@ -16,13 +16,13 @@ struct MonUsage {
 namespace monitor_native {
 
 // True when the interface has neither a value nor a button for the usage.
-bool IsAbsent(CHidWin& device, MonUsage address);
+bool IsAbsent(HidDevice& device, MonUsage address);
 
 // Values try the value field first and the button second; `value` is written
 // only on success. Every failure is kMonFailed.
-Status ReadValue(CHidWin& device, MonUsage address, std::int32_t& value);
-Status WriteValue(CHidWin& device, MonUsage address, std::int32_t value);
-Status ReadBlock(CHidWin& device, MonUsage address, std::span<std::uint8_t> block);
-Status WriteBlock(CHidWin& device, MonUsage address, std::span<const std::uint8_t> block);
+Status ReadValue(HidDevice& device, MonUsage address, std::int32_t& value);
+Status WriteValue(HidDevice& device, MonUsage address, std::int32_t value);
+Status ReadBlock(HidDevice& device, MonUsage address, std::span<std::uint8_t> block);
+Status WriteBlock(HidDevice& device, MonUsage address, std::span<const std::uint8_t> block);
 
 }  // namespace monitor_native

@@ -14,13 +14,13 @@ std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock(g_mutex)
 
 std::vector<Entry>& Entries() { return g_entries; }
 
-MonitorHandle Register(std::unique_ptr<CHidWin> device) {
+MonitorHandle Register(std::unique_ptr<HidDevice> device) {
     const auto handle = static_cast<MonitorHandle>(++g_lastHandle);
     g_entries.push_back({handle, std::move(device)});
     return handle;
 }
 
-CHidWin* Find(MonitorHandle handle) {
+HidDevice* Find(MonitorHandle handle) {
     if (handle == kNoMonitor) return nullptr;
     const auto found =
         std::find_if(g_entries.begin(), g_entries.end(), [handle](const Entry& e) { return e.handle == handle; });

@@ -28,7 +28,7 @@ std::unique_lock<std::recursive_mutex> Lock();
 
 struct Entry {
     MonitorHandle handle;
-    std::unique_ptr<CHidWin> device;
+    std::unique_ptr<HidDevice> device;
 };
 
 // The registered devices in the order they were added. Only with the lock
@@ -36,10 +36,10 @@ struct Entry {
 std::vector<Entry>& Entries();
 
 // Appends a device with a new handle.
-MonitorHandle Register(std::unique_ptr<CHidWin> device);
+MonitorHandle Register(std::unique_ptr<HidDevice> device);
 
 // The registered device behind a handle; nullptr for kNoMonitor and for
 // handles that are not (or no longer) registered. Only with the lock held.
-CHidWin* Find(MonitorHandle handle);
+HidDevice* Find(MonitorHandle handle);
 
 }  // namespace monitor_registry

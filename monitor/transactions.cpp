@@ -12,13 +12,13 @@ constexpr MonUsage kIdentity{0xFF00, 0x0035};
 constexpr std::size_t kValueBytes = 4;  // a value travels through the tunnel as 4 little-endian bytes
 
 // A tunnel monitor is one whose device object found the descriptor transfer usage.
-bool IsTunnel(const CHidWin& device) { return device.HasDescriptor(); }
+bool IsTunnel(const HidDevice& device) { return device.HasDescriptor(); }
 
 }  // namespace
 
 Status MonIsUnsupported(MonitorHandle handle, std::uint16_t page, std::uint16_t usage, std::uint32_t* absent) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     const MonUsage address{page, usage};
     bool isAbsent = false;
@@ -35,7 +35,7 @@ Status MonIsUnsupported(MonitorHandle handle, std::uint16_t page, std::uint16_t 
 
 Status MonReadBlock(MonitorHandle handle, std::uint16_t page, std::uint16_t usage, std::span<std::uint8_t> block) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     if (!IsTunnel(*device)) return monitor_native::ReadBlock(*device, {page, usage}, block);
     return monitor_tunnel::Read(*device, true, {page, usage}, block);
@@ -44,7 +44,7 @@ Status MonReadBlock(MonitorHandle handle, std::uint16_t page, std::uint16_t usag
 Status MonWriteBlock(MonitorHandle handle, std::uint16_t page, std::uint16_t usage,
                      std::span<const std::uint8_t> block) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     if (!IsTunnel(*device)) return monitor_native::WriteBlock(*device, {page, usage}, block);
     return monitor_tunnel::Write(*device, true, {page, usage}, block);
@@ -52,7 +52,7 @@ Status MonWriteBlock(MonitorHandle handle, std::uint16_t page, std::uint16_t usa
 
 Status MonReadValue(MonitorHandle handle, std::uint16_t page, std::uint16_t usage, std::int32_t& value) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     if (!IsTunnel(*device)) return monitor_native::ReadValue(*device, {page, usage}, value);
     std::array<std::uint8_t, kValueBytes> bytes{};
@@ -63,7 +63,7 @@ Status MonReadValue(MonitorHandle handle, std::uint16_t page, std::uint16_t usag
 
 Status MonWriteValue(MonitorHandle handle, std::uint16_t page, std::uint16_t usage, std::int32_t value) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     if (!IsTunnel(*device)) return monitor_native::WriteValue(*device, {page, usage}, value);
     std::array<std::uint8_t, kValueBytes> bytes{};
@@ -73,7 +73,7 @@ Status MonWriteValue(MonitorHandle handle, std::uint16_t page, std::uint16_t usa
 
 Status MonGetIdentityLength(MonitorHandle handle, std::uint32_t& length) {
     const auto lock = monitor_registry::Lock();
-    CHidWin* device = monitor_registry::Find(handle);
+    HidDevice* device = monitor_registry::Find(handle);
     if (device == nullptr) return kMonFailed;
     const MonUsage served = IsTunnel(*device) ? *monitor_tunnel::NativeStandIn(kIdentity) : kIdentity;
     std::int32_t bytes = 0;

@@ -58,7 +58,7 @@ std::int64_t PayloadBytes(const reportdescriptor::MainItem& feature) {
 
 // In force when the monitor declares an owner value and it is not zero; the
 // transfer is refused when the owner is not this instance (its token).
-Status CheckOwner(CHidWin& device, bool& inForce) {
+Status CheckOwner(HidDevice& device, bool& inForce) {
     inForce = false;
     std::int32_t owner = 0;
     if (!device.HasUsage(kOwnerValue.page, kOwnerValue.usage) ||
@@ -113,7 +113,7 @@ Reply ParseReply(std::span<const std::uint8_t> reply, bool ownerCheck) {
 
 // The channel report's byte length; nullopt when the query fails for another
 // reason than the channel being absent (an absent channel gives 0).
-std::optional<std::size_t> ChannelLength(CHidWin& device, std::uint16_t channel) {
+std::optional<std::size_t> ChannelLength(HidDevice& device, std::uint16_t channel) {
     std::int32_t bytes = 0;
     const Status status =
         device.GetUsageInfoEx(kTunnelPage, channel, nullptr, nullptr, nullptr, nullptr, &bytes, nullptr, nullptr);
@@ -131,12 +131,12 @@ std::optional<MonUsage> NativeStandIn(MonUsage address) {
     return std::nullopt;
 }
 
-bool IsDeclared(const CHidWin& device, MonUsage a) {
+bool IsDeclared(const HidDevice& device, MonUsage a) {
     return reportdescriptor::FindFeatureItem(device.Root(), a.page, a.usage) != nullptr ||
            reportdescriptor::FindInputItem(device.Root(), a.page, a.usage) != nullptr;
 }
 
-Status Write(CHidWin& device, bool block, MonUsage address, std::span<const std::uint8_t> data) {
+Status Write(HidDevice& device, bool block, MonUsage address, std::span<const std::uint8_t> data) {
     if (const auto native = NativeStandIn(address)) {
         if (block) return monitor_native::WriteBlock(device, *native, data);
         return monitor_native::WriteValue(device, *native, static_cast<std::int32_t>(ReadU32(data, 0)));
@@ -155,7 +155,7 @@ Status Write(CHidWin& device, bool block, MonUsage address, std::span<const std:
     return IsFailure(device.SetFeatureReport(kTunnelPage, channel, request)) ? kMonFailed : kStatusSuccess;
 }
 
-Status Read(CHidWin& device, bool block, MonUsage address, std::span<std::uint8_t> out) {
+Status Read(HidDevice& device, bool block, MonUsage address, std::span<std::uint8_t> out) {
     if (const auto native = NativeStandIn(address)) {
         if (block) return monitor_native::ReadBlock(device, *native, out);
         std::int32_t value = 0;

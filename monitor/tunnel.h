@@ -14,10 +14,10 @@ namespace monitor_tunnel {
 std::optional<MonUsage> NativeStandIn(MonUsage address);
 
 // True when the tunnelled descriptor has a feature or input item for the usage.
-bool IsDeclared(const CHidWin& device, MonUsage address);
+bool IsDeclared(const HidDevice& device, MonUsage address);
 
 // `block` chooses between a block and a 4-byte little-endian value.
-Status Write(CHidWin& device, bool block, MonUsage address, std::span<const std::uint8_t> data);
-Status Read(CHidWin& device, bool block, MonUsage address, std::span<std::uint8_t> out);
+Status Write(HidDevice& device, bool block, MonUsage address, std::span<const std::uint8_t> data);
+Status Read(HidDevice& device, bool block, MonUsage address, std::span<std::uint8_t> out);
 
 }  // namespace monitor_tunnel

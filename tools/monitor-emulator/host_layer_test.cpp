@@ -67,7 +67,7 @@ TEST_P(HostLayerTest, TheDeviceListFindsTheMonitorAndItsUsages) {
     const std::vector<std::uint16_t> vendors = {0x7E52, 0x7E51, 0x7E53};
     const std::vector<std::uint16_t> family1 = {0x0002, 0x4000};
     ASSERT_EQ(CreateDeviceList(list, vendors, family1, 0x00000001), 1u);
-    CHidWin& device = *list[0];
+    HidDevice& device = *list[0];
     EXPECT_EQ(device.GetVendorId(), c.vendor);
     EXPECT_EQ(device.GetProductClass(), 0x4000);
     EXPECT_TRUE(device.IsConnected());
