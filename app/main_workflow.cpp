@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "app/update_estimate.h"
-#include "conflict/velm_process.h"
+#include "conflict/running_program.h"
 #include "monitor/command_usages.h"
 #include "monitor/discovery.h"
 #include "package/pkg.h"
@@ -65,7 +65,7 @@ bool MainWorkflow::StartUp() {
     if (!view_.ConfirmReadMe()) return false;
 
     std::vector<std::string> listed;
-    for (const VELMProcess& program : ListRunningPrograms())
+    for (const RunningProgram& program : ListRunningPrograms())
         if (!program.program.hiddenFromList) listed.push_back(program.program.displayName);
     // Nothing is closed yet: the update thread closes the programs.
     if (!listed.empty() && !view_.ConfirmProgramsToClose(listed)) return false;
@@ -244,7 +244,7 @@ bool MainWorkflow::Close() {
     if (WorkerExists()) return false;
     if (ended_) return true;
     RestoreMonitorSettings(run_);
-    for (const VELMProcess& program : ClosedPrograms()) program.RestartProgram();
+    for (const RunningProgram& program : ClosedPrograms()) program.RestartProgram();
     ClosedPrograms().clear();
     PkgCloseAll();
     MonCloseDevices(kAllRunFamilies);

@@ -156,13 +156,13 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
     }
 }
 
-std::vector<VELMProcess>& ClosedPrograms() {
-    static std::vector<VELMProcess> closed;
+std::vector<RunningProgram>& ClosedPrograms() {
+    static std::vector<RunningProgram> closed;
     return closed;
 }
 
 Status RunUpdatePhase(UpdateRun& run) {
-    for (const VELMProcess& program : ListRunningPrograms()) {
+    for (const RunningProgram& program : ListRunningPrograms()) {
         program.CloseProgram();
         ClosedPrograms().push_back(program);
     }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/update_run.h"
-#include "conflict/velm_process.h"
+#include "conflict/running_program.h"
 
 class CThread {
 public:
@@ -92,7 +92,7 @@ bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
 
 // The programs the update thread closed, to be started again when the run ends.
-std::vector<VELMProcess>& ClosedPrograms();
+std::vector<RunningProgram>& ClosedPrograms();
 
 // One step of the activity indicator: the next position in 0..upper.
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper);

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string>
 
-class IPC_LocalSocket {
+class LocalSocket {
 public:
-    explicit IPC_LocalSocket(std::string name) : name_(std::move(name)) {}
-    virtual ~IPC_LocalSocket() = default;
-    IPC_LocalSocket(const IPC_LocalSocket&) = delete;
-    IPC_LocalSocket& operator=(const IPC_LocalSocket&) = delete;
+    explicit LocalSocket(std::string name) : name_(std::move(name)) {}
+    virtual ~LocalSocket() = default;
+    LocalSocket(const LocalSocket&) = delete;
+    LocalSocket& operator=(const LocalSocket&) = delete;
 
     // False when already open, or when the peer cannot be reached; no waiting, no retry.
     virtual bool Connect() = 0;

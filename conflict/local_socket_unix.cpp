@@ -30,7 +30,7 @@ std::string LocalPipePath(const std::string& pipeName) {
     return LocalPipeDirectory() + "/" + (slash == std::string::npos ? pipeName : pipeName.substr(slash + 1));
 }
 
-LocalSocketUnix::LocalSocketUnix(std::string name) : IPC_LocalSocket(std::move(name)), socketPath_(LocalPipePath(this->name())) {}
+LocalSocketUnix::LocalSocketUnix(std::string name) : LocalSocket(std::move(name)), socketPath_(LocalPipePath(this->name())) {}
 
 bool LocalSocketUnix::Connect() {
     if (IsOpen()) return false;

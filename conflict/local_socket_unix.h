@@ -18,7 +18,7 @@ std::string LocalPipeDirectory();
 // The socket path for a pipe name.
 std::string LocalPipePath(const std::string& pipeName);
 
-class LocalSocketUnix final : public IPC_LocalSocket {
+class LocalSocketUnix final : public LocalSocket {
 public:
     explicit LocalSocketUnix(std::string name);
     ~LocalSocketUnix() override = default;

@@ -1,4 +1,4 @@
-#include "conflict/velm_process.h"
+#include "conflict/running_program.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,7 +24,7 @@ bool AnyProcessNamed(const std::string& exeName) {
 }
 
 // Polls until the program is gone or the checks run out; true when it still runs.
-bool WaitUntilGone(const VELMProcess& process, int checks, std::uint32_t intervalMs) {
+bool WaitUntilGone(const RunningProgram& process, int checks, std::uint32_t intervalMs) {
     bool running = true;
     for (int i = 0; i < checks && running; ++i) {
         SleepMs(intervalMs);
@@ -35,7 +35,7 @@ bool WaitUntilGone(const VELMProcess& process, int checks, std::uint32_t interva
 
 }  // namespace
 
-VELMProcess::VELMProcess(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine,
+RunningProgram::RunningProgram(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine,
                          std::shared_ptr<const UniqueFd> processHandle)
     : program(std::move(program)),
       processId(processId),
@@ -43,19 +43,19 @@ VELMProcess::VELMProcess(KnownProgram program, std::uint32_t processId, std::str
       underWine(underWine),
       processHandle_(std::move(processHandle)) {}
 
-bool VELMProcess::IsRunning() const { return AnyProcessNamed(program.exeName); }
+bool RunningProgram::IsRunning() const { return AnyProcessNamed(program.exeName); }
 
-bool VELMProcess::RequestQuit() const {
+bool RunningProgram::RequestQuit() const {
     SendQuitRequest(program.pipeName);
     return WaitUntilGone(*this, kQuitChecks, kQuitCheckIntervalMs);
 }
 
-void VELMProcess::StopService() const {
+void RunningProgram::StopService() const {
     ActiveSystemTools().Start({"systemctl", "stop", program.serviceName});
     WaitUntilGone(*this, kServiceChecks, kServiceCheckIntervalMs);
 }
 
-void VELMProcess::CloseProgram() const {
+void RunningProgram::CloseProgram() const {
     if (!program.pipeName.empty()) RequestQuit();
     if (!program.serviceName.empty() && ActiveSystemTools().IsAdministrator()) StopService();
     if (!IsRunning()) return;
@@ -68,7 +68,7 @@ void VELMProcess::CloseProgram() const {
     if (now && now->exeName == program.exeName) kill(static_cast<pid_t>(processId), SIGKILL);
 }
 
-void VELMProcess::RestartProgram() const {
+void RunningProgram::RestartProgram() const {
     if (!program.restartAfterUpdate) return;
     if (!program.serviceName.empty()) {
         ActiveSystemTools().Start({"systemctl", "start", program.serviceName});
@@ -78,9 +78,9 @@ void VELMProcess::RestartProgram() const {
     }
 }
 
-std::vector<VELMProcess> ListRunningPrograms() {
+std::vector<RunningProgram> ListRunningPrograms() {
     const auto& table = GetKnownPrograms();
-    std::vector<VELMProcess> list;
+    std::vector<RunningProgram> list;
     for (const ProcessInfo& p : SnapshotProcesses()) {
         const auto row = table.find(p.exeName);
         if (row == table.end()) continue;
@@ -88,7 +88,7 @@ std::vector<VELMProcess> ListRunningPrograms() {
         list.emplace_back(row->second, static_cast<std::uint32_t>(p.pid), FindModulePath(p.pid, p.exeName),
                           p.underWine, *handle ? std::move(handle) : nullptr);
     }
-    std::stable_sort(list.begin(), list.end(), [](const VELMProcess& a, const VELMProcess& b) {
+    std::stable_sort(list.begin(), list.end(), [](const RunningProgram& a, const RunningProgram& b) {
         return a.program.closeOrder < b.program.closeOrder;
     });
     return list;

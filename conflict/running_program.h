@@ -17,13 +17,12 @@ inline constexpr int kQuitChecks = 5;
 inline constexpr std::uint32_t kServiceCheckIntervalMs = 5000;
 inline constexpr int kServiceChecks = 6;
 
-class VELMProcess {
+class RunningProgram {
 public:
-    VELMProcess(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine = false,
+    RunningProgram(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine = false,
                 std::shared_ptr<const UniqueFd> processHandle = nullptr);
-    virtual ~VELMProcess() = default;
-    VELMProcess(const VELMProcess&) = default;
-    VELMProcess& operator=(const VELMProcess&) = default;
+    RunningProgram(const RunningProgram&) = default;
+    RunningProgram& operator=(const RunningProgram&) = default;
 
     // Whether any process of this program runs (any instance counts).
     bool IsRunning() const;
@@ -54,4 +53,4 @@ private:
 
 // The running instances of known programs, ordered by closeOrder (stable:
 // equal orders keep process order).
-std::vector<VELMProcess> ListRunningPrograms();
+std::vector<RunningProgram> ListRunningPrograms();

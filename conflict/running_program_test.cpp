@@ -1,4 +1,4 @@
-#include "conflict/velm_process.h"
+#include "conflict/running_program.h"
 
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -99,8 +99,8 @@ protected:
     bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
     // The listed records of the programs this test started.
-    std::vector<VELMProcess> OurPrograms() {
-        std::vector<VELMProcess> ours;
+    std::vector<RunningProgram> OurPrograms() {
+        std::vector<RunningProgram> ours;
         for (auto& p : ListRunningPrograms())
             if (std::count(started_.begin(), started_.end(), static_cast<pid_t>(p.processId))) ours.push_back(p);
         return ours;
@@ -135,7 +135,7 @@ TEST_F(ProgramsTest, AWindowsProgramUnderWineIsKnownByItsArgv0) {
     const pid_t pid = Start("wine64-preloader", {"--map", Path("Scanvell5.exe"), "sleep"},
                             R"(C:\Program Files\Scanvell\Scanvell5.exe)");
     ASSERT_TRUE(AppearsSoon("/proc/" + std::to_string(pid)));
-    std::vector<VELMProcess> list;
+    std::vector<RunningProgram> list;
     for (int i = 0; i < 100 && list.empty(); ++i) {  // until the file is mapped
         list = OurPrograms();
         if (!list.empty() && list[0].exePath.empty()) list.clear();
@@ -203,7 +203,7 @@ TEST_F(ProgramsTest, ARecordWhoseProcessEndedSignalsNobody) {
 
     // Without a process handle, a process ID now used by an unrelated program is left alone.
     const pid_t unrelated = Start("unrelated-program");
-    const VELMProcess stale(list[0].program, static_cast<std::uint32_t>(unrelated), "");
+    const RunningProgram stale(list[0].program, static_cast<std::uint32_t>(unrelated), "");
     stale.CloseProgram();
     EXPECT_TRUE(Alive(unrelated));
     EXPECT_TRUE(Alive(other));
@@ -248,10 +248,10 @@ TEST_F(ProgramsTest, RestartRules) {
     RecordingTools tools;
     ScopedSystemTools installed(tools);
     const auto& table = GetKnownPrograms();
-    VELMProcess(table.at("TTNetAgent.exe"), 1, "/opt/t/TTNetAgent.exe").RestartProgram();
-    VELMProcess(table.at("Glowkeeper.exe"), 1, "/home/u/.wine/drive_c/G/Glowkeeper.exe", true).RestartProgram();
-    VELMProcess(table.at("TTNetAgent.exe"), 1, "").RestartProgram();    // path unknown: nothing
-    VELMProcess(table.at("otpro.exe"), 1, "/opt/o/otpro.exe").RestartProgram();  // not restarted
+    RunningProgram(table.at("TTNetAgent.exe"), 1, "/opt/t/TTNetAgent.exe").RestartProgram();
+    RunningProgram(table.at("Glowkeeper.exe"), 1, "/home/u/.wine/drive_c/G/Glowkeeper.exe", true).RestartProgram();
+    RunningProgram(table.at("TTNetAgent.exe"), 1, "").RestartProgram();    // path unknown: nothing
+    RunningProgram(table.at("otpro.exe"), 1, "/opt/o/otpro.exe").RestartProgram();  // not restarted
     ASSERT_EQ(tools.started.size(), 2u);
     EXPECT_EQ(tools.started[0], std::vector<std::string>{"/opt/t/TTNetAgent.exe"});
     EXPECT_EQ(tools.started[1], (std::vector<std::string>{"wine", "/home/u/.wine/drive_c/G/Glowkeeper.exe"}));
