@@ -23,8 +23,8 @@
 #include "monitor/settings.h"
 #include "package/package_testing.h"
 #include "package/version_text.h"
-#include "tools/monitor-emulator/firmware_image.h"
-#include "tools/monitor-emulator/monitor.h"
+#include "emulator/firmware_image.h"
+#include "emulator/monitor.h"
 #include "update/update_context.h"
 #include "update/update_fixture_testing.h"
 

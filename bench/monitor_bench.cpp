@@ -30,8 +30,8 @@
 #include "monitor/discovery.h"
 #include "monitor/model_platform_testing.h"
 #include "monitor/transactions.h"
-#include "tools/monitor-emulator/firmware_image.h"
-#include "tools/monitor-emulator/transfer_log.h"
+#include "emulator/firmware_image.h"
+#include "emulator/transfer_log.h"
 
 namespace {
 

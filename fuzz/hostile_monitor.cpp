@@ -8,7 +8,7 @@
 #include "monitor/discovery.h"
 #include "monitor/firmware_version.h"
 #include "monitor/transactions.h"
-#include "tools/monitor-emulator/firmware_image.h"
+#include "emulator/firmware_image.h"
 
 namespace hostile_monitor {
 

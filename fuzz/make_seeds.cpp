@@ -18,7 +18,7 @@
 #include "hid/descriptor_fixtures.h"
 #include "hid/fake_hid_platform.h"
 #include "monitor/model_platform_testing.h"
-#include "tools/monitor-emulator/descriptors.h"
+#include "emulator/descriptors.h"
 #include "tools/vfwtool/test_support.h"
 
 namespace {

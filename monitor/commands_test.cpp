@@ -14,7 +14,7 @@
 #include "monitor/layer_fixture_testing.h"
 #include "monitor/settings.h"
 #include "monitor/transactions.h"
-#include "tools/monitor-emulator/transfer_log.h"
+#include "emulator/transfer_log.h"
 
 namespace {
 

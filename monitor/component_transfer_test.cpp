@@ -13,8 +13,8 @@
 #include "hid/fake_hid_platform.h"
 #include "monitor/layer_fixture_testing.h"
 #include "monitor/transactions.h"
-#include "tools/monitor-emulator/firmware_image.h"
-#include "tools/monitor-emulator/transfer_log.h"
+#include "emulator/firmware_image.h"
+#include "emulator/transfer_log.h"
 
 namespace {
 

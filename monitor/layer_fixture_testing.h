@@ -9,7 +9,7 @@
 #include "common/clock.h"
 #include "monitor/discovery.h"
 #include "monitor/model_platform_testing.h"
-#include "tools/monitor-emulator/monitor.h"
+#include "emulator/monitor.h"
 
 inline constexpr std::uint32_t kAllFamilies = 0xFFFFFFFF;
 

@@ -14,7 +14,7 @@
 
 #include "hid/fake_hid_platform.h"
 #include "hid/hid_platform.h"
-#include "tools/monitor-emulator/monitor.h"
+#include "emulator/monitor.h"
 
 class ModelPlatform final : public HidPlatform {
 public:

@@ -4,7 +4,7 @@
 
 #include "common/clock.h"
 #include "monitor/layer_fixture_testing.h"
-#include "tools/monitor-emulator/report_layout.h"
+#include "emulator/report_layout.h"
 
 namespace {
 

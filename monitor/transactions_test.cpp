@@ -11,7 +11,7 @@
 #include "hid/fake_hid_platform.h"
 
 #include "monitor/layer_fixture_testing.h"
-#include "tools/monitor-emulator/transfer_log.h"
+#include "emulator/transfer_log.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "package/package_testing.h"
 #include "package/pkg.h"
 #include "package/version_text.h"
-#include "tools/monitor-emulator/firmware_image.h"
+#include "emulator/firmware_image.h"
 #include "update/component_writing.h"
 #include "update/update_context.h"
 

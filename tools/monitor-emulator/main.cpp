@@ -9,11 +9,11 @@
 
 #include "common/atomic_file.h"
 #include "common/unique_fd.h"
-#include "tools/monitor-emulator/monitor.h"
+#include "emulator/monitor.h"
 #include "tools/monitor-emulator/options.h"
-#include "tools/monitor-emulator/socket_server.h"
-#include "tools/monitor-emulator/stale_sockets.h"
-#include "tools/monitor-emulator/uhid_device.h"
+#include "emulator/socket_server.h"
+#include "emulator/stale_sockets.h"
+#include "emulator/uhid_device.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/monitor-emulator/monitor_config.h"
+#include "emulator/monitor_config.h"
 
 struct MonitorOptions {
     MonitorConfig config;

@@ -1,0 +1,21 @@
+#pragma once
+// How a monitor reaches hosts: a UNIX socket per plug-in, or /dev/uhid.
+#include <atomic>
+#include <string>
+
+#include "emulator/monitor.h"
+
+class DeviceTransport {
+public:
+    virtual ~DeviceTransport() = default;
+    // Plugs the monitor in; false with `fault` set when it cannot.
+    virtual bool PlugIn(std::string* fault) = 0;
+    // Serves until `stop` is set (`wakeFd` becomes readable then), then unplugs.
+    virtual void Run(const std::atomic<bool>& stop, int wakeFd) = 0;
+    // Where hosts find the monitor now, for the program's output.
+    virtual std::string Where() const = 0;
+};
+
+// Waits a departed monitor's off time on the clock, in slices so that a stop
+// is not held up. True when the monitor is to plug in again.
+bool WaitOffTheBus(const Departure& departure, const std::atomic<bool>* stop);
