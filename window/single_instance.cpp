@@ -1,4 +1,4 @@
-#include "app/single_instance.h"
+#include "window/single_instance.h"
 
 #include <QDir>
 #include <QLocalSocket>

@@ -1,6 +1,6 @@
-#include "app/pre_warning_dlg.h"
+#include "window/pre_warning_dlg.h"
 
-#include "app/catalogue_qt.h"
+#include "window/catalogue_qt.h"
 #include "ui_pre_warning_dlg.h"
 
 CPreWarningDlg::CPreWarningDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CPreWarningDlg>()) {

@@ -9,17 +9,17 @@
 #include <QPlainTextEdit>
 #include <QtTest/QTest>
 
-#include "app/about_dlg.h"
-#include "app/gui_testing.h"
-#include "app/pre_warning_dlg.h"
-#include "app/process_dlg.h"
-#include "app/select_monitor_user_dlg.h"
-#include "app/warning_dlg.h"
+#include "window/about_dlg.h"
+#include "window/window_testing.h"
+#include "window/pre_warning_dlg.h"
+#include "window/process_dlg.h"
+#include "window/select_monitor_user_dlg.h"
+#include "window/warning_dlg.h"
 
 namespace {
 
 using namespace app_testing;
-using namespace gui_testing;
+using namespace window_testing;
 
 struct BoxCase {
     bool power;

@@ -1,4 +1,4 @@
-#include "app/quillon_user_dlg.h"
+#include "window/quillon_user_dlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,14 +7,14 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/about_dlg.h"
-#include "app/catalogue_qt.h"
-#include "app/message_box.h"
-#include "app/pre_warning_dlg.h"
-#include "app/process_dlg.h"
-#include "app/select_monitor_user_dlg.h"
-#include "app/warning_dlg.h"
-#include "app/window_placement.h"
+#include "window/about_dlg.h"
+#include "window/catalogue_qt.h"
+#include "window/message_box.h"
+#include "window/pre_warning_dlg.h"
+#include "window/process_dlg.h"
+#include "window/select_monitor_user_dlg.h"
+#include "window/warning_dlg.h"
+#include "window/window_placement.h"
 #include "ui_quillon_user_dlg.h"
 
 namespace {

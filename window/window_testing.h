@@ -1,7 +1,7 @@
 #pragma once
 // What the window's tests share: a user who answers the modal dialogs one
 // after the other, and runs of the main window over the bench's emulated
-// monitors. The QApplication comes from gui_test_environment.cpp.
+// monitors. The QApplication comes from window_testing_environment.cpp.
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "app/app_testing.h"
-#include "app/quillon_user_dlg.h"
+#include "window/quillon_user_dlg.h"
 
-namespace gui_testing {
+namespace window_testing {
 
 template <typename T>
 T& Child(QWidget& parent, const char* name) {
@@ -41,7 +41,7 @@ inline ShownMessage Expected(const UserMessage& message) {
     const QMessageBox::Icon icon =
         message.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Critical;
     const QString caption =
-        message.caption == MessageCaption::Quillon ? QStringLiteral("Quillon") : QStringLiteral("app_gui_test");
+        message.caption == MessageCaption::Quillon ? QStringLiteral("Quillon") : QStringLiteral("window_test");
     return {caption, QString::fromStdString(MessageText(message)), icon};
 }
 inline ShownMessage Expected(TextId text, MessageIcon icon = MessageIcon::Error) { return Expected({text, {}, icon}); }
@@ -161,4 +161,4 @@ inline QStringList Lines(QComboBox& box) {
     return lines;
 }
 
-}  // namespace gui_testing
+}  // namespace window_testing

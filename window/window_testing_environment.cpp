@@ -31,7 +31,7 @@ public:
 
 private:
     int argc_ = 1;
-    char name_[13] = "app_gui_test";
+    char name_[12] = "window_test";
     char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QApplication> application_;
 };

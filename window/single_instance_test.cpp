@@ -1,11 +1,11 @@
 // One updater at a time: a second start asks the first to come to the front.
-#include "app/single_instance.h"
+#include "window/single_instance.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <unistd.h>
 
-#include "app/gui_testing.h"
+#include "window/window_testing.h"
 
 namespace {
 

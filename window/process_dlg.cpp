@@ -1,6 +1,6 @@
-#include "app/process_dlg.h"
+#include "window/process_dlg.h"
 
-#include "app/catalogue_qt.h"
+#include "window/catalogue_qt.h"
 #include "ui_process_dlg.h"
 
 CProcessDlg::CProcessDlg(const std::vector<std::string>& programs, QWidget* parent)

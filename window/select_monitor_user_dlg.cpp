@@ -1,11 +1,11 @@
-#include "app/select_monitor_user_dlg.h"
+#include "window/select_monitor_user_dlg.h"
 
 #include <QSignalBlocker>
 #include <QSocketNotifier>
 
-#include "app/catalogue_qt.h"
-#include "app/message_box.h"
-#include "app/window_placement.h"
+#include "window/catalogue_qt.h"
+#include "window/message_box.h"
+#include "window/window_placement.h"
 #include "ui_select_monitor_user_dlg.h"
 
 CSelectMonitorUserDlg::CSelectMonitorUserDlg(MonitorSelection& selection, QWidget* owner)

@@ -5,15 +5,15 @@
 #include <QProgressBar>
 #include <QtTest/QTest>
 
-#include "app/gui_testing.h"
-#include "app/pre_warning_dlg.h"
-#include "app/select_monitor_user_dlg.h"
-#include "app/warning_dlg.h"
+#include "window/window_testing.h"
+#include "window/pre_warning_dlg.h"
+#include "window/select_monitor_user_dlg.h"
+#include "window/warning_dlg.h"
 
 namespace {
 
 using namespace app_testing;
-using namespace gui_testing;
+using namespace window_testing;
 
 // A transfer well inside the component writes of a combined-tunnel monitor.
 constexpr std::uint32_t kCutAtTransfer = 150;
@@ -97,7 +97,7 @@ TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
     ASSERT_EQ(user.messages.size(), 1u);
     EXPECT_EQ(user.messages[0].text, Completion());
     EXPECT_EQ(user.messages[0].icon, QMessageBox::Information);
-    EXPECT_EQ(user.messages[0].caption, "app_gui_test");  // the executable's name
+    EXPECT_EQ(user.messages[0].caption, "window_test");  // the executable's name
     EXPECT_TRUE(run.Ended());
     EXPECT_FALSE(run.window.isVisible());
     EXPECT_FALSE(bench.BackupExists());
@@ -372,7 +372,7 @@ TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
     // The estimate comes from the backup file's descriptors.
     EXPECT_EQ(estimate.toStdString(), MessageText({text_id::kUpdateMinutes, {4}}));
     second.TickWhileWorking();
-    const ShownMessage complete{"app_gui_test", Completion(), QMessageBox::Information};
+    const ShownMessage complete{"window_test", Completion(), QMessageBox::Information};
     EXPECT_EQ(user.messages, std::vector<ShownMessage>{complete});
     EXPECT_FALSE(bench.BackupExists());
     EXPECT_EQ(monitor.RunningVersion(), kAfter);

@@ -1,5 +1,5 @@
 // quillon: the monitor firmware updater.
-#include "app/quillon_user_app.h"
+#include "window/quillon_user_app.h"
 
 int main(int argc, char** argv) {
     CQuillonUserApp application(argc, argv);

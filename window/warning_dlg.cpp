@@ -1,6 +1,6 @@
-#include "app/warning_dlg.h"
+#include "window/warning_dlg.h"
 
-#include "app/catalogue_qt.h"
+#include "window/catalogue_qt.h"
 #include "app/status_message.h"
 #include "ui_warning_dlg.h"
 

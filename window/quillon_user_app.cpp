@@ -1,8 +1,8 @@
-#include "app/quillon_user_app.h"
+#include "window/quillon_user_app.h"
 
 #include "app/message_catalogue.h"
-#include "app/quillon_user_dlg.h"
-#include "app/single_instance.h"
+#include "window/quillon_user_dlg.h"
+#include "window/single_instance.h"
 
 CQuillonUserApp::CQuillonUserApp(int& argc, char** argv) : application_(argc, argv) {}
 
