@@ -9,12 +9,12 @@
 #include <QPlainTextEdit>
 #include <QtTest/QTest>
 
-#include "window/about_dlg.h"
+#include "window/about_dialog.h"
 #include "window/window_testing.h"
-#include "window/pre_warning_dlg.h"
-#include "window/process_dlg.h"
-#include "window/select_monitor_user_dlg.h"
-#include "window/warning_dlg.h"
+#include "window/read_me_dialog.h"
+#include "window/program_list_dialog.h"
+#include "window/monitor_selection_dialog.h"
+#include "window/warning_dialog.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ struct BoxCase {
 TEST(WarningDialogTest, ExecuteAndEnterWorkOnlyWithBothBoxesTicked) {
     for (const BoxCase c : {BoxCase{false, false}, BoxCase{true, false}, BoxCase{false, true}, BoxCase{true, true}}) {
         SCOPED_TRACE(testing::Message() << "power " << c.power << ", cable " << c.cable);
-        CWarningDlg dialog(7, nullptr);
+        WarningDialog dialog(7, nullptr);
         dialog.show();
         auto& execute = Child<QPushButton>(dialog, "executeButton");
         EXPECT_FALSE(execute.isEnabled());
@@ -47,7 +47,7 @@ TEST(WarningDialogTest, ExecuteAndEnterWorkOnlyWithBothBoxesTicked) {
 TEST(WarningDialogTest, UntickingEitherBoxDisablesExecuteAgain) {
     for (const char* box : {"powerBox", "cableBox"}) {
         SCOPED_TRACE(box);
-        CWarningDlg dialog(7, nullptr);
+        WarningDialog dialog(7, nullptr);
         dialog.show();
         Child<QCheckBox>(dialog, "powerBox").click();
         Child<QCheckBox>(dialog, "cableBox").click();
@@ -64,14 +64,14 @@ TEST(WarningDialogTest, ASingleDigitEstimateHasASpaceBeforeIt) {
     const std::pair<std::uint32_t, const char*> cases[] = {{6, "Time for update: about  6 minute(s)"},
                                                            {12, "Time for update: about 12 minute(s)"}};
     for (const auto& [minutes, text] : cases) {
-        CWarningDlg dialog(minutes, nullptr);
+        WarningDialog dialog(minutes, nullptr);
         EXPECT_EQ(LabelText(dialog, "estimate"), text);
     }
     SetCatalogueLanguage(saved);
 }
 
 TEST(ProcessDialogTest, ListsTheProgramsAlphabetically) {
-    CProcessDlg dialog({"Zeta Screen", "alpha Tools", "Beta Sync"}, nullptr);
+    ProgramListDialog dialog({"Zeta Screen", "alpha Tools", "Beta Sync"}, nullptr);
     auto& list = Child<QListWidget>(dialog, "programs");
     QStringList lines;
     for (int i = 0; i < list.count(); ++i) lines << list.item(i)->text();
@@ -139,14 +139,14 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     bench.Plug(MonitorKind::OlderTunnel, "SN000002");
     bench.WritePackage();
     const auto text = [](TextId id) { return QString::fromStdString(Catalogue(id)); };
-    user.At<CPreWarningDlg>(Look<CPreWarningDlg>("read-me", [&](CPreWarningDlg& d) {
+    user.At<ReadMeDialog>(Look<ReadMeDialog>("read-me", [&](ReadMeDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kReadMeHeading));
             EXPECT_EQ(Child<QPlainTextEdit>(d, "readMe").toPlainText(), text(text_id::kReadMe).replace("\r\n", "\n"));
             EXPECT_EQ(Child<QPushButton>(d, "okButton").text(), text(text_id::kOk));
             EXPECT_EQ(Child<QPushButton>(d, "cancelButton").text(), text(text_id::kCancel));
             Child<QPushButton>(d, "okButton").click();
         }))
-        .At<CSelectMonitorUserDlg>(Look<CSelectMonitorUserDlg>("select-monitor", [&](CSelectMonitorUserDlg& d) {
+        .At<MonitorSelectionDialog>(Look<MonitorSelectionDialog>("select-monitor", [&](MonitorSelectionDialog& d) {
             EXPECT_EQ(LabelText(d, "prompt"), text(text_id::kSelectMonitor));
             Child<QPushButton>(d, "okButton").click();
         }))
@@ -157,8 +157,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             EXPECT_EQ(about->text(), text(text_id::kAboutItem));
             QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(about).center());
         })
-        .At<CAboutDlg>(Look<CAboutDlg>("about", [](CAboutDlg& d) { Child<QPushButton>(d, "okButton").click(); }))
-        .At<CWarningDlg>(Look<CWarningDlg>("warning", [&](CWarningDlg& d) {
+        .At<AboutDialog>(Look<AboutDialog>("about", [](AboutDialog& d) { Child<QPushButton>(d, "okButton").click(); }))
+        .At<WarningDialog>(Look<WarningDialog>("warning", [&](WarningDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kWarningHeading));
             EXPECT_EQ(LabelText(d, "explanation"), text(text_id::kWarningText));
             EXPECT_EQ(Child<QCheckBox>(d, "powerBox").text(), text(text_id::kWarningPower));
@@ -189,12 +189,12 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     run.UpdateButton().click();
     run.TickWhileWorking();
     EXPECT_TRUE(run.Ended());
-    EXPECT_EQ(user.opened, (std::vector<std::string>{"CPreWarningDlg", "CSelectMonitorUserDlg", "QMenu", "CAboutDlg",
-                                                     "CWarningDlg", "QMessageBox"}));
+    EXPECT_EQ(user.opened, (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "QMenu", "AboutDialog",
+                                                     "WarningDialog", "QMessageBox"}));
 }
 
 TEST_P(LanguageTest, TheProgramListShowsItsTextsInFull) {
-    CProcessDlg dialog({"Quillon Screen Manager", "Quillon Color Navigator", "Quillon Monitor Service"}, nullptr);
+    ProgramListDialog dialog({"Quillon Screen Manager", "Quillon Color Navigator", "Quillon Monitor Service"}, nullptr);
     dialog.show();
     EXPECT_EQ(LabelText(dialog, "explanation").toStdString(), Catalogue(text_id::kProgramsToClose));
     EXPECT_EQ(Child<QPushButton>(dialog, "okButton").text().toStdString(), Catalogue(text_id::kOk));

@@ -1,7 +1,7 @@
 // quillon: the monitor firmware updater.
-#include "window/quillon_user_app.h"
+#include "window/updater_app.h"
 
 int main(int argc, char** argv) {
-    CQuillonUserApp application(argc, argv);
+    UpdaterApp application(argc, argv);
     return application.Run();
 }

@@ -6,9 +6,9 @@
 #include <QtTest/QTest>
 
 #include "window/window_testing.h"
-#include "window/pre_warning_dlg.h"
-#include "window/select_monitor_user_dlg.h"
-#include "window/warning_dlg.h"
+#include "window/read_me_dialog.h"
+#include "window/monitor_selection_dialog.h"
+#include "window/warning_dialog.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ QString Completion() {
 }
 
 // Ticks both warnings and presses Execute.
-void ConfirmWarning(CWarningDlg& dialog) {
+void ConfirmWarning(WarningDialog& dialog) {
     Child<QCheckBox>(dialog, "powerBox").setChecked(true);
     Child<QCheckBox>(dialog, "cableBox").setChecked(true);
     Child<QPushButton>(dialog, "executeButton").click();
@@ -49,13 +49,13 @@ TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
     bench.WritePackage();
     QStringList listed;
     QString estimate;
-    user.Press<CPreWarningDlg>("okButton")
-        .At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+    user.Press<ReadMeDialog>("okButton")
+        .At<MonitorSelectionDialog>([&](MonitorSelectionDialog& dialog) {
             listed = Lines(Child<QComboBox>(dialog, "monitors"));
             EXPECT_EQ(LabelText(dialog, "prompt").toStdString(), CatalogueText(text_id::kSelectMonitor));
             Child<QPushButton>(dialog, "okButton").click();
         })
-        .At<CWarningDlg>([&](CWarningDlg& dialog) {
+        .At<WarningDialog>([&](WarningDialog& dialog) {
             estimate = LabelText(dialog, "estimate");
             ConfirmWarning(dialog);
         })
@@ -109,15 +109,15 @@ TEST_F(WindowTest, TwoMonitorsAreListedAndTheSecondIsUpdated) {
     Monitor& second = bench.Plug(MonitorKind::OlderTunnel, "SN000002");
     bench.WritePackage();
     QStringList listed;
-    user.Press<CPreWarningDlg>("okButton")
-        .At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+    user.Press<ReadMeDialog>("okButton")
+        .At<MonitorSelectionDialog>([&](MonitorSelectionDialog& dialog) {
             auto& monitors = Child<QComboBox>(dialog, "monitors");
             listed = Lines(monitors);
             EXPECT_EQ(monitors.currentIndex(), 0);
             monitors.setCurrentIndex(1);
             Child<QPushButton>(dialog, "okButton").click();
         })
-        .At<CWarningDlg>(ConfirmWarning)
+        .At<WarningDialog>(ConfirmWarning)
         .Acknowledge();
 
     WindowRun run(bench);
@@ -149,7 +149,7 @@ TEST_F(WindowTest, TheListFollowsMonitorsPluggedInAndOut) {
         bool operator==(const Seen&) const = default;
     };
     std::vector<Seen> seen;
-    user.Press<CPreWarningDlg>("okButton").At<CSelectMonitorUserDlg>([&](CSelectMonitorUserDlg& dialog) {
+    user.Press<ReadMeDialog>("okButton").At<MonitorSelectionDialog>([&](MonitorSelectionDialog& dialog) {
         auto& monitors = Child<QComboBox>(dialog, "monitors");
         const auto look = [&] {
             seen.push_back({Lines(monitors), monitors.currentIndex(), LabelText(dialog, "prompt"),
@@ -252,8 +252,8 @@ INSTANTIATE_TEST_SUITE_P(EachPath, StartUpMessageTest, ::testing::ValuesIn(kStar
 
 TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
     GetParam().setUp(bench);
-    user.Press<CPreWarningDlg>("okButton");
-    if (GetParam().listShown) user.Press<CSelectMonitorUserDlg>("okButton");
+    user.Press<ReadMeDialog>("okButton");
+    if (GetParam().listShown) user.Press<MonitorSelectionDialog>("okButton");
     user.Acknowledge();
 
     WindowRun run(bench);
@@ -269,9 +269,9 @@ TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
 TEST_F(WindowTest, EscapeAndTheCloseBoxAreRefusedWhileAWorkerThreadRuns) {
     bench.Plug(MonitorKind::OlderNative);
     bench.WritePackage();
-    user.Press<CPreWarningDlg>("okButton")
-        .Press<CSelectMonitorUserDlg>("okButton")
-        .At<CWarningDlg>(ConfirmWarning)
+    user.Press<ReadMeDialog>("okButton")
+        .Press<MonitorSelectionDialog>("okButton")
+        .At<WarningDialog>(ConfirmWarning)
         .Acknowledge();
     WindowRun run(bench);
     const auto tryToClose = [&](const char* phase) {
@@ -297,9 +297,9 @@ TEST_F(WindowTest, EscapeAndTheCloseBoxAreRefusedWhileAWorkerThreadRuns) {
 TEST_F(WindowTest, EscapeOnceReadyEndsTheRunAndPutsTheMonitorBack) {
     bench.Plug(MonitorKind::OlderNative);
     bench.WritePackage();
-    user.Press<CPreWarningDlg>("okButton")
-        .Press<CSelectMonitorUserDlg>("okButton")
-        .Press<CWarningDlg>("cancelButton");
+    user.Press<ReadMeDialog>("okButton")
+        .Press<MonitorSelectionDialog>("okButton")
+        .Press<WarningDialog>("cancelButton");
     WindowRun run(bench);
     run.Start();
     run.TickWhileWorking();
@@ -319,12 +319,12 @@ TEST_F(WindowTest, EscapeOnceReadyEndsTheRunAndPutsTheMonitorBack) {
 TEST_F(WindowTest, CancellingTheReadMeEndsTheRunWithoutAMessage) {
     bench.Plug(MonitorKind::CombinedTunnel);
     bench.WritePackage();
-    user.Press<CPreWarningDlg>("cancelButton");
+    user.Press<ReadMeDialog>("cancelButton");
     WindowRun run(bench);
     run.Start();
     EXPECT_TRUE(run.Ended());
     EXPECT_FALSE(run.window.isVisible());
-    EXPECT_EQ(user.opened, std::vector<std::string>{"CPreWarningDlg"});
+    EXPECT_EQ(user.opened, std::vector<std::string>{"ReadMeDialog"});
 }
 
 // Power lost in the middle of writing the firmware, with the monitor back
@@ -337,9 +337,9 @@ TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
     monitor.AddFaults(cut);
 
     {
-        user.Press<CPreWarningDlg>("okButton")
-            .Press<CSelectMonitorUserDlg>("okButton")
-            .At<CWarningDlg>(ConfirmWarning)
+        user.Press<ReadMeDialog>("okButton")
+            .Press<MonitorSelectionDialog>("okButton")
+            .At<WarningDialog>(ConfirmWarning)
             .Acknowledge();
         WindowRun first(bench);
         first.Start();
@@ -356,8 +356,8 @@ TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
 
     // The recorded monitor is found without a list; the versions show at once.
     QString estimate;
-    user.Press<CPreWarningDlg>("okButton")
-        .At<CWarningDlg>([&](CWarningDlg& dialog) {
+    user.Press<ReadMeDialog>("okButton")
+        .At<WarningDialog>([&](WarningDialog& dialog) {
             estimate = LabelText(dialog, "estimate");
             ConfirmWarning(dialog);
         })

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/app_testing.h"
-#include "window/quillon_user_dlg.h"
+#include "window/main_dialog.h"
 
 namespace window_testing {
 
@@ -152,7 +152,7 @@ public:
     QPushButton& UpdateButton() { return Child<QPushButton>(window, "updateButton"); }
     bool Ended() { return window.Workflow().Ended(); }
 
-    CQuillonUserDlg window;
+    MainDialog window;
 };
 
 inline QStringList Lines(QComboBox& box) {

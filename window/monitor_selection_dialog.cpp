@@ -1,4 +1,4 @@
-#include "window/select_monitor_user_dlg.h"
+#include "window/monitor_selection_dialog.h"
 
 #include <QSignalBlocker>
 #include <QSocketNotifier>
@@ -6,23 +6,23 @@
 #include "window/catalogue_qt.h"
 #include "window/message_box.h"
 #include "window/window_placement.h"
-#include "ui_select_monitor_user_dlg.h"
+#include "ui_monitor_selection_dialog.h"
 
-CSelectMonitorUserDlg::CSelectMonitorUserDlg(MonitorSelection& selection, QWidget* owner)
-    : QDialog(owner), ui_(std::make_unique<Ui::CSelectMonitorUserDlg>()), selection_(selection), owner_(owner) {
+MonitorSelectionDialog::MonitorSelectionDialog(MonitorSelection& selection, QWidget* owner)
+    : QDialog(owner), ui_(std::make_unique<Ui::MonitorSelectionDialog>()), selection_(selection), owner_(owner) {
     ui_->setupUi(this);
     ui_->okButton->setText(Text(text_id::kOk));
     ui_->cancelButton->setText(Text(text_id::kCancel));
-    connect(ui_->okButton, &QPushButton::clicked, this, &CSelectMonitorUserDlg::accept);
-    connect(ui_->cancelButton, &QPushButton::clicked, this, &CSelectMonitorUserDlg::reject);
+    connect(ui_->okButton, &QPushButton::clicked, this, &MonitorSelectionDialog::accept);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &MonitorSelectionDialog::reject);
     connect(ui_->monitors, &QComboBox::currentIndexChanged, this, [this](int line) {
         if (line >= 0) selection_.Select(static_cast<std::size_t>(line));
     });
 }
 
-CSelectMonitorUserDlg::~CSelectMonitorUserDlg() = default;
+MonitorSelectionDialog::~MonitorSelectionDialog() = default;
 
-std::optional<MonitorHandle> CSelectMonitorUserDlg::Choose(std::uint32_t mode, const std::string& model,
+std::optional<MonitorHandle> MonitorSelectionDialog::Choose(std::uint32_t mode, const std::string& model,
                                                            const std::string& serial) {
     const SelectionResult result = selection_.Discover(mode, model, serial);
     ShowPendingMessage();
@@ -40,17 +40,17 @@ std::optional<MonitorHandle> CSelectMonitorUserDlg::Choose(std::uint32_t mode, c
     return chosen_;
 }
 
-void CSelectMonitorUserDlg::ShowPendingMessage() {
+void MonitorSelectionDialog::ShowPendingMessage() {
     if (const std::optional<UserMessage> message = selection_.TakeMessage()) ShowUserMessage(owner_, *message);
 }
 
-std::optional<std::size_t> CSelectMonitorUserDlg::SelectedLine() const {
+std::optional<std::size_t> MonitorSelectionDialog::SelectedLine() const {
     const int line = ui_->monitors->currentIndex();
     if (line < 0) return std::nullopt;
     return static_cast<std::size_t>(line);
 }
 
-void CSelectMonitorUserDlg::FillMonitorList() {
+void MonitorSelectionDialog::FillMonitorList() {
     {
         const QSignalBlocker quiet(ui_->monitors);  // identification follows once the list is whole
         ui_->monitors->clear();
@@ -65,31 +65,31 @@ void CSelectMonitorUserDlg::FillMonitorList() {
     selection_.Select(0);
 }
 
-void CSelectMonitorUserDlg::WatchDeviceChanges() {
+void MonitorSelectionDialog::WatchDeviceChanges() {
     if (deviceEvents_) return;
     deviceEvents_ = WatchDevices();
     if (!deviceEvents_) return;  // the list then stays as it is: the user can cancel and start again
     deviceNotifier_ = std::make_unique<QSocketNotifier>(deviceEvents_->Fd(), QSocketNotifier::Read);
-    connect(deviceNotifier_.get(), &QSocketNotifier::activated, this, &CSelectMonitorUserDlg::ReadDeviceEvents);
+    connect(deviceNotifier_.get(), &QSocketNotifier::activated, this, &MonitorSelectionDialog::ReadDeviceEvents);
 }
 
-void CSelectMonitorUserDlg::ReadDeviceEvents() {
+void MonitorSelectionDialog::ReadDeviceEvents() {
     while (const std::optional<DeviceEvent> event = deviceEvents_->Next()) OnDeviceChange(*event);
 }
 
-void CSelectMonitorUserDlg::OnDeviceChange(const DeviceEvent& event) {
+void MonitorSelectionDialog::OnDeviceChange(const DeviceEvent& event) {
     if (!selection_.OnDeviceChange(&event)) return;
     ShowPendingMessage();
     FillMonitorList();
 }
 
-void CSelectMonitorUserDlg::accept() {
+void MonitorSelectionDialog::accept() {
     chosen_ = selection_.Confirm(SelectedLine());
     deviceNotifier_.reset();
     QDialog::accept();
 }
 
-void CSelectMonitorUserDlg::reject() {
+void MonitorSelectionDialog::reject() {
     selection_.Cancel(SelectedLine());
     deviceNotifier_.reset();
     QDialog::reject();

@@ -6,14 +6,14 @@
 #include <memory>
 
 namespace Ui {
-class CWarningDlg;
+class WarningDialog;
 }
 
-class CWarningDlg : public QDialog {
+class WarningDialog : public QDialog {
     Q_OBJECT
 public:
-    CWarningDlg(std::uint32_t minutes, QWidget* parent);
-    ~CWarningDlg() override;
+    WarningDialog(std::uint32_t minutes, QWidget* parent);
+    ~WarningDialog() override;
 
     // Execute and the Enter key: ends the dialog only when both boxes are ticked.
     void accept() override;
@@ -22,5 +22,5 @@ private:
     bool BothTicked() const;
     void UpdateExecute();
 
-    std::unique_ptr<Ui::CWarningDlg> ui_;
+    std::unique_ptr<Ui::WarningDialog> ui_;
 };

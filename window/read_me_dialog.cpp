@@ -1,9 +1,9 @@
-#include "window/pre_warning_dlg.h"
+#include "window/read_me_dialog.h"
 
 #include "window/catalogue_qt.h"
-#include "ui_pre_warning_dlg.h"
+#include "ui_read_me_dialog.h"
 
-CPreWarningDlg::CPreWarningDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CPreWarningDlg>()) {
+ReadMeDialog::ReadMeDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::ReadMeDialog>()) {
     ui_->setupUi(this);
     ui_->heading->setText(Text(text_id::kReadMeHeading));
     // The read-me's lines end in CR LF; the text field wants bare line feeds.
@@ -15,4 +15,4 @@ CPreWarningDlg::CPreWarningDlg(QWidget* parent) : QDialog(parent), ui_(std::make
     adjustSize();  // the size the texts take, wrapped lines included
 }
 
-CPreWarningDlg::~CPreWarningDlg() = default;
+ReadMeDialog::~ReadMeDialog() = default;

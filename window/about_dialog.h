@@ -4,15 +4,15 @@
 #include <memory>
 
 namespace Ui {
-class CAboutDlg;
+class AboutDialog;
 }
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(QWidget* parent);
-    ~CAboutDlg() override;
+    explicit AboutDialog(QWidget* parent);
+    ~AboutDialog() override;
 
 private:
-    std::unique_ptr<Ui::CAboutDlg> ui_;
+    std::unique_ptr<Ui::AboutDialog> ui_;
 };

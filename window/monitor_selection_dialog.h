@@ -14,15 +14,15 @@
 
 class QSocketNotifier;
 namespace Ui {
-class CSelectMonitorUserDlg;
+class MonitorSelectionDialog;
 }
 
-class CSelectMonitorUserDlg : public QDialog {
+class MonitorSelectionDialog : public QDialog {
     Q_OBJECT
 public:
     // `owner` owns the messages this dialog shows.
-    CSelectMonitorUserDlg(MonitorSelection& selection, QWidget* owner);
-    ~CSelectMonitorUserDlg() override;
+    MonitorSelectionDialog(MonitorSelection& selection, QWidget* owner);
+    ~MonitorSelectionDialog() override;
 
     // Decides by the backup file's loader flag, model name and serial number,
     // and lets the user choose when it comes to a list. The chosen monitor
@@ -42,7 +42,7 @@ private:
     void ReadDeviceEvents();
     std::optional<std::size_t> SelectedLine() const;
 
-    std::unique_ptr<Ui::CSelectMonitorUserDlg> ui_;
+    std::unique_ptr<Ui::MonitorSelectionDialog> ui_;
     MonitorSelection& selection_;
     QWidget* owner_;
     MonitorHandle chosen_ = kNoMonitor;

@@ -1,4 +1,4 @@
-#include "window/quillon_user_dlg.h"
+#include "window/main_dialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,15 +7,15 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "window/about_dlg.h"
+#include "window/about_dialog.h"
 #include "window/catalogue_qt.h"
 #include "window/message_box.h"
-#include "window/pre_warning_dlg.h"
-#include "window/process_dlg.h"
-#include "window/select_monitor_user_dlg.h"
-#include "window/warning_dlg.h"
+#include "window/read_me_dialog.h"
+#include "window/program_list_dialog.h"
+#include "window/monitor_selection_dialog.h"
+#include "window/warning_dialog.h"
 #include "window/window_placement.h"
-#include "ui_quillon_user_dlg.h"
+#include "ui_main_dialog.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ QFont VersionFont(int pixels, QFont::Weight weight) {
 
 }  // namespace
 
-CQuillonUserDlg::CQuillonUserDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CQuillonUserDlg>()) {
+MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()) {
     ui_->setupUi(this);
     // A close box, no minimize or maximize box, no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -69,14 +69,14 @@ CQuillonUserDlg::CQuillonUserDlg(QWidget* parent) : QDialog(parent), ui_(std::ma
     ui_->progress->setRange(0, static_cast<int>(kProgressRangeStarting));
     connect(ui_->updateButton, &QPushButton::clicked, this, [this] { workflow_.PressUpdate(); });
     timer_.setInterval(kTickMs);
-    connect(&timer_, &QTimer::timeout, this, &CQuillonUserDlg::Tick);
+    connect(&timer_, &QTimer::timeout, this, &MainDialog::Tick);
 }
 
-CQuillonUserDlg::~CQuillonUserDlg() {
+MainDialog::~MainDialog() {
     if (waitCursor_) QApplication::restoreOverrideCursor();
 }
 
-void CQuillonUserDlg::SetFonts() {
+void MainDialog::SetFonts() {
     ui_->title->setFont(VersionFont(18, QFont::Normal));
     const QFont versions = VersionFont(14, QFont::Bold);
     // Room for a whole version line from the start: the new version arrives
@@ -88,19 +88,19 @@ void CQuillonUserDlg::SetFonts() {
     }
 }
 
-void CQuillonUserDlg::Start() {
+void MainDialog::Start() {
     workflow_.Start();
     if (workflow_.Ended()) return;
     adjustSize();
     PlaceInWorkArea(*this);
 }
 
-void CQuillonUserDlg::Run() {
+void MainDialog::Run() {
     Start();
     if (!workflow_.Ended()) exec();
 }
 
-void CQuillonUserDlg::BringToFront() {
+void MainDialog::BringToFront() {
     QWidget* front = QApplication::activeModalWidget();
     if (front == nullptr || front == this) front = this;
     if (front->isHidden()) return;  // nothing shows yet, or the run is over
@@ -108,39 +108,39 @@ void CQuillonUserDlg::BringToFront() {
     front->activateWindow();
 }
 
-bool CQuillonUserDlg::ConfirmReadMe() { return CPreWarningDlg(this).exec() == QDialog::Accepted; }
+bool MainDialog::ConfirmReadMe() { return ReadMeDialog(this).exec() == QDialog::Accepted; }
 
-bool CQuillonUserDlg::ConfirmProgramsToClose(const std::vector<std::string>& programs) {
-    return CProcessDlg(programs, this).exec() == QDialog::Accepted;
+bool MainDialog::ConfirmProgramsToClose(const std::vector<std::string>& programs) {
+    return ProgramListDialog(programs, this).exec() == QDialog::Accepted;
 }
 
-std::optional<MonitorHandle> CQuillonUserDlg::SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
+std::optional<MonitorHandle> MainDialog::SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
                                                             const std::string& model, const std::string& serial) {
-    return CSelectMonitorUserDlg(selection, this).Choose(mode, model, serial);
+    return MonitorSelectionDialog(selection, this).Choose(mode, model, serial);
 }
 
-bool CQuillonUserDlg::ConfirmWarning(std::uint32_t minutes) {
-    return CWarningDlg(minutes, this).exec() == QDialog::Accepted;
+bool MainDialog::ConfirmWarning(std::uint32_t minutes) {
+    return WarningDialog(minutes, this).exec() == QDialog::Accepted;
 }
 
-void CQuillonUserDlg::ShowMessage(const UserMessage& message) { ShowUserMessage(this, message); }
+void MainDialog::ShowMessage(const UserMessage& message) { ShowUserMessage(this, message); }
 
-void CQuillonUserDlg::ShowTitle(const std::string& title) { ui_->title->setText(QString::fromStdString(title)); }
+void MainDialog::ShowTitle(const std::string& title) { ui_->title->setText(QString::fromStdString(title)); }
 
-void CQuillonUserDlg::ShowCurrentVersion(const VersionLines& lines) {
+void MainDialog::ShowCurrentVersion(const VersionLines& lines) {
     ui_->currentHead->setText(QString::fromStdString(lines.head));
     ui_->currentTail->setText(QString::fromStdString(lines.tail));
 }
 
-void CQuillonUserDlg::ShowNewVersion(const std::optional<VersionLines>& lines) {
+void MainDialog::ShowNewVersion(const std::optional<VersionLines>& lines) {
     ui_->newLabel->setText(lines ? Text(text_id::kUpdatedVersion) : QString());
     ui_->newHead->setText(lines ? QString::fromStdString(lines->head) : QString());
     ui_->newTail->setText(lines ? QString::fromStdString(lines->tail) : QString());
 }
 
-void CQuillonUserDlg::SetUpdateEnabled(bool enabled) { ui_->updateButton->setEnabled(enabled); }
+void MainDialog::SetUpdateEnabled(bool enabled) { ui_->updateButton->setEnabled(enabled); }
 
-void CQuillonUserDlg::SetWaitCursor(bool on) {
+void MainDialog::SetWaitCursor(bool on) {
     if (on == waitCursor_) return;
     waitCursor_ = on;
     if (on)
@@ -149,26 +149,26 @@ void CQuillonUserDlg::SetWaitCursor(bool on) {
         QApplication::restoreOverrideCursor();
 }
 
-void CQuillonUserDlg::SetTimerRunning(bool running) {
+void MainDialog::SetTimerRunning(bool running) {
     if (running)
         timer_.start();
     else
         timer_.stop();
 }
 
-void CQuillonUserDlg::ShowProgress(std::uint32_t position, std::uint32_t upper) {
+void MainDialog::ShowProgress(std::uint32_t position, std::uint32_t upper) {
     ui_->progress->setRange(0, static_cast<int>(upper));
     ui_->progress->setValue(static_cast<int>(position));
 }
 
-void CQuillonUserDlg::EndDialog() {
+void MainDialog::EndDialog() {
     SetTimerRunning(false);
     QDialog::done(0);
 }
 
-void CQuillonUserDlg::reject() { workflow_.Close(); }
+void MainDialog::reject() { workflow_.Close(); }
 
-void CQuillonUserDlg::closeEvent(QCloseEvent* event) {
+void MainDialog::closeEvent(QCloseEvent* event) {
     if (!workflow_.Ended()) workflow_.Close();
     if (workflow_.Ended())
         event->accept();
@@ -178,10 +178,10 @@ void CQuillonUserDlg::closeEvent(QCloseEvent* event) {
 
 // Linux gives an application no window menu of its own to add to, so the
 // About item sits in the window's context menu (right click, or the Menu key).
-void CQuillonUserDlg::contextMenuEvent(QContextMenuEvent* event) {
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     const QString about = Text(text_id::kAboutItem);
     if (about.isEmpty()) return;
     QMenu menu(this);
-    menu.addAction(about, this, [this] { CAboutDlg(this).exec(); });
+    menu.addAction(about, this, [this] { AboutDialog(this).exec(); });
     menu.exec(event->globalPos());
 }

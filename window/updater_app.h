@@ -7,9 +7,9 @@
 // The name through which a second start finds the first.
 inline const QString kSingleInstanceName = QStringLiteral("Quillon Updater");
 
-class CQuillonUserApp {
+class UpdaterApp {
 public:
-    CQuillonUserApp(int& argc, char** argv);
+    UpdaterApp(int& argc, char** argv);
     // The whole program; the process's exit code.
     int Run(const QString& instanceName = kSingleInstanceName);
 

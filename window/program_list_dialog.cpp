@@ -1,10 +1,10 @@
-#include "window/process_dlg.h"
+#include "window/program_list_dialog.h"
 
 #include "window/catalogue_qt.h"
-#include "ui_process_dlg.h"
+#include "ui_program_list_dialog.h"
 
-CProcessDlg::CProcessDlg(const std::vector<std::string>& programs, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::CProcessDlg>()) {
+ProgramListDialog::ProgramListDialog(const std::vector<std::string>& programs, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::ProgramListDialog>()) {
     ui_->setupUi(this);
     ui_->explanation->setText(Text(text_id::kProgramsToClose));
     ui_->okButton->setText(Text(text_id::kOk));
@@ -19,4 +19,4 @@ CProcessDlg::CProcessDlg(const std::vector<std::string>& programs, QWidget* pare
     adjustSize();  // the size the texts take, wrapped lines included
 }
 
-CProcessDlg::~CProcessDlg() = default;
+ProgramListDialog::~ProgramListDialog() = default;

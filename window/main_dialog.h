@@ -9,14 +9,14 @@
 #include "app/main_workflow.h"
 
 namespace Ui {
-class CQuillonUserDlg;
+class MainDialog;
 }
 
-class CQuillonUserDlg : public QDialog, public WorkflowView {
+class MainDialog : public QDialog, public WorkflowView {
     Q_OBJECT
 public:
-    explicit CQuillonUserDlg(QWidget* parent = nullptr);
-    ~CQuillonUserDlg() override;
+    explicit MainDialog(QWidget* parent = nullptr);
+    ~MainDialog() override;
 
     // The start-up sequence; the window shows afterwards unless the run has ended.
     void Start();
@@ -53,7 +53,7 @@ private:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void SetFonts();
 
-    std::unique_ptr<Ui::CQuillonUserDlg> ui_;
+    std::unique_ptr<Ui::MainDialog> ui_;
     QTimer timer_;
     bool waitCursor_ = false;
     MainWorkflow workflow_{*this};  // last, so that it goes first, before the widgets it shows in

@@ -1,11 +1,11 @@
-#include "window/warning_dlg.h"
+#include "window/warning_dialog.h"
 
 #include "window/catalogue_qt.h"
 #include "app/status_message.h"
-#include "ui_warning_dlg.h"
+#include "ui_warning_dialog.h"
 
-CWarningDlg::CWarningDlg(std::uint32_t minutes, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::CWarningDlg>()) {
+WarningDialog::WarningDialog(std::uint32_t minutes, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::WarningDialog>()) {
     ui_->setupUi(this);
     ui_->heading->setText(Text(text_id::kWarningHeading));
     ui_->explanation->setText(Text(text_id::kWarningText));
@@ -16,19 +16,19 @@ CWarningDlg::CWarningDlg(std::uint32_t minutes, QWidget* parent)
     ui_->executeButton->setText(Text(text_id::kExecute));
     ui_->cancelButton->setText(Text(text_id::kCancel));
     ui_->executeButton->setEnabled(false);
-    connect(ui_->powerBox, &QCheckBox::toggled, this, &CWarningDlg::UpdateExecute);
-    connect(ui_->cableBox, &QCheckBox::toggled, this, &CWarningDlg::UpdateExecute);
-    connect(ui_->executeButton, &QPushButton::clicked, this, &CWarningDlg::accept);
+    connect(ui_->powerBox, &QCheckBox::toggled, this, &WarningDialog::UpdateExecute);
+    connect(ui_->cableBox, &QCheckBox::toggled, this, &WarningDialog::UpdateExecute);
+    connect(ui_->executeButton, &QPushButton::clicked, this, &WarningDialog::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     adjustSize();  // the size the texts take, wrapped lines included
 }
 
-CWarningDlg::~CWarningDlg() = default;
+WarningDialog::~WarningDialog() = default;
 
-bool CWarningDlg::BothTicked() const { return ui_->powerBox->isChecked() && ui_->cableBox->isChecked(); }
+bool WarningDialog::BothTicked() const { return ui_->powerBox->isChecked() && ui_->cableBox->isChecked(); }
 
-void CWarningDlg::UpdateExecute() { ui_->executeButton->setEnabled(BothTicked()); }
+void WarningDialog::UpdateExecute() { ui_->executeButton->setEnabled(BothTicked()); }
 
-void CWarningDlg::accept() {
+void WarningDialog::accept() {
     if (BothTicked()) QDialog::accept();
 }
