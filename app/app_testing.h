@@ -246,7 +246,7 @@ public:
     ScopedClock useClock{clock};
     ModelPlatform platform;
     ScopedHidPlatform usePlatform{platform};
-    testing_support::TempDir dir{BenchFolderBase()};
+    TempDir dir{BenchFolderBase()};
     Settings before;
 };
 

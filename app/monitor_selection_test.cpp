@@ -289,7 +289,7 @@ protected:
         std::filesystem::permissions(path, perms);
     }
 
-    testing_support::TempDir folder;
+    TempDir folder;
     std::vector<UniqueFd> sockets;
 };
 

@@ -23,7 +23,7 @@
 #include "common/bytes.h"
 #include "common/clock.h"
 #include "common/crc32.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 #include "hid/hid_platform.h"
 #include "monitor/component_blocks.h"
 #include "monitor/component_transfer.h"

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir_testing.h"
 #include "common/crc32.h"
 #include "package/container.h"
 #include "package/content.h"
@@ -292,19 +293,6 @@ private:
     std::map<std::string, benchmark::UserCounters> counters_;
 };
 
-// Removes the temporary directory however main() is left.
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "package_bench.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a temporary directory");
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 }  // namespace
 
@@ -315,7 +303,7 @@ int main(int argc, char** argv) {
     static TempDir dir;  // static: also removed when Fail() calls exit()
     static Data shared;
     data = &shared;
-    data->path = (dir.path / "bench.pkg").string();
+    data->path = dir.File("bench.pkg");
     {
         const std::vector<std::uint8_t> plain = MakePackagePayload();
         if (WriteContainer(data->path, plain.data(), plain.size()) != kStatusSuccess)

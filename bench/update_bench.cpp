@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir_testing.h"
 #include "common/clock.h"
 #include "hid/hid_platform.h"
 #include "monitor/discovery.h"
@@ -90,20 +91,6 @@ public:
     std::uint64_t count = 0;
 };
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-bench-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A package of the monitor's five areas, each image filling its area and
 // carrying kAfter's field, plus a list of indexed settings (type 6).

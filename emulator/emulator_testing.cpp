@@ -8,15 +8,6 @@
 
 #include "common/bytes.h"
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/monitor-emulator-test-XXXXXX";
-    path_ = ::mkdtemp(pattern) != nullptr ? pattern : "";
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
 
 MonitorConfig TestConfig(MonitorKind kind) {
     MonitorConfig config;

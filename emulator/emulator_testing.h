@@ -5,22 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir_testing.h"
 #include "common/clock.h"
 #include "emulator/monitor.h"
 #include "emulator/socket_server.h"
 #include "emulator/host_testing.h"
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // A monitor and its server; the transfer time is zero unless a test sets it.
 struct ServedMonitor {

@@ -15,11 +15,11 @@
 #include "common/clock.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/hostile_monitor.h"
-#include "hid/descriptor_fixtures.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/descriptor_testing.h"
+#include "hid/hid_platform_testing.h"
 #include "monitor/model_platform_testing.h"
 #include "emulator/descriptors.h"
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "hid/data_items.h"
-#include "hid/descriptor_fixtures.h"
+#include "hid/descriptor_testing.h"
 #include "hid/report_descriptor.h"
 
 namespace {

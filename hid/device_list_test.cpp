@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/clock.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 
 namespace {
 

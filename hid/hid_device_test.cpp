@@ -7,7 +7,7 @@
 
 #include "common/clock.h"
 #include "hid/device_list.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 
 namespace {
 

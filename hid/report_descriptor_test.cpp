@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hid/descriptor_fixtures.h"
+#include "hid/descriptor_testing.h"
 
 namespace {
 

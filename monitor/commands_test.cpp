@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/bytes.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 #include "monitor/control_lock.h"
 #include "monitor/device_commands.h"
 #include "monitor/firmware_version.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/bytes.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 #include "monitor/layer_fixture_testing.h"
 #include "monitor/transactions.h"
 #include "emulator/firmware_image.h"

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 #include "monitor/layer_fixture_testing.h"
 #include "monitor/setting_b8.h"
 #include "monitor/transactions.h"

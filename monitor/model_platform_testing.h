@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 #include "hid/hid_platform.h"
 #include "emulator/monitor.h"
 

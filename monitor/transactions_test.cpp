@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "common/bytes.h"
-#include "hid/fake_hid_platform.h"
+#include "hid/hid_platform_testing.h"
 
 #include "monitor/layer_fixture_testing.h"
 #include "emulator/transfer_log.h"

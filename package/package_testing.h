@@ -10,32 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir_testing.h"
 #include "package/container.h"
 #include "package/content.h"
 
 namespace testing_support {
 
-class TempDir {
-public:
-    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
-    explicit TempDir(const std::filesystem::path& base) {
-        std::string pattern = (base / "quillon-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename().string());
-        return names;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -244,7 +244,7 @@ protected:
         return waits;
     }
 
-    testing_support::TempDir dir;
+    TempDir dir;
     RecordingLog log;
     Monitor* monitor = nullptr;
     MonitorHandle handle = kNoMonitor;

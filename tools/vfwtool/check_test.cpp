@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "common/bytes.h"
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ TEST_F(CheckTest, GoodFilesAreNamedWithTheirKind) {
         {"without.bak", SampleBackup(false), "backup record, kind 256, stage 300, no set"},
     };
     for (const Case& c : cases) {
-        const std::string path = dir_.Path(c.name);
+        const std::string path = dir_.File(c.name);
         WriteContainerFile(path, Payload(c.content));
         const RunResult r = RunTool({"check", path});
         EXPECT_EQ(r.code, 0) << c.name << ": " << r.err;
@@ -140,7 +140,7 @@ const Corruption kCorruptions[] = {
 TEST_F(CheckTest, DamagedOrHostileFilesAreRefusedInOneLine) {
     for (const Corruption& c : kCorruptions) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir_.Path(c.name);
+        const std::string path = dir_.File(c.name);
         c.make(path);
         for (const char* command : {"check", "info"}) {
             const RunResult r = RunTool({command, path});

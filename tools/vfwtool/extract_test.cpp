@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "common/bytes.h"
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 namespace {
 
@@ -23,11 +23,11 @@ protected:
     }
 
     TempDir dir_;
-    const std::string pkg_ = dir_.Path("p.pkg");
-    const std::string img_ = dir_.Path("i.img");
-    const std::string bak_ = dir_.Path("with.bak");
-    const std::string bareBak_ = dir_.Path("without.bak");
-    const std::string out_ = dir_.Path("out.bin");
+    const std::string pkg_ = dir_.File("p.pkg");
+    const std::string img_ = dir_.File("i.img");
+    const std::string bak_ = dir_.File("with.bak");
+    const std::string bareBak_ = dir_.File("without.bak");
+    const std::string out_ = dir_.File("out.bin");
 };
 
 TEST_F(ExtractTest, WritesTheComponentBytes) {
@@ -89,7 +89,7 @@ TEST_F(ExtractTest, RefusesWhatTheFileDoesNotHold) {
 }
 
 TEST_F(ExtractTest, OutputThatCannotBeWrittenIsNamed) {
-    const std::string out = dir_.Path("missing-dir/out.bin");
+    const std::string out = dir_.File("missing-dir/out.bin");
     const RunResult r = RunTool({"extract", img_, "--type", "3", "-o", out});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(LineCount(r.err), 1u) << r.err;

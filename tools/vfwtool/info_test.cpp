@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 namespace {
 
@@ -43,33 +43,33 @@ protected:
     }
 
     TempDir dir_;
-    const std::string fox_ = dir_.Path("fox.bin");
-    const std::string digits_ = dir_.Path("digits.bin");
+    const std::string fox_ = dir_.File("fox.bin");
+    const std::string digits_ = dir_.File("digits.bin");
 };
 
 TEST_F(InfoTest, CreatedPackageReadsBackAsGiven) {
     // 99999, the largest last field, changes most in the conversion to memory form and back.
     const std::string key = "0000100002000030000499999";
-    std::vector<std::string> args = {"create", "-o", dir_.Path("p.pkg"), "--model", "MON27", "--version", kVersion};
+    std::vector<std::string> args = {"create", "-o", dir_.File("p.pkg"), "--model", "MON27", "--version", kVersion};
     for (const auto& a : SetArgs(key)) args.push_back(a);
     const RunResult created = RunTool(args);
     ASSERT_EQ(created.code, 0) << created.err;
     EXPECT_EQ(created.err, "");
 
-    EXPECT_EQ(Info(dir_.Path("p.pkg")), std::string("{\"kind\":16,\"model\":\"MON27\",\"version\":\"") + kVersion +
+    EXPECT_EQ(Info(dir_.File("p.pkg")), std::string("{\"kind\":16,\"model\":\"MON27\",\"version\":\"") + kVersion +
                                             "\",\"sets\":[" + SetJson(key, kSampleComponents) + "]}\n");
 }
 
 TEST_F(InfoTest, SeveralSetsMakeKind32InKeyOrder) {
     const std::string low = "0000100002000030000400005", high = "0000900002000030000400010";
-    std::vector<std::string> args = {"create", "-o", dir_.Path("p.pkg"), "--model", "MON27", "--version", kVersion};
+    std::vector<std::string> args = {"create", "-o", dir_.File("p.pkg"), "--model", "MON27", "--version", kVersion};
     for (const auto& a : SetArgs(high)) args.push_back(a);
     args.insert(args.end(), {"--set", low, "--component", "1=" + digits_ + ":65535:255"});
     const RunResult created = RunTool(args);
     ASSERT_EQ(created.code, 0) << created.err;
 
     const std::string lowSet = SetJson(low, ComponentJson(1, "AIC653", kDigits.size(), 65535, 255, "cbf43926"));
-    EXPECT_EQ(Info(dir_.Path("p.pkg")), std::string("{\"kind\":32,\"model\":\"MON27\",\"version\":\"") + kVersion +
+    EXPECT_EQ(Info(dir_.File("p.pkg")), std::string("{\"kind\":32,\"model\":\"MON27\",\"version\":\"") + kVersion +
                                             "\",\"sets\":[" + lowSet + "," + SetJson(high, kSampleComponents) + "]}\n");
 }
 
@@ -81,10 +81,10 @@ TEST_F(InfoTest, CreatedImageReadsBackAsGiven) {
     };
     for (const Case& c : {Case{"5", "AIC904", "00123"}, Case{"5", "AIC904", "99999"}, Case{"2", "PRG000", "00123"}}) {
         SCOPED_TRACE(std::string(c.type) + " " + c.field);
-        const RunResult created = RunTool({"image", "-o", dir_.Path("i.img"), "--model", "M", "--type", c.type, "--file",
+        const RunResult created = RunTool({"image", "-o", dir_.File("i.img"), "--model", "M", "--type", c.type, "--file",
                                        digits_, "--version-field", c.field, "--seconds", "9", "--attribute", "200"});
         ASSERT_EQ(created.code, 0) << created.err;
-        EXPECT_EQ(Info(dir_.Path("i.img")), std::string("{\"kind\":1,\"type\":") + c.type +
+        EXPECT_EQ(Info(dir_.File("i.img")), std::string("{\"kind\":1,\"type\":") + c.type +
                                                 ",\"model\":\"M\",\"versionField\":\"" + c.field +
                                                 "\",\"writeSeconds\":9,\"attribute\":200,\"length\":9,"
                                                 "\"crc32\":\"cbf43926\"}\n");
@@ -93,9 +93,9 @@ TEST_F(InfoTest, CreatedImageReadsBackAsGiven) {
 
 TEST_F(InfoTest, ImageDefaultsAreZero) {
     const RunResult created =
-        RunTool({"image", "-o", dir_.Path("i.img"), "--model", "M", "--type", "6", "--file", digits_});
+        RunTool({"image", "-o", dir_.File("i.img"), "--model", "M", "--type", "6", "--file", digits_});
     ASSERT_EQ(created.code, 0) << created.err;
-    EXPECT_EQ(Info(dir_.Path("i.img")), "{\"kind\":1,\"type\":6,\"model\":\"M\",\"versionField\":\"00000\","
+    EXPECT_EQ(Info(dir_.File("i.img")), "{\"kind\":1,\"type\":6,\"model\":\"M\",\"versionField\":\"00000\","
                                         "\"writeSeconds\":0,\"attribute\":0,\"length\":9,\"crc32\":\"cbf43926\"}\n");
 }
 
@@ -106,12 +106,12 @@ TEST_F(InfoTest, BackupRecordShowsEveryValue) {
         "\"targetVersion\":\"0000100002000030000400123\",\"currentVersion\":\"0000100002000030000400005\","
         "\"savedSettingB8\":1,\"savedSetting54\":2,\"setting9\":1,\"setting10\":0,\"setting11\":3,\"setting12\":2,"
         "\"setting13\":1,\"savedSetting68\":1,\"set\":";
-    WriteContainerFile(dir_.Path("with.bak"), Payload(SampleBackup(true)));
-    WriteContainerFile(dir_.Path("without.bak"), Payload(SampleBackup(false)));
+    WriteContainerFile(dir_.File("with.bak"), Payload(SampleBackup(true)));
+    WriteContainerFile(dir_.File("without.bak"), Payload(SampleBackup(false)));
 
-    EXPECT_EQ(Info(dir_.Path("with.bak")),
+    EXPECT_EQ(Info(dir_.File("with.bak")),
               values + SetJson("0000100002000030000400123", ComponentJson(4, "INP027", 9, 5, 2, "cbf43926")) + "}\n");
-    EXPECT_EQ(Info(dir_.Path("without.bak")), values + "null}\n");
+    EXPECT_EQ(Info(dir_.File("without.bak")), values + "null}\n");
 }
 
 TEST_F(InfoTest, HostileTextsStayValidJsonAndOneLineInTheTable) {
@@ -119,7 +119,7 @@ TEST_F(InfoTest, HostileTextsStayValidJsonAndOneLineInTheTable) {
     const std::uint8_t model[] = {'"', '\\', '\n', 0x01, 0x7F, 0xFF, 0xC3, 0xA9, 'A', '<', '/', 0};
     std::copy(std::begin(model), std::end(model), payload.begin() + 2);  // the model name field
     payload[53] = '\t';                                                   // first byte of the first set's key
-    const std::string path = dir_.Path("hostile.pkg");
+    const std::string path = dir_.File("hostile.pkg");
     WriteContainerFile(path, payload);
 
     const std::string json = Info(path);
@@ -135,10 +135,10 @@ TEST_F(InfoTest, HostileTextsStayValidJsonAndOneLineInTheTable) {
 }
 
 TEST_F(InfoTest, TableListsEveryComponent) {
-    WriteContainerFile(dir_.Path("p.pkg"), Payload(SamplePackage({"0000100002000030000400005"})));
-    const RunResult r = RunTool({"info", dir_.Path("p.pkg")});
+    WriteContainerFile(dir_.File("p.pkg"), Payload(SamplePackage({"0000100002000030000400005"})));
+    const RunResult r = RunTool({"info", dir_.File("p.pkg")});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, dir_.Path("p.pkg") +
+    EXPECT_EQ(r.out, dir_.File("p.pkg") +
                          ": package, kind 16, 1 set\n"
                          "model             MON27\n"
                          "version           0000100002000030000400123\n"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 namespace {
 
@@ -33,9 +33,9 @@ protected:
     }
 
     TempDir dir_;
-    const std::string fw_ = dir_.Path("fw.bin");
-    const std::string img_ = dir_.Path("i.img");
-    const std::string out_ = dir_.Path("out");
+    const std::string fw_ = dir_.File("fw.bin");
+    const std::string img_ = dir_.File("i.img");
+    const std::string out_ = dir_.File("out");
 };
 
 TEST_F(UsageTest, WrongCommandLinesExit2InOneLine) {
@@ -78,7 +78,7 @@ TEST_F(UsageTest, WrongCommandLinesExit2InOneLine) {
         {Create({"--component", "3" + fw_}), "is not TYPE=FILE[:SECONDS[:ATTRIBUTE]]"},
         {Create({"--component", "3=:5"}), "names no file"},
         // A usage error is found before any component file is read.
-        {Create({"--component", "3=" + dir_.Path("missing") + ":99999"}), "SECONDS '99999'"},
+        {Create({"--component", "3=" + dir_.File("missing") + ":99999"}), "SECONDS '99999'"},
         {tooManySets, "a package holds at most 53 sets"},
         {{"create", "-o", out_, "--model", "MON27", "--version", "000010000200003000040012", "--set", kKey,
           "--component", "2=" + fw_},
@@ -110,9 +110,9 @@ TEST_F(UsageTest, WrongCommandLinesExit2InOneLine) {
 }
 
 TEST_F(UsageTest, BadComponentFilesExit1NamingTheFile) {
-    const std::string empty = dir_.Path("empty.bin");
+    const std::string empty = dir_.File("empty.bin");
     WriteFile(empty, {});
-    const std::string missing = dir_.Path("missing.bin");
+    const std::string missing = dir_.File("missing.bin");
     struct Case {
         std::vector<std::string> args;
         std::string file;
@@ -121,7 +121,7 @@ TEST_F(UsageTest, BadComponentFilesExit1NamingTheFile) {
     const Case cases[] = {
         {Create({"--component", "3=" + missing}), missing, "cannot open"},
         {Create({"--component", "3=" + empty}), empty, "is empty"},
-        {Create({"--component", "3=" + dir_.Path("")}), dir_.Path(""), "cannot read"},
+        {Create({"--component", "3=" + dir_.File("")}), dir_.File(""), "cannot read"},
         {Image({"--type", "2"}, missing), missing, "cannot open"},
         {Image({"--type", "2"}, empty), empty, "is empty"},
     };
@@ -137,7 +137,7 @@ TEST_F(UsageTest, BadComponentFilesExit1NamingTheFile) {
 }
 
 TEST_F(UsageTest, OutputThatCannotBeWrittenExits1NamingIt) {
-    const std::string out = dir_.Path("missing-dir/p.pkg");
+    const std::string out = dir_.File("missing-dir/p.pkg");
     for (auto args : {Create({}), Image({"--type", "2"})}) {
         args[2] = out;  // the value of -o
         const RunResult r = RunTool(args);
@@ -147,11 +147,11 @@ TEST_F(UsageTest, OutputThatCannotBeWrittenExits1NamingIt) {
 }
 
 TEST_F(UsageTest, OptionsTakeTheirValueAfterEqualsAndDashDashEndsThem) {
-    const std::string dashed = dir_.Path("-dashed.img");
+    const std::string dashed = dir_.File("-dashed.img");
     ASSERT_EQ(RunTool({"image", "-o", dashed, "--model=M", "--type=2", "--file=" + fw_}).code, 0);
     // A file named like an option is reached after "--".
     const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path(""));
+    std::filesystem::current_path(dir_.File(""));
     const RunResult r = RunTool({"check", "--", "-dashed.img"});
     const int withoutDashes = RunTool({"check", "-dashed.img"}).code;
     std::filesystem::current_path(previous);

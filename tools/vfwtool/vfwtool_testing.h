@@ -7,24 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/temp_dir_testing.h"
 #include "package/content.h"
 
 // The entries of a directory, sorted.
-std::vector<std::string> DirectoryNames(const std::string& path);
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string Path(std::string_view name) const { return path_ + "/" + std::string(name); }
-    std::vector<std::string> Names() const { return DirectoryNames(path_); }
-
-private:
-    std::string path_;
-};
 
 struct RunResult {
     int code = -1;

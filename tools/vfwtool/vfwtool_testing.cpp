@@ -1,4 +1,4 @@
-#include "tools/vfwtool/test_support.h"
+#include "tools/vfwtool/vfwtool_testing.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,24 +14,6 @@
 #include "package/container.h"
 #include "tools/vfwtool/vfwtool.h"
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/vfwtool-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> DirectoryNames(const std::string& path) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 RunResult RunTool(std::vector<std::string> args) {
     std::ostringstream out, err;
