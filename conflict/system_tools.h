@@ -15,6 +15,8 @@ public:
     virtual bool IsAdministrator() = 0;
 };
 
+// Process-wide on purpose, like the clock: the seam through which tests
+// replace the system's tools for the whole process while they run.
 SystemTools& ActiveSystemTools();
 
 class ScopedSystemTools {

@@ -99,7 +99,8 @@ private:
     std::thread reader_;
 };
 
-// Seeds the generator of the descriptor transfer's retry delays (process-wide).
+// Seeds the generator of the descriptor transfer's retry delays. One generator
+// for the process, so that a test can make every device's delays repeatable.
 void SeedHidRetryRandom(std::uint32_t seed);
 
 // Limits that keep a hostile device from exhausting the host.

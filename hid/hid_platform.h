@@ -66,6 +66,8 @@ public:
 
 // The emulated backend when QUILLON_HID_EMULATOR is set (and not empty), the
 // hidraw backend otherwise; a platform installed with ScopedHidPlatform wins.
+// Process-wide on purpose, like the clock: the machine has one set of devices,
+// and this is the one seam through which tests put their own in its place.
 HidPlatform& ActivePlatform();
 
 std::unique_ptr<HidPlatform> MakeHidrawPlatform();
