@@ -96,6 +96,12 @@ void ExpectTextsFit(QWidget& dialog) {
     for (QComboBox* box : dialog.findChildren<QComboBox*>()) EXPECT_GE(box->width(), box->sizeHint().width());
 }
 
+// The updater's own icon (not Qt's default, which is null), at the desktop's largest size.
+void ExpectUpdaterIcon(const QWidget& window) {
+    EXPECT_FALSE(window.windowIcon().isNull()) << window.metaObject()->className();
+    EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(256, 256))) << window.metaObject()->className();
+}
+
 class LanguageTest : public ::testing::TestWithParam<Language> {
 protected:
     void SetUp() override {
@@ -120,6 +126,7 @@ protected:
     std::function<void(T&)> Look(const char* name, std::function<void(T&)> act) {
         return [name, act = std::move(act)](T& dialog) {
             ExpectTextsFit(dialog);
+            ExpectUpdaterIcon(dialog);
             Picture(dialog, name);
             act(dialog);
         };
@@ -169,6 +176,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             Child<QPushButton>(d, "executeButton").click();
         }))
         .At<QMessageBox>([&](QMessageBox& box) {
+            ExpectUpdaterIcon(box);
             Picture(box, "complete");
             box.button(QMessageBox::Ok)->click();
         });
@@ -177,6 +185,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     run.Start();
     run.TickWhileWorking();
     ExpectTextsFit(run.window);
+    ExpectUpdaterIcon(run.window);
     EXPECT_EQ(LabelText(run.window, "currentLabel"), text(text_id::kCurrentVersion));
     EXPECT_EQ(LabelText(run.window, "newLabel"), text(text_id::kUpdatedVersion));
     EXPECT_EQ(run.UpdateButton().text(), text(text_id::kUpdateButton));

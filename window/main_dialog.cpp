@@ -13,6 +13,7 @@
 #include "window/read_me_dialog.h"
 #include "window/program_list_dialog.h"
 #include "window/monitor_selection_dialog.h"
+#include "window/updater_icon.h"
 #include "window/warning_dialog.h"
 #include "window/window_placement.h"
 #include "ui_main_dialog.h"
@@ -56,6 +57,8 @@ QFont VersionFont(int pixels, QFont::Weight weight) {
 
 MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::MainDialog>()) {
     ui_->setupUi(this);
+    // Set here as well as for the application: the dialogs inherit it from this window.
+    setWindowIcon(UpdaterIcon());
     // A close box, no minimize or maximize box, no help button.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -89,6 +92,10 @@ void MainDialog::SetFonts() {
 }
 
 void MainDialog::Start() {
+    // Placed before start-up runs: the read-me, the program list and the
+    // start-up messages open centred on this window, even while it is hidden.
+    adjustSize();
+    PlaceInWorkArea(*this);
     workflow_.Start();
     if (workflow_.Ended()) return;
     adjustSize();

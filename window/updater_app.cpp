@@ -3,8 +3,11 @@
 #include "app/message_catalogue.h"
 #include "window/main_dialog.h"
 #include "window/single_instance.h"
+#include "window/updater_icon.h"
 
-UpdaterApp::UpdaterApp(int& argc, char** argv) : application_(argc, argv) {}
+UpdaterApp::UpdaterApp(int& argc, char** argv) : application_(argc, argv) {
+    QApplication::setWindowIcon(UpdaterIcon());
+}
 
 int UpdaterApp::Run(const QString& instanceName) {
     SingleInstance instance(instanceName);

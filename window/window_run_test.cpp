@@ -379,3 +379,41 @@ TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// How far the centre of `dialog` lies from the centre of `owner`, in pixels on each axis.
+QPoint CentreOffset(const QWidget& dialog, const QWidget& owner) {
+    return dialog.frameGeometry().center() - owner.frameGeometry().center();
+}
+
+}  // namespace
+
+// On a plain X11 desktop a dialog whose owner has never been placed opens in the
+// screen's top-left corner; the offscreen screen (800 x 600) shows the same.
+TEST_F(WindowTest, StartUpDialogsOpenCentredOnThePlacedWindow) {
+    bench.Plug(MonitorKind::CombinedTunnel);  // no package: the read-me, then a start-up message
+    WindowRun run(bench);
+    std::vector<QPoint> offsets;
+    QPoint windowAtReadMe;
+    user.At<ReadMeDialog>([&](ReadMeDialog& dialog) {
+            windowAtReadMe = run.window.pos();
+            offsets.push_back(CentreOffset(dialog, run.window));
+            Child<QPushButton>(dialog, "okButton").click();
+        })
+        .At<QMessageBox>([&](QMessageBox& box) {
+            offsets.push_back(CentreOffset(box, run.window));
+            box.button(QMessageBox::Ok)->click();
+        });
+
+    run.Start();
+    ASSERT_EQ(offsets.size(), 2u);
+    // The window sits where the work area puts it: centred across, a third of the way down.
+    const QRect work = run.window.screen()->availableGeometry();
+    EXPECT_NEAR(windowAtReadMe.x() + run.window.frameSize().width() / 2, work.center().x(), 2);
+    EXPECT_GT(windowAtReadMe.y(), work.top());
+    for (const QPoint& offset : offsets) {
+        EXPECT_LE(std::abs(offset.x()), 2) << offset.x() << "," << offset.y();
+        EXPECT_LE(std::abs(offset.y()), 2) << offset.x() << "," << offset.y();
+    }
+}
