@@ -51,10 +51,10 @@ bool PassesDescriptorTest(const HidDevice& device) {
            root.value == kApplicationCollection;
 }
 
-std::size_t CreateDeviceList(DeviceList& list, const std::optional<std::vector<std::uint16_t>>& vendorIds,
+std::optional<std::size_t> CreateDeviceList(DeviceList& list, const std::optional<std::vector<std::uint16_t>>& vendorIds,
                              const std::optional<std::vector<std::uint16_t>>& productClasses, std::uint32_t flags) {
     std::optional<std::vector<HidInterfaceRecordPtr>> records = EnumerateHidInterfaces();
-    if (!records) return list.size();
+    if (!records) return std::nullopt;
 
     auto listed = [&list](const std::string& path) {
         return std::any_of(list.begin(), list.end(), [&](const auto& device) { return device->GetDevicePath() == path; });

@@ -16,8 +16,9 @@ inline constexpr std::uint32_t kSelectWithoutStopMark = 1u << 31;  // product 0x
 
 // Appends the new interfaces that pass (absent filters pass everything);
 // interfaces whose device path is already in the list are left alone.
-// Returns the size of the list afterwards (unchanged when enumeration fails).
-std::size_t CreateDeviceList(DeviceList& list, const std::optional<std::vector<std::uint16_t>>& vendorIds,
+// Returns the size of the list afterwards; nullopt, with the list unchanged,
+// when the interfaces cannot be listed (which says nothing of what is plugged in).
+std::optional<std::size_t> CreateDeviceList(DeviceList& list, const std::optional<std::vector<std::uint16_t>>& vendorIds,
                              const std::optional<std::vector<std::uint16_t>>& productClasses, std::uint32_t flags);
 
 // The descriptor filter on its own: a device without the tunnel passes; one with

@@ -119,8 +119,11 @@ public:
     }
     void Remove(const std::string& path) { devices_.erase(path); }
     bool failEnumeration = false;
+    // When set: this many more listings succeed, then every one fails.
+    std::optional<int> listingsBeforeFailure;
 
     std::optional<std::vector<std::string>> EnumeratePaths() override {
+        if (listingsBeforeFailure && (*listingsBeforeFailure)-- <= 0) failEnumeration = true;
         if (failEnumeration) return std::nullopt;
         std::vector<std::string> paths;
         for (const auto& [path, device] : devices_) paths.push_back(path);

@@ -159,11 +159,12 @@ Status MonGetDevice(std::uint32_t families, std::uint32_t index, MonitorHandle* 
 std::uint32_t MonRefreshDevices() {
     StartupDelay();
     const auto lock = monitor_registry::Lock();
-    // A list that cannot be read says nothing about what is plugged in: keep the registry as it is.
-    if (!ActivePlatform().EnumeratePaths()) return 0;
     const std::vector<std::uint16_t> classes = ClassesOf(kFamilyNormal);
     DeviceList present;
-    const auto count = static_cast<std::uint32_t>(CreateDeviceList(present, kVendors, classes, kFamilyNormal));
+    // A list that cannot be read says nothing about what is plugged in: keep the registry as it is.
+    const std::optional<std::size_t> listed = CreateDeviceList(present, kVendors, classes, kFamilyNormal);
+    if (!listed) return 0;
+    const auto count = static_cast<std::uint32_t>(*listed);
 
     auto isPresent = [&present](const std::string& path) {
         return std::any_of(present.begin(), present.end(), [&](const auto& d) { return d->GetDevicePath() == path; });

@@ -325,12 +325,19 @@ TEST_F(ShortIdentityTest, EightBytesLeaveTheTextsAsTheyWere) {
 }
 
 TEST_F(ShortIdentityTest, RefreshKeepsTheRegistryWhenTheListCannotBeRead) {
-    fake.failEnumeration = true;
-    EXPECT_EQ(MonRefreshDevices(), 0u);
     MonitorHandle h = kNoMonitor;
-    EXPECT_EQ(MonGetDevice(kFamilyNormal, 0, &h), 0u);
-    EXPECT_EQ(h, handle);
-    fake.failEnumeration = false;
+    // The refresh's listing fails, or one made after it: the monitor stays registered.
+    for (const int listingsBeforeFailure : {0, 1}) {
+        fake.listingsBeforeFailure = listingsBeforeFailure;
+        const std::uint32_t count = MonRefreshDevices();
+        if (listingsBeforeFailure == 0) {
+            EXPECT_EQ(count, 0u);
+        }
+        EXPECT_EQ(MonGetDevice(kFamilyNormal, 0, &h), 0u) << listingsBeforeFailure;
+        EXPECT_EQ(h, handle) << listingsBeforeFailure;
+        fake.listingsBeforeFailure.reset();
+        fake.failEnumeration = false;
+    }
     EXPECT_EQ(MonRefreshDevices(), 1u);
     EXPECT_EQ(MonGetDevice(kFamilyNormal, 0, &h), 0u);
     EXPECT_EQ(h, handle);
