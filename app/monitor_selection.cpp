@@ -150,13 +150,14 @@ SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, 
     // The recorded monitor lost power in its update state and now waits in
     // it, though the backup file was written before it got there: resume it
     // as the monitor waiting in an update it is. It must be the only such
-    // monitor, and its identity, where it can be read, must be the recorded one.
+    // monitor, and its identity must be the recorded one: one that cannot be
+    // read could be any monitor, and the package would then be checked against
+    // the record's model instead of the monitor's.
     if (resumable == 1 && (!match || WaitsInUpdate(match->monitorHandle))) {
         const std::optional<MonitorHandle> choice = ResumableChoice();
         if (choice) {
             const MonitorEntry entry = ReadMonitorEntry(*choice);
-            const bool unreadable = entry.modelName.empty() && entry.serialNumber.empty();
-            if (unreadable || (entry.modelName == model && entry.serialNumber == serial)) {
+            if (!entry.modelName.empty() && entry.modelName == model && entry.serialNumber == serial) {
                 selectionMode_ = 1;
                 automaticChoice_ = *choice;
                 chosenLoaderFlag_ = 1;

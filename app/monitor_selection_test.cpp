@@ -21,6 +21,7 @@ struct Plugged {
     MonitorKind kind;
     const char* serial;
     bool stopped;  // stopped in an update
+    bool identityWhenStopped = true;  // false: its identity cannot be read while stopped
 };
 
 class SelectionTest : public ::testing::Test {
@@ -31,6 +32,7 @@ protected:
         config.serial = p.serial;
         config.model = "QX2701";
         config.transferTime = {0, 0};
+        config.identityOutsideFirmware = p.identityWhenStopped;
         Monitor& monitor = bench.platform.Add(config);
         if (p.stopped) StopInUpdate(p.serial);
         return monitor;
@@ -110,6 +112,12 @@ const DecisionCase kDecisions[] = {
      SelectionResult::Ok, 0, "SN000001", 1},
     {"AnotherMonitorStoppedInAnUpdateIsNotTakenForTheRecordedOne", {{kTunnel, "AAAAAAAA", true}}, 0, "SN000001",
      SelectionResult::Cancel, text_id::kMonitorNotFound, "", 0},
+    // Any monitor could be the one waiting: the package would be checked against
+    // the record's model, not the monitor's.
+    {"AMonitorStoppedInAnUpdateWhoseIdentityCannotBeReadIsNotTakenForTheRecordedOne",
+     {{kTunnel, "AAAAAAAA", true, false}}, 0, "SN000001", SelectionResult::Cancel, text_id::kMonitorNotFound, "", 0},
+    {"TheRecordedNativeMonitorWhoseIdentityCannotBeReadWhileStoppedIsNotTaken", {{kNative, "SN000001", true, false}},
+     0, "SN000001", SelectionResult::Cancel, text_id::kMonitorNotFound, "", 0},
     // The update had restarted the monitor into its firmware before it broke off.
     {"TheRecordedMonitorRunningAgainIsResumed", {{kTunnel, "SN000001", false}, {kCombined, "BBBBBBBB", false}}, 1,
      "SN000001", SelectionResult::Ok, 0, "SN000001", 0},

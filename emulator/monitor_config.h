@@ -38,6 +38,9 @@ struct MonitorConfig {
     VersionFields firmware{102, 201, 3, 4, 5};
     bool legacySettings = false;
     bool controlLock = true;              // false: no 0xFF03:0x0080 (in-process use only)
+    // false: the identity block cannot be read outside the running firmware, as
+    // a loader that knows nothing of it would answer (in-process use only)
+    bool identityOutsideFirmware = true;
     std::uint32_t restartMs = 5000;
     std::uint32_t crcMs = 1500;           // time to compute a checksum
     std::uint32_t completionMs = 3000;    // time the completion command works

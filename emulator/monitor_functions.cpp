@@ -56,6 +56,7 @@ int Monitor::WritePacket(std::size_t area, std::uint16_t block, std::uint16_t pa
 std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address, std::size_t length) {
     Bytes data(length);
     if (address == kIdentityBlock) {
+        if (!config_.identityOutsideFirmware && state_.mode != MonitorMode::Running) return std::nullopt;
         const std::string identity = config_.serial + config_.model;
         return Fitted(std::span(reinterpret_cast<const std::uint8_t*>(identity.data()), identity.size()), length);
     }
