@@ -144,7 +144,7 @@ void MainWorkflow::StartFilePhase() {
     if (fileThread_) return;
     view_.SetWaitCursor(true);
     view_.SetUpdateEnabled(false);
-    fileThread_ = std::make_unique<CFileThread>(run_, path);
+    fileThread_ = std::make_unique<PackageCheckThread>(run_, path);
     fileThread_->Start();
     view_.SetTimerRunning(true);
 }
@@ -170,7 +170,7 @@ void MainWorkflow::PressUpdate() {
 }
 
 void MainWorkflow::StartUpdateThread() {
-    updateThread_ = std::make_unique<CUpdateThread>();
+    updateThread_ = std::make_unique<UpdateThread>();
     updateThread_->Start(run_);
     view_.SetTimerRunning(true);
     view_.SetUpdateEnabled(false);

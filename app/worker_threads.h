@@ -15,11 +15,11 @@
 #include "app/update_run.h"
 #include "conflict/velm_process.h"
 
-class CThread {
+class WorkerThread {
 public:
-    virtual ~CThread();
-    CThread(const CThread&) = delete;
-    CThread& operator=(const CThread&) = delete;
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
 
     // True when there is no thread, or its body has returned (and stored its result).
     bool HasEnded() const;
@@ -29,7 +29,7 @@ public:
 protected:
     // Creates the thread, waiting to be resumed; without a thread (creation
     // failed) the object counts as ended at once.
-    CThread();
+    WorkerThread();
     // Lets a waiting thread run; false when there is none.
     bool Resume();
     // Waits for the thread; a thread never resumed ends without running.
@@ -52,10 +52,10 @@ private:
     std::thread thread_;
 };
 
-class CFileThread final : public CThread {
+class PackageCheckThread final : public WorkerThread {
 public:
-    CFileThread(UpdateRun& owner, std::string packagePath);
-    ~CFileThread() override;
+    PackageCheckThread(UpdateRun& owner, std::string packagePath);
+    ~PackageCheckThread() override;
     bool Start();
 
 private:
@@ -64,10 +64,10 @@ private:
     std::string packagePath_;
 };
 
-class CUpdateThread final : public CThread {
+class UpdateThread final : public WorkerThread {
 public:
-    CUpdateThread();
-    ~CUpdateThread() override;
+    UpdateThread();
+    ~UpdateThread() override;
     bool Start(UpdateRun& owner);
 
 private:

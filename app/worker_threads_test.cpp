@@ -158,7 +158,7 @@ TEST(WorkerThread, TheResultIsThereOnceTheThreadHasEnded) {
     run.target.modelName = "QX2701";
     run.target.currentVersion = MemoryText(kBefore);
     bench.WritePackage();
-    CFileThread thread(run, bench.dir.File("update.vfw"));
+    PackageCheckThread thread(run, bench.dir.File("update.vfw"));
     EXPECT_FALSE(thread.HasEnded());  // waiting to be started
     EXPECT_EQ(run.fileStatus, kAppFailed);
     ASSERT_TRUE(thread.Start());
@@ -173,7 +173,7 @@ TEST(WorkerThread, TheResultIsThereOnceTheThreadHasEnded) {
 TEST(WorkerThread, AThreadNeverStartedEndsWithoutRunning) {
     UpdateRun run;
     {
-        CFileThread thread(run, "never-read.vfw");
+        PackageCheckThread thread(run, "never-read.vfw");
     }
     EXPECT_EQ(run.fileStatus, kAppFailed);
 }
@@ -181,8 +181,8 @@ TEST(WorkerThread, AThreadNeverStartedEndsWithoutRunning) {
 TEST(WorkerThread, WithoutAThreadTheObjectHasEndedAtOnceWithTheInitialResult) {
     UpdateRun run;
     worker_thread_testing::FailThreadCreation(true);
-    CFileThread fileThread(run, "never-read.vfw");
-    CUpdateThread updateThread;
+    PackageCheckThread fileThread(run, "never-read.vfw");
+    UpdateThread updateThread;
     worker_thread_testing::FailThreadCreation(false);
     EXPECT_TRUE(fileThread.HasEnded());
     EXPECT_FALSE(fileThread.Start());

@@ -40,8 +40,8 @@
 #include "tools/monitor-emulator/firmware_image.h"
 #include "tools/monitor-emulator/monitor.h"
 #include "tools/monitor-emulator/transfer_log.h"
-#include "update/sequence_a.h"
-#include "update/sequence_b.h"
+#include "update/combined_packet_update.h"
+#include "update/older_monitor_update.h"
 #include "update/update_context.h"
 
 namespace {
@@ -200,8 +200,8 @@ UpdateFigures RunOneUpdate(MonitorKind kind, const char* name) {
         const std::uint64_t startMs = clock.NowMs(), startTransferMs = monitor.TransferTimeMs();
         const std::uint64_t startTransfers = transfers.count;
         const double startCpu = CpuSeconds();
-        figures.status = kind == MonitorKind::CombinedTunnel ? RunUpdateSequenceB(handle, package, record)
-                                                             : RunUpdateSequenceA(handle, package, record);
+        figures.status = kind == MonitorKind::CombinedTunnel ? RunCombinedPacketUpdate(handle, package, record)
+                                                             : RunOlderMonitorUpdate(handle, package, record);
         figures.cpuSeconds = CpuSeconds() - startCpu;
         figures.totalMs = clock.NowMs() - startMs;
         figures.transferMs = monitor.TransferTimeMs() - startTransferMs;

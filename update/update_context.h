@@ -46,7 +46,8 @@ struct UpdateContext {
     std::string backupPath;
 };
 
-// The two process-wide contexts: sequence A (older-protocol monitors) and B.
+// The two process-wide contexts: the older-monitor update's (UpdateContextA)
+// and the combined-packet update's (UpdateContextB).
 UpdateContext& UpdateContextA();
 UpdateContext& UpdateContextB();
 

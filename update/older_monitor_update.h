@@ -10,4 +10,4 @@
 // `package` may be kNoPackageHandle when an interrupted update is resumed past
 // its first stage. 0 once the record's stage is 1000, else the first failure.
 // The context (UpdateContextA) keeps the monitor's present handle afterwards.
-Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record);
+Status RunOlderMonitorUpdate(MonitorHandle monitor, PackageHandle package, PackageHandle record);

@@ -7,5 +7,5 @@
 #include "monitor/registry.h"
 #include "package/pkg.h"
 
-// As RunUpdateSequenceA, with its own context (UpdateContextB).
-Status RunUpdateSequenceB(MonitorHandle monitor, PackageHandle package, PackageHandle record);
+// As RunOlderMonitorUpdate, with its own context (UpdateContextB).
+Status RunCombinedPacketUpdate(MonitorHandle monitor, PackageHandle package, PackageHandle record);
