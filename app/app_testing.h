@@ -25,7 +25,6 @@
 #include "package/version_text.h"
 #include "tools/monitor-emulator/firmware_image.h"
 #include "tools/monitor-emulator/monitor.h"
-#include "update/update_context.h"
 #include "update/update_fixture_testing.h"
 
 namespace app_testing {
@@ -207,12 +206,8 @@ public:
     }
     void WritePackage() { WritePackage(PackageContents{}); }
 
-    // What a new process starts without: the update sequences' state and the
-    // programs an earlier run closed.
-    static void ForgetEarlierRuns() {
-        for (UpdateContext* c : {&UpdateContextA(), &UpdateContextB()}) *c = UpdateContext{};
-        ClosedPrograms().clear();
-    }
+    // What a new process starts without: the programs an earlier run closed.
+    static void ForgetEarlierRuns() { ClosedPrograms().clear(); }
 
     // A new run of the updater, as a new process starts it.
     std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {

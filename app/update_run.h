@@ -1,8 +1,8 @@
 #pragma once
 // Everything one run of the updater keeps about its update: the target
 // monitor, the run's copy of the backup record, the package chosen for the
-// monitor and the results the worker threads leave. The window owns one; the
-// operations below and the worker threads work on it.
+// monitor and the file thread's result. The window owns one; the operations
+// below and the worker threads work on it.
 #include <cstdint>
 #include <string>
 
@@ -21,7 +21,6 @@ struct UpdateRun {
     PackageHandle selectedPackage = kNoPackageHandle;  // stays 0 when an update is resumed
     bool backupFound = false;
     Status fileStatus = kAppFailed;
-    Status updateStatus = kAppFailed;
     std::uint32_t retryCount = 0;
     std::uint32_t progressMax = kProgressRangeStarting;
     // Where the package file is searched and the backup file lives; empty: the

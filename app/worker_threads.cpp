@@ -105,7 +105,7 @@ bool UpdateThread::Start(UpdateRun& owner) {
     return Resume();
 }
 
-void UpdateThread::Run() { owner_->updateStatus = RunUpdatePhase(*owner_); }
+void UpdateThread::Run() { result_ = RunUpdatePhase(*owner_); }
 
 // --- Thread bodies ---
 
@@ -161,7 +161,7 @@ std::vector<VELMProcess>& ClosedPrograms() {
     return closed;
 }
 
-Status RunUpdatePhase(UpdateRun& run) {
+UpdateResult RunUpdatePhase(UpdateRun& run) {
     for (const VELMProcess& program : ListRunningPrograms()) {
         program.CloseProgram();
         ClosedPrograms().push_back(program);
@@ -169,14 +169,13 @@ Status RunUpdatePhase(UpdateRun& run) {
     const MonitorHandle monitor = run.target.monitorHandle;
     const PackageHandle package = run.selectedPackage;
     const PackageHandle record = run.record.recordHandle;
-    // The sequences write the backup file where the run keeps it.
-    UpdateContextA().backupPath = UpdateContextB().backupPath = run.record.filePath;
-    if (MonitorHasUsage(monitor, command_usage::kCombinedPacket)) {
-        UpdateContextA().active = false;
-        return RunCombinedPacketUpdate(monitor, package, record);
-    }
-    UpdateContextB().active = false;
-    return RunOlderMonitorUpdate(monitor, package, record);
+    UpdateContext update;
+    // The sequence writes the backup file where the run keeps it.
+    update.backupPath = run.record.filePath;
+    const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
+                              ? RunCombinedPacketUpdate(update, monitor, package, record)
+                              : RunOlderMonitorUpdate(update, monitor, package, record);
+    return {status, update.monitor};
 }
 
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {

@@ -2,7 +2,8 @@
 // The two worker threads of a run: the file thread loads the package and
 // decides whether and with which firmware set it fits the monitor; the update
 // thread closes the conflicting programs and runs the update. Each leaves one
-// result in the run, which the window reads only once the thread has ended.
+// result, in the run or in the thread object, which the window reads only once
+// the thread has ended.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -64,15 +65,26 @@ private:
     std::string packagePath_;
 };
 
+// What an update hands over once it has ended.
+struct UpdateResult {
+    Status status = kAppFailed;  // stays so when the update never ran
+    // The monitor's present handle: every restart gives the monitor a new one.
+    // kNoMonitor when the update lost the monitor.
+    MonitorHandle monitor = kNoMonitor;
+};
+
 class UpdateThread final : public WorkerThread {
 public:
     UpdateThread();
     ~UpdateThread() override;
     bool Start(UpdateRun& owner);
+    // Only once HasEnded(): the end of the thread orders its writes before this read.
+    const UpdateResult& Result() const { return result_; }
 
 private:
     void Run() override;
     UpdateRun* owner_ = nullptr;
+    UpdateResult result_;
 };
 
 // The file thread's body: loads the package, tests it against the monitor's
@@ -81,8 +93,8 @@ private:
 Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
 // The update thread's body: closes every running conflicting program (each
 // is kept in the closed-program list) and runs the update sequence that fits
-// the monitor.
-Status RunUpdatePhase(UpdateRun& run);
+// the monitor, on an update it owns for the run.
+UpdateResult RunUpdatePhase(UpdateRun& run);
 
 // A model-name pattern: "*" first accepts every model, no "*" only the same
 // name, else the characters before the first "*" must begin the model name.

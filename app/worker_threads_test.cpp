@@ -189,7 +189,37 @@ TEST(WorkerThread, WithoutAThreadTheObjectHasEndedAtOnceWithTheInitialResult) {
     EXPECT_TRUE(updateThread.HasEnded());
     EXPECT_FALSE(updateThread.Start(run));
     EXPECT_EQ(run.fileStatus, kAppFailed);
-    EXPECT_EQ(run.updateStatus, kAppFailed);
+    EXPECT_EQ(updateThread.Result().status, kAppFailed);
+    EXPECT_EQ(updateThread.Result().monitor, kNoMonitor);
+}
+
+// --- The update thread ---
+
+class UpdateThreadTest : public ::testing::TestWithParam<MonitorKind> {};
+INSTANTIATE_TEST_SUITE_P(AllKinds, UpdateThreadTest, ::testing::ValuesIn(kAllKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+TEST_P(UpdateThreadTest, HandsOverTheStatusAndTheMonitorsPresentHandle) {
+    Bench bench;
+    bench.Plug(GetParam());
+    bench.WritePackage();
+    ScriptedView view;
+    auto workflow = bench.NewRun(view);
+    workflow->Start();
+    TickWhileWorking(*workflow);
+    ASSERT_TRUE(view.updateEnabled) << "the run is not ready to update";
+    UpdateRun& run = workflow->Run();
+    const MonitorHandle given = run.target.monitorHandle;
+
+    UpdateThread thread;
+    ASSERT_TRUE(thread.Start(run));
+    thread.WaitUntilEnded();
+    ASSERT_TRUE(thread.HasEnded());
+    const UpdateResult& result = thread.Result();
+    EXPECT_EQ(result.status, 0u);
+    // The update restarted the monitor, which gave it a new handle.
+    EXPECT_NE(result.monitor, given);
+    EXPECT_EQ(bench.VersionOf(result.monitor), MemoryText(kAfter));
 }
 
 }  // namespace

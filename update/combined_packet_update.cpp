@@ -97,8 +97,8 @@ Status RunSteps(UpdateContext& c) {
 
 }  // namespace
 
-Status RunCombinedPacketUpdate(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
-    UpdateContext& c = UpdateContextB();
-    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
-    return RunSteps(c);
+Status RunCombinedPacketUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                               PackageHandle record) {
+    if (const Status status = BeginSequence(update, monitor, package, record); IsFailure(status)) return status;
+    return RunSteps(update);
 }

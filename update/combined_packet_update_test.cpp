@@ -27,13 +27,12 @@ TEST_F(CombinedPacketUpdateTest, FreshUpdateWritesThePackageWithOneRestart) {
     log.records.clear();
     clock.ClearWaits();
 
-    ASSERT_EQ(RunCombinedPacketUpdate(handle, package, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, package, record), 0u);
 
-    const UpdateContext& c = UpdateContextB();
-    EXPECT_TRUE(c.active);
-    EXPECT_FALSE(UpdateContextA().active);
-    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(c.monitor), before);
+    // The update ends holding the monitor's present handle: its restart gave it a new one.
+    EXPECT_NE(update.monitor, handle);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     EXPECT_EQ(Announced(), 5);
     EXPECT_EQ(Restarts(), 1);
@@ -70,9 +69,9 @@ TEST_P(CombinedPacketChangedTest, OnlyComponentsWhoseVersionDiffersAreWritten) {
     const PackageHandle package = MakePackage({.images = cc.package, .version = MemoryText(cc.package)});
     const PackageHandle record = MakeRecord();
     log.records.clear();
-    ASSERT_EQ(RunCombinedPacketUpdate(handle, package, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, package, record), 0u);
     EXPECT_EQ(Announced(), cc.written);
-    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(cc.package));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(cc.package));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, CombinedPacketChangedTest, ::testing::ValuesIn(kChangedCases),
@@ -82,7 +81,7 @@ TEST_F(CombinedPacketUpdateTest, WithoutAPackageTheRecordStaysNew) {
     Plug();
     MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunCombinedPacketUpdate(handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, kNoPackageHandle, record), kUpdBadArgument);
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
@@ -91,7 +90,7 @@ TEST_F(CombinedPacketUpdateTest, APackageTheMonitorHasAlreadyWritesNothing) {
     const PackageHandle package = MakePackage({.images = kBefore, .version = MemoryText(kBefore)});
     const PackageHandle record = MakeRecord();
     log.records.clear();
-    EXPECT_EQ(RunCombinedPacketUpdate(handle, package, record), kUpdFailed);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdFailed);
     EXPECT_EQ(Announced(), 0);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
@@ -104,7 +103,7 @@ TEST_F(CombinedPacketUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFai
     const PackageHandle record = MakeRecord();
     log.records.clear();
     clock.ClearWaits();
-    EXPECT_EQ(RunCombinedPacketUpdate(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdVersionMismatch);
     EXPECT_EQ(Restarts(), 2);
     EXPECT_EQ(LongWaits().back(), 15000u);
     EXPECT_EQ(StageInFile(), kStageSettingsStored);
@@ -114,7 +113,7 @@ TEST_F(CombinedPacketUpdateTest, AChecksumThatDiffersFailsTheWriting) {
     Plug({.wrongCrcs = 1});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunCombinedPacketUpdate(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kMonVerifyMismatch);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
 
@@ -123,8 +122,8 @@ TEST_F(CombinedPacketUpdateTest, AMonitorThatDoesNotComeBackIsAwaitedAnHour) {
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    EXPECT_EQ(RunCombinedPacketUpdate(handle, package, record), kUpdFailed);
-    EXPECT_EQ(UpdateContextB().monitor, kNoMonitor);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdFailed);
+    EXPECT_EQ(update.monitor, kNoMonitor);
     std::vector<std::uint32_t> waits = LongWaits();
     EXPECT_EQ(std::count(waits.begin(), waits.end(), 15000u), 240);
     EXPECT_EQ(waits.back(), 15000u);
@@ -158,14 +157,14 @@ TEST_P(CombinedPacketResumeTest, EachStageRunsItsStepsAndCompletes) {
     const PackageHandle record = RecordInStage(rc.stage, rc.loaderFlag, package);
     const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
 
-    ASSERT_EQ(RunCombinedPacketUpdate(handle, given, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, given, record), 0u);
 
     const std::vector<Call> calls = LoggedCalls();
     EXPECT_EQ(Count(calls, kWrite, cu::kBootSelector, 1), rc.bootSelectorOn);
     EXPECT_EQ(Announced(), rc.written);
     EXPECT_EQ(Restarts(), rc.restarts);
     EXPECT_EQ(Count(calls, kWrite, cu::kIndexValue), rc.listedSettings);
-    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(kAfter));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
     EXPECT_EQ(StageInFile(), kStageDone);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     EXPECT_EQ(monitor->State().bootSelector, 0);

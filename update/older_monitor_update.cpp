@@ -130,8 +130,8 @@ Status RunSteps(UpdateContext& c) {
 
 }  // namespace
 
-Status RunOlderMonitorUpdate(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
-    UpdateContext& c = UpdateContextA();
-    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
-    return RunSteps(c);
+Status RunOlderMonitorUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                             PackageHandle record) {
+    if (const Status status = BeginSequence(update, monitor, package, record); IsFailure(status)) return status;
+    return RunSteps(update);
 }

@@ -43,13 +43,13 @@ TEST_P(OlderMonitorUpdateTest, FreshUpdateWritesThePackageAndPutsTheSettingsBack
     log.records.clear();
     clock.ClearWaits();
 
-    ASSERT_EQ(RunOlderMonitorUpdate(handle, package, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
 
-    const UpdateContext& c = UpdateContextA();
-    EXPECT_TRUE(c.active);
-    EXPECT_EQ(c.stage, kStageDone);
-    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(c.monitor), before);
+    EXPECT_EQ(update.stage, kStageDone);
+    // The update ends holding the monitor's present handle: each restart gave it a new one.
+    EXPECT_NE(update.monitor, handle);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     // Indexed settings 5 and 9 were stored again; the odd last byte of the list is no item.
     EXPECT_EQ(StepsSeen(LoggedCalls()), "123456789");
@@ -61,7 +61,7 @@ TEST_P(OlderMonitorUpdateTest, FreshUpdateMakesThePrescribedWaits) {
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    ASSERT_EQ(RunOlderMonitorUpdate(handle, package, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
     const std::vector<std::uint32_t> expected{
         30000,        // step 2: the monitor restarts into its update state
         1000, 10000,  // setting B8 off and on while the settings are neutralised
@@ -78,9 +78,9 @@ TEST_P(OlderMonitorUpdateTest, WithoutAPackageTheRecordStaysNew) {
     Plug(GetParam());
     MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, kNoPackageHandle, record), kUpdBadArgument);
-    EXPECT_EQ(RunOlderMonitorUpdate(kNoMonitor, kNoPackageHandle, record), kUpdBadArgument);
-    EXPECT_TRUE(UpdateContextA().active);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, kNoMonitor, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(update.monitor, handle);  // a refused call leaves the update's monitor as it was
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
@@ -88,9 +88,9 @@ TEST_P(OlderMonitorUpdateTest, APackageWithNoComponentStopsBeforeWriting) {
     Plug(GetParam());
     const PackageHandle package = MakePackage({.types = {}, .readBack = {}});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kUpdFailed);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdFailed);
     EXPECT_EQ(StageInFile(), kStageWriting);
-    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kBefore));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kBefore));
 }
 
 TEST_P(OlderMonitorUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
@@ -100,7 +100,7 @@ TEST_P(OlderMonitorUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFails
     images[0] = kBefore[0];
     const PackageHandle package = MakePackage({.images = images});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdVersionMismatch);
     EXPECT_EQ(StageInFile(), kStageSettingsStored);
     // Step 9 restarted the monitor once more and waited for it, 15 s at a time.
     const std::vector<std::uint32_t> waits = LongWaits();
@@ -117,7 +117,7 @@ TEST_P(OlderMonitorUpdateTest, AWildcardFieldOfTheTargetIsNotChecked) {
     version.replace(0, 5, "00000");
     const PackageHandle package = MakePackage({.images = images, .version = version});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), 0u);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 3);  // no extra restart in step 9
 }
 
@@ -125,7 +125,7 @@ TEST_P(OlderMonitorUpdateTest, AComponentStoredWronglyFailsItsCheck) {
     Plug(GetParam(), {.corruptWrites = 1});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kMonVerifyMismatch);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
 
@@ -134,8 +134,8 @@ TEST_P(OlderMonitorUpdateTest, AMonitorThatDoesNotComeBackIsSoughtFourTimes) {
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kUpdFailed);
-    EXPECT_EQ(UpdateContextA().monitor, kNoMonitor);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdFailed);
+    EXPECT_EQ(update.monitor, kNoMonitor);
     EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(4, 30000));
     EXPECT_EQ(StageInFile(), kStagePrepared);
 }
@@ -145,7 +145,7 @@ TEST_P(OlderMonitorUpdateTest, AMonitorThatDoesNotComeBackIntoItsNewFirmwareIsAw
     const PackageHandle package = MakePackage();
     const PackageHandle record = RecordInStage(kStageWritten, 1, package);
     monitor->AddFaults({.noReturn = true});
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, kNoPackageHandle, record), kUpdFailed);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), kUpdFailed);
     EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(240, 15000));
     EXPECT_EQ(StageInFile(), kStageWritten);
 }
@@ -154,7 +154,7 @@ TEST_P(OlderMonitorUpdateTest, ACalibratingMonitorRefusesTheLock) {
     Plug(GetParam(), {.calibratingReads = FaultPlan::kAlways});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kMonLockRefused);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kMonLockRefused);
     EXPECT_EQ(StageInFile(), kStageWriting);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kGeometry), 0);  // nothing written
 }
@@ -163,7 +163,7 @@ TEST_P(OlderMonitorUpdateTest, AFinishedUpdateDoesNothing) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = RecordInStage(kStageDone, 0, package);
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, kNoPackageHandle, record), 0u);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), 0u);
     EXPECT_TRUE(log.records.empty());
 }
 
@@ -171,9 +171,9 @@ TEST_P(OlderMonitorUpdateTest, AnUnwritableBackupFileStopsTheUpdateBeforeTheMoni
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    UpdateContextA().backupPath = dir.File("missing/.backup");
+    update.backupPath = dir.File("missing/.backup");
     log.records.clear();
-    EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kPkgCannotOpen);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kPkgCannotOpen);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
 }
 
@@ -184,8 +184,8 @@ TEST_P(OlderMonitorUpdateTest, ASettingTheRecordCannotHoldStopsTheUpdateAtItsSta
     ASSERT_EQ(MonSetSetting22(handle, 7), 0u);  // above what the record accepts
     log.records.clear();
     for (int run = 0; run < 2; ++run) {  // a retry starts from the same stage
-        EXPECT_EQ(RunOlderMonitorUpdate(handle, package, record), kPkgInvalid);
-        EXPECT_EQ(UpdateContextA().stage, kStageNew);
+        EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kPkgInvalid);
+        EXPECT_EQ(update.stage, kStageNew);
     }
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
     EXPECT_EQ(StageInFile(), kStageNew);
@@ -220,11 +220,11 @@ TEST_P(OlderMonitorResumeTest, EachStageRunsItsStepsAndCompletes) {
     // A resumed run gets no package: the record holds what it needs.
     const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
 
-    ASSERT_EQ(RunOlderMonitorUpdate(handle, given, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, given, record), 0u);
 
     EXPECT_EQ(StepsSeen(LoggedCalls()), rc.steps);
-    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(UpdateContextA().monitor), before);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(StageInFile(), kStageDone);
     // Running its firmware, and still running it after its next restart.
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
