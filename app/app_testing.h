@@ -206,12 +206,8 @@ public:
     }
     void WritePackage() { WritePackage(PackageContents{}); }
 
-    // What a new process starts without: the programs an earlier run closed.
-    static void ForgetEarlierRuns() { ClosedPrograms().clear(); }
-
     // A new run of the updater, as a new process starts it.
     std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
-        ForgetEarlierRuns();
         auto workflow = std::make_unique<MainWorkflow>(view);
         workflow->Run().folder = Folder();
         return workflow;

@@ -242,8 +242,8 @@ bool MainWorkflow::Close() {
     if (WorkerExists()) return false;
     if (ended_) return true;
     RestoreMonitorSettings(run_);
-    for (const VELMProcess& program : ClosedPrograms()) program.RestartProgram();
-    ClosedPrograms().clear();
+    for (const VELMProcess& program : run_.closedPrograms) program.RestartProgram();
+    run_.closedPrograms.clear();
     PkgCloseAll();
     MonCloseDevices(kAllRunFamilies);
     ended_ = true;

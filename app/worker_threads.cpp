@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "conflict/velm_process.h"
 #include "monitor/command_usages.h"
 #include "package/pkg.h"
 #include "update/combined_packet_update.h"
@@ -156,15 +157,10 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
     }
 }
 
-std::vector<VELMProcess>& ClosedPrograms() {
-    static std::vector<VELMProcess> closed;
-    return closed;
-}
-
 UpdateResult RunUpdatePhase(UpdateRun& run) {
     for (const VELMProcess& program : ListRunningPrograms()) {
         program.CloseProgram();
-        ClosedPrograms().push_back(program);
+        run.closedPrograms.push_back(program);
     }
     const MonitorHandle monitor = run.target.monitorHandle;
     const PackageHandle package = run.selectedPackage;

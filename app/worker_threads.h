@@ -11,10 +11,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "app/update_run.h"
-#include "conflict/velm_process.h"
 
 class WorkerThread {
 public:
@@ -92,7 +90,7 @@ private:
 // selectedPackage holds the one-set package to write.
 Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
 // The update thread's body: closes every running conflicting program (each
-// is kept in the closed-program list) and runs the update sequence that fits
+// is kept in the run's closedPrograms) and runs the update sequence that fits
 // the monitor, on an update it owns for the run.
 UpdateResult RunUpdatePhase(UpdateRun& run);
 
@@ -102,9 +100,6 @@ bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
 // The version a package leaves on the monitor: its fields, with each wildcard
 // field ("00000") taken from the monitor's current version.
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
-
-// The programs the update thread closed, to be started again when the run ends.
-std::vector<VELMProcess>& ClosedPrograms();
 
 // One step of the activity indicator: the next position in 0..upper.
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper);
