@@ -25,7 +25,6 @@
 #include "package/version_text.h"
 #include "emulator/firmware_image.h"
 #include "emulator/monitor.h"
-#include "update/update_context.h"
 #include "update/update_fixture_testing.h"
 
 namespace app_testing {
@@ -207,16 +206,8 @@ public:
     }
     void WritePackage() { WritePackage(PackageContents{}); }
 
-    // What a new process starts without: the update sequences' state and the
-    // programs an earlier run closed.
-    static void ForgetEarlierRuns() {
-        for (UpdateContext* c : {&UpdateContextA(), &UpdateContextB()}) *c = UpdateContext{};
-        ClosedPrograms().clear();
-    }
-
     // A new run of the updater, as a new process starts it.
     std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
-        ForgetEarlierRuns();
         auto workflow = std::make_unique<MainWorkflow>(view);
         workflow->Run().folder = Folder();
         return workflow;

@@ -10,7 +10,6 @@
 #include "monitor/command_usages.h"
 #include "monitor/discovery.h"
 #include "package/pkg.h"
-#include "update/update_context.h"
 
 namespace {
 
@@ -144,7 +143,7 @@ void MainWorkflow::StartFilePhase() {
     if (fileThread_) return;
     view_.SetWaitCursor(true);
     view_.SetUpdateEnabled(false);
-    fileThread_ = std::make_unique<CFileThread>(run_, path);
+    fileThread_ = std::make_unique<PackageCheckThread>(run_, path);
     fileThread_->Start();
     view_.SetTimerRunning(true);
 }
@@ -170,7 +169,7 @@ void MainWorkflow::PressUpdate() {
 }
 
 void MainWorkflow::StartUpdateThread() {
-    updateThread_ = std::make_unique<CUpdateThread>();
+    updateThread_ = std::make_unique<UpdateThread>();
     updateThread_->Start(run_);
     view_.SetTimerRunning(true);
     view_.SetUpdateEnabled(false);
@@ -210,18 +209,17 @@ void MainWorkflow::FinishFilePhase() {
 }
 
 void MainWorkflow::FinishUpdatePhase() {
+    // The update may have restarted the monitor: its result holds the monitor's present handle.
+    const UpdateResult result = updateThread_->Result();
     updateThread_.reset();
     view_.SetTimerRunning(false);
-    // The update may have restarted the monitor: it ends with the monitor's present handle.
-    const UpdateContext& b = UpdateContextB();
-    const UpdateContext& a = UpdateContextA();
-    const MonitorHandle monitor = b.active ? b.monitor : a.active ? a.monitor : kNoMonitor;
+    const MonitorHandle monitor = result.monitor;
     run_.target.monitorHandle = monitor;
     if (monitor != kNoMonitor) {
         if (IsOlderProtocolMonitor(monitor) && MonitorHasUsage(monitor, command_usage::kControlLock))
             ReleaseControlLock(monitor);
         ReadBackupRecord(run_.record);
-        if (run_.updateStatus == kStatusSuccess) {
+        if (result.status == kStatusSuccess) {
             std::error_code ignored;
             std::filesystem::remove(run_.record.filePath, ignored);
             const VersionLines lines = MergedVersionLines(run_.record.targetVersion, run_.record.currentVersion);
@@ -236,7 +234,7 @@ void MainWorkflow::FinishUpdatePhase() {
             return;
         }
     }
-    ShowStatus(run_.updateStatus);
+    ShowStatus(result.status);
     Close();
 }
 
@@ -244,8 +242,8 @@ bool MainWorkflow::Close() {
     if (WorkerExists()) return false;
     if (ended_) return true;
     RestoreMonitorSettings(run_);
-    for (const RunningProgram& program : ClosedPrograms()) program.RestartProgram();
-    ClosedPrograms().clear();
+    for (const RunningProgram& program : run_.closedPrograms) program.RestartProgram();
+    run_.closedPrograms.clear();
     PkgCloseAll();
     MonCloseDevices(kAllRunFamilies);
     ended_ = true;

@@ -87,8 +87,8 @@ private:
 
     WorkflowView& view_;
     UpdateRun run_;
-    std::unique_ptr<CFileThread> fileThread_;
-    std::unique_ptr<CUpdateThread> updateThread_;
+    std::unique_ptr<PackageCheckThread> fileThread_;
+    std::unique_ptr<UpdateThread> updateThread_;
     std::uint32_t progress_ = 0;
     bool ended_ = false;
 };

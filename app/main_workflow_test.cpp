@@ -5,6 +5,7 @@
 
 #include "app/app_testing.h"
 #include "app/update_estimate.h"
+#include "conflict/system_tools.h"
 
 namespace {
 
@@ -227,6 +228,36 @@ TEST_F(WorkflowTest, AnUpdateThatLostTheMonitorIsReportedAtOnce) {
     EXPECT_EQ(run->Run().retryCount, 0u);
     EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kCommunicationError});
     EXPECT_TRUE(bench.BackupExists());
+}
+
+// Records what would be started instead of starting it.
+class RecordingTools final : public SystemTools {
+public:
+    void Start(const std::vector<std::string>& argv) override { started.push_back(argv); }
+    bool IsAdministrator() override { return false; }
+    std::vector<std::vector<std::string>> started;
+};
+
+TEST_F(WorkflowTest, TheExitPathStartsAgainTheProgramsTheRunClosed) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    RecordingTools tools;
+    ScopedSystemTools useTools(tools);
+    auto run = bench.NewRun(view);
+    run->Start();
+    TickWhileWorking(*run);
+    ASSERT_TRUE(view.updateEnabled);
+    // As the update thread leaves them: a program started again from its
+    // executable, and one that is not started again.
+    const auto& table = GetKnownPrograms();
+    run->Run().closedPrograms = {RunningProgram(table.at("TTNetAgent.exe"), 1, "/opt/t/TTNetAgent.exe"),
+                                 RunningProgram(table.at("otpro.exe"), 2, "/opt/o/otpro.exe")};
+
+    EXPECT_TRUE(run->Close());  // the user leaves
+    EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
+    EXPECT_TRUE(run->Run().closedPrograms.empty());
+    EXPECT_TRUE(run->Close());  // the run has ended: nothing is started twice
+    EXPECT_EQ(tools.started.size(), 1u);
 }
 
 TEST_F(WorkflowTest, AWorkerThatCannotBeCreatedEndsTheRunWithTheCommunicationError) {

@@ -1,14 +1,16 @@
 #pragma once
 // Everything one run of the updater keeps about its update: the target
 // monitor, the run's copy of the backup record, the package chosen for the
-// monitor and the results the worker threads leave. The window owns one; the
-// operations below and the worker threads work on it.
+// monitor, the file thread's result and the programs the update closed. The
+// window owns one; the operations below and the worker threads work on it.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/app_status.h"
 #include "app/backup_record.h"
 #include "app/target_monitor.h"
+#include "conflict/running_program.h"
 #include "package/pkg.h"
 
 inline constexpr char kBackupFileName[] = ".backup";
@@ -21,12 +23,14 @@ struct UpdateRun {
     PackageHandle selectedPackage = kNoPackageHandle;  // stays 0 when an update is resumed
     bool backupFound = false;
     Status fileStatus = kAppFailed;
-    Status updateStatus = kAppFailed;
     std::uint32_t retryCount = 0;
     std::uint32_t progressMax = kProgressRangeStarting;
     // Where the package file is searched and the backup file lives; empty: the
     // executable's directory (tests point it elsewhere). Ends in "/".
     std::string folder;
+    // The programs the update thread closed; the exit path, which runs only
+    // once no worker is left, starts them again.
+    std::vector<RunningProgram> closedPrograms;
 };
 
 // The folder of the package and backup files; kAppNoExecutablePath when the

@@ -4,10 +4,11 @@
 #include <cstring>
 #include <system_error>
 
+#include "conflict/running_program.h"
 #include "monitor/command_usages.h"
 #include "package/pkg.h"
-#include "update/sequence_a.h"
-#include "update/sequence_b.h"
+#include "update/combined_packet_update.h"
+#include "update/older_monitor_update.h"
 #include "update/update_context.h"
 
 namespace {
@@ -31,7 +32,7 @@ std::string TextProperty(PackageHandle handle, std::uint32_t id) {
 
 // --- Threads ---
 
-CThread::CThread() {
+WorkerThread::WorkerThread() {
     if (failThreadCreation.load()) return;
     try {
         thread_ = std::thread([this] { Procedure(); });
@@ -40,9 +41,9 @@ CThread::CThread() {
     }
 }
 
-CThread::~CThread() { Join(); }
+WorkerThread::~WorkerThread() { Join(); }
 
-void CThread::Procedure() {
+void WorkerThread::Procedure() {
     {
         std::unique_lock lock(mutex_);
         resumed_.wait(lock, [this] { return gate_ != Gate::Waiting; });
@@ -57,15 +58,15 @@ void CThread::Procedure() {
     endedSignal_.notify_all();
 }
 
-bool CThread::HasEnded() const { return !thread_.joinable() || ended_.load(std::memory_order_acquire); }
+bool WorkerThread::HasEnded() const { return !thread_.joinable() || ended_.load(std::memory_order_acquire); }
 
-void CThread::WaitUntilEnded() {
+void WorkerThread::WaitUntilEnded() {
     if (!thread_.joinable()) return;
     std::unique_lock lock(mutex_);
     endedSignal_.wait(lock, [this] { return ended_.load(std::memory_order_acquire); });
 }
 
-bool CThread::Resume() {
+bool WorkerThread::Resume() {
     if (HasEnded()) return false;
     std::lock_guard lock(mutex_);
     if (gate_ != Gate::Waiting) return false;
@@ -74,7 +75,7 @@ bool CThread::Resume() {
     return true;
 }
 
-void CThread::Join() {
+void WorkerThread::Join() {
     if (!thread_.joinable()) return;
     {
         std::lock_guard lock(mutex_);
@@ -87,25 +88,25 @@ void CThread::Join() {
     thread_.join();
 }
 
-CFileThread::CFileThread(UpdateRun& owner, std::string packagePath)
+PackageCheckThread::PackageCheckThread(UpdateRun& owner, std::string packagePath)
     : owner_(owner), packagePath_(std::move(packagePath)) {}
 
-CFileThread::~CFileThread() { Join(); }
+PackageCheckThread::~PackageCheckThread() { Join(); }
 
-bool CFileThread::Start() { return Resume(); }
+bool PackageCheckThread::Start() { return Resume(); }
 
-void CFileThread::Run() { owner_.fileStatus = RunFilePhase(owner_, packagePath_); }
+void PackageCheckThread::Run() { owner_.fileStatus = RunFilePhase(owner_, packagePath_); }
 
-CUpdateThread::CUpdateThread() = default;
+UpdateThread::UpdateThread() = default;
 
-CUpdateThread::~CUpdateThread() { Join(); }
+UpdateThread::~UpdateThread() { Join(); }
 
-bool CUpdateThread::Start(UpdateRun& owner) {
+bool UpdateThread::Start(UpdateRun& owner) {
     owner_ = &owner;
     return Resume();
 }
 
-void CUpdateThread::Run() { owner_->updateStatus = RunUpdatePhase(*owner_); }
+void UpdateThread::Run() { result_ = RunUpdatePhase(*owner_); }
 
 // --- Thread bodies ---
 
@@ -156,27 +157,21 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
     }
 }
 
-std::vector<RunningProgram>& ClosedPrograms() {
-    static std::vector<RunningProgram> closed;
-    return closed;
-}
-
-Status RunUpdatePhase(UpdateRun& run) {
+UpdateResult RunUpdatePhase(UpdateRun& run) {
     for (const RunningProgram& program : ListRunningPrograms()) {
         program.CloseProgram();
-        ClosedPrograms().push_back(program);
+        run.closedPrograms.push_back(program);
     }
     const MonitorHandle monitor = run.target.monitorHandle;
     const PackageHandle package = run.selectedPackage;
     const PackageHandle record = run.record.recordHandle;
-    // The sequences write the backup file where the run keeps it.
-    UpdateContextA().backupPath = UpdateContextB().backupPath = run.record.filePath;
-    if (MonitorHasUsage(monitor, command_usage::kCombinedPacket)) {
-        UpdateContextA().active = false;
-        return RunUpdateSequenceB(monitor, package, record);
-    }
-    UpdateContextB().active = false;
-    return RunUpdateSequenceA(monitor, package, record);
+    UpdateContext update;
+    // The sequence writes the backup file where the run keeps it.
+    update.backupPath = run.record.filePath;
+    const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
+                              ? RunCombinedPacketUpdate(update, monitor, package, record)
+                              : RunOlderMonitorUpdate(update, monitor, package, record);
+    return {status, update.monitor};
 }
 
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {

@@ -2,7 +2,8 @@
 // The two worker threads of a run: the file thread loads the package and
 // decides whether and with which firmware set it fits the monitor; the update
 // thread closes the conflicting programs and runs the update. Each leaves one
-// result in the run, which the window reads only once the thread has ended.
+// result, in the run or in the thread object, which the window reads only once
+// the thread has ended.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -10,16 +11,14 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "app/update_run.h"
-#include "conflict/running_program.h"
 
-class CThread {
+class WorkerThread {
 public:
-    virtual ~CThread();
-    CThread(const CThread&) = delete;
-    CThread& operator=(const CThread&) = delete;
+    virtual ~WorkerThread();
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
 
     // True when there is no thread, or its body has returned (and stored its result).
     bool HasEnded() const;
@@ -29,7 +28,7 @@ public:
 protected:
     // Creates the thread, waiting to be resumed; without a thread (creation
     // failed) the object counts as ended at once.
-    CThread();
+    WorkerThread();
     // Lets a waiting thread run; false when there is none.
     bool Resume();
     // Waits for the thread; a thread never resumed ends without running.
@@ -52,10 +51,10 @@ private:
     std::thread thread_;
 };
 
-class CFileThread final : public CThread {
+class PackageCheckThread final : public WorkerThread {
 public:
-    CFileThread(UpdateRun& owner, std::string packagePath);
-    ~CFileThread() override;
+    PackageCheckThread(UpdateRun& owner, std::string packagePath);
+    ~PackageCheckThread() override;
     bool Start();
 
 private:
@@ -64,15 +63,26 @@ private:
     std::string packagePath_;
 };
 
-class CUpdateThread final : public CThread {
+// What an update hands over once it has ended.
+struct UpdateResult {
+    Status status = kAppFailed;  // stays so when the update never ran
+    // The monitor's present handle: every restart gives the monitor a new one.
+    // kNoMonitor when the update lost the monitor.
+    MonitorHandle monitor = kNoMonitor;
+};
+
+class UpdateThread final : public WorkerThread {
 public:
-    CUpdateThread();
-    ~CUpdateThread() override;
+    UpdateThread();
+    ~UpdateThread() override;
     bool Start(UpdateRun& owner);
+    // Only once HasEnded(): the end of the thread orders its writes before this read.
+    const UpdateResult& Result() const { return result_; }
 
 private:
     void Run() override;
     UpdateRun* owner_ = nullptr;
+    UpdateResult result_;
 };
 
 // The file thread's body: loads the package, tests it against the monitor's
@@ -80,9 +90,9 @@ private:
 // selectedPackage holds the one-set package to write.
 Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
 // The update thread's body: closes every running conflicting program (each
-// is kept in the closed-program list) and runs the update sequence that fits
-// the monitor.
-Status RunUpdatePhase(UpdateRun& run);
+// is kept in the run's closedPrograms) and runs the update sequence that fits
+// the monitor, on an update it owns for the run.
+UpdateResult RunUpdatePhase(UpdateRun& run);
 
 // A model-name pattern: "*" first accepts every model, no "*" only the same
 // name, else the characters before the first "*" must begin the model name.
@@ -90,9 +100,6 @@ bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
 // The version a package leaves on the monitor: its fields, with each wildcard
 // field ("00000") taken from the monitor's current version.
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
-
-// The programs the update thread closed, to be started again when the run ends.
-std::vector<RunningProgram>& ClosedPrograms();
 
 // One step of the activity indicator: the next position in 0..upper.
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper);

@@ -158,7 +158,7 @@ TEST(WorkerThread, TheResultIsThereOnceTheThreadHasEnded) {
     run.target.modelName = "QX2701";
     run.target.currentVersion = MemoryText(kBefore);
     bench.WritePackage();
-    CFileThread thread(run, bench.dir.File("update.vfw"));
+    PackageCheckThread thread(run, bench.dir.File("update.vfw"));
     EXPECT_FALSE(thread.HasEnded());  // waiting to be started
     EXPECT_EQ(run.fileStatus, kAppFailed);
     ASSERT_TRUE(thread.Start());
@@ -173,7 +173,7 @@ TEST(WorkerThread, TheResultIsThereOnceTheThreadHasEnded) {
 TEST(WorkerThread, AThreadNeverStartedEndsWithoutRunning) {
     UpdateRun run;
     {
-        CFileThread thread(run, "never-read.vfw");
+        PackageCheckThread thread(run, "never-read.vfw");
     }
     EXPECT_EQ(run.fileStatus, kAppFailed);
 }
@@ -181,15 +181,45 @@ TEST(WorkerThread, AThreadNeverStartedEndsWithoutRunning) {
 TEST(WorkerThread, WithoutAThreadTheObjectHasEndedAtOnceWithTheInitialResult) {
     UpdateRun run;
     worker_thread_testing::FailThreadCreation(true);
-    CFileThread fileThread(run, "never-read.vfw");
-    CUpdateThread updateThread;
+    PackageCheckThread fileThread(run, "never-read.vfw");
+    UpdateThread updateThread;
     worker_thread_testing::FailThreadCreation(false);
     EXPECT_TRUE(fileThread.HasEnded());
     EXPECT_FALSE(fileThread.Start());
     EXPECT_TRUE(updateThread.HasEnded());
     EXPECT_FALSE(updateThread.Start(run));
     EXPECT_EQ(run.fileStatus, kAppFailed);
-    EXPECT_EQ(run.updateStatus, kAppFailed);
+    EXPECT_EQ(updateThread.Result().status, kAppFailed);
+    EXPECT_EQ(updateThread.Result().monitor, kNoMonitor);
+}
+
+// --- The update thread ---
+
+class UpdateThreadTest : public ::testing::TestWithParam<MonitorKind> {};
+INSTANTIATE_TEST_SUITE_P(AllKinds, UpdateThreadTest, ::testing::ValuesIn(kAllKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+TEST_P(UpdateThreadTest, HandsOverTheStatusAndTheMonitorsPresentHandle) {
+    Bench bench;
+    bench.Plug(GetParam());
+    bench.WritePackage();
+    ScriptedView view;
+    auto workflow = bench.NewRun(view);
+    workflow->Start();
+    TickWhileWorking(*workflow);
+    ASSERT_TRUE(view.updateEnabled) << "the run is not ready to update";
+    UpdateRun& run = workflow->Run();
+    const MonitorHandle given = run.target.monitorHandle;
+
+    UpdateThread thread;
+    ASSERT_TRUE(thread.Start(run));
+    thread.WaitUntilEnded();
+    ASSERT_TRUE(thread.HasEnded());
+    const UpdateResult& result = thread.Result();
+    EXPECT_EQ(result.status, 0u);
+    // The update restarted the monitor, which gave it a new handle.
+    EXPECT_NE(result.monitor, given);
+    EXPECT_EQ(bench.VersionOf(result.monitor), MemoryText(kAfter));
 }
 
 }  // namespace

@@ -41,8 +41,8 @@
 #include "emulator/firmware_image.h"
 #include "emulator/monitor.h"
 #include "emulator/transfer_log.h"
-#include "update/sequence_a.h"
-#include "update/sequence_b.h"
+#include "update/combined_packet_update.h"
+#include "update/older_monitor_update.h"
 #include "update/update_context.h"
 
 namespace {
@@ -176,10 +176,9 @@ UpdateFigures RunOneUpdate(MonitorKind kind, const char* name) {
     MonitorHandle handle = kNoMonitor;
     figures.status = MonGetDevice(kFamilyNormal, 0, &handle);
     const PackageHandle package = MakePackage(monitor, dir.File("update.vfw"), &figures.packageBytes);
-    UpdateContext& context = kind == MonitorKind::CombinedTunnel ? UpdateContextB() : UpdateContextA();
-    context = UpdateContext{};
-    context.backupPath = dir.File(".backup");
-    const PackageHandle record = figures.status == 0 ? MakeRecord(handle, context.backupPath) : kNoPackageHandle;
+    UpdateContext update;
+    update.backupPath = dir.File(".backup");
+    const PackageHandle record = figures.status == 0 ? MakeRecord(handle, update.backupPath) : kNoPackageHandle;
     if (figures.status == 0 && (package == kNoPackageHandle || record == kNoPackageHandle)) figures.status = 0x80000001;
 
     if (figures.status == 0) {
@@ -187,8 +186,9 @@ UpdateFigures RunOneUpdate(MonitorKind kind, const char* name) {
         const std::uint64_t startMs = clock.NowMs(), startTransferMs = monitor.TransferTimeMs();
         const std::uint64_t startTransfers = transfers.count;
         const double startCpu = CpuSeconds();
-        figures.status = kind == MonitorKind::CombinedTunnel ? RunUpdateSequenceB(handle, package, record)
-                                                             : RunUpdateSequenceA(handle, package, record);
+        figures.status = kind == MonitorKind::CombinedTunnel
+                             ? RunCombinedPacketUpdate(update, handle, package, record)
+                             : RunOlderMonitorUpdate(update, handle, package, record);
         figures.cpuSeconds = CpuSeconds() - startCpu;
         figures.totalMs = clock.NowMs() - startMs;
         figures.transferMs = monitor.TransferTimeMs() - startTransferMs;

@@ -39,6 +39,8 @@ private:
 };
 
 // The process-wide clock: the real one unless a test has installed another.
+// Process-wide so that a test makes every wait of every layer virtual without
+// passing a clock through each call.
 Clock& SystemClock();
 inline void SleepMs(std::uint32_t ms) { SystemClock().SleepMs(ms); }
 inline std::uint64_t NowMs() { return SystemClock().NowMs(); }

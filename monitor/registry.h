@@ -1,6 +1,8 @@
 #pragma once
 // The handle of an opened monitor, and the process-wide registry that owns the
-// device objects behind the handles.
+// device objects behind the handles. The registry is process-wide because the
+// handles are the monitor layer's interface: every Mon… operation is given a
+// handle alone and must find the same device whoever calls it.
 #include <cstdint>
 #include <memory>
 #include <mutex>

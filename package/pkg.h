@@ -1,7 +1,9 @@
 #pragma once
 // The package library's interface: free functions over process-wide tables of
 // firmware images, firmware packages and the one backup record, reached
-// through opaque handles. Not safe for concurrent use: one thread at a time.
+// through opaque handles. The tables are process-wide because the handles are
+// the interface: a handle names the same object to every caller until
+// PkgCloseAll. Not safe for concurrent use: one thread at a time.
 #include <cstddef>
 #include <cstdint>
 

@@ -27,16 +27,6 @@ Status GetText(PackageHandle record, std::uint32_t id, std::size_t size, std::st
 
 }  // namespace
 
-UpdateContext& UpdateContextA() {
-    static UpdateContext context;
-    return context;
-}
-
-UpdateContext& UpdateContextB() {
-    static UpdateContext context;
-    return context;
-}
-
 Status LoadUpdateContext(UpdateContext& c) {
     const PackageHandle r = c.record;
     Status status = kStatusSuccess;
@@ -86,7 +76,6 @@ Status ChangeStage(UpdateContext& c, std::int32_t stage) {
 }
 
 Status BeginSequence(UpdateContext& c, MonitorHandle monitor, PackageHandle package, PackageHandle record) {
-    c.active = true;
     if (monitor == kNoMonitor || record == kNoPackageHandle) return kUpdBadArgument;
     c.monitor = monitor;
     if (package != kNoPackageHandle) c.package = package;

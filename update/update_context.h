@@ -1,7 +1,7 @@
 #pragma once
-// The state of one update sequence, kept for the whole process: what the
-// backup record holds, the monitor being updated and the package being written.
-// Each sequence has its own context.
+// The state of one update: what the backup record holds, the monitor being
+// updated and the package being written. Whoever runs the update owns it (the
+// update thread, for one run) and passes it to the sequence by reference.
 #include <array>
 #include <cstdint>
 #include <map>
@@ -41,14 +41,9 @@ struct UpdateContext {
     std::map<std::uint16_t, ComponentDescriptor> components;  // by componentType, 1 to 6
     MonitorHandle monitor = kNoMonitor;
     PackageHandle package = kNoPackageHandle;  // kept from an earlier call when a later one passes none
-    bool active = false;
     // Where the backup file is written; empty: ".backup" beside the executable.
     std::string backupPath;
 };
-
-// The two process-wide contexts: sequence A (older-protocol monitors) and B.
-UpdateContext& UpdateContextA();
-UpdateContext& UpdateContextB();
 
 // Reads every field of the record into the context; the first failure is returned.
 Status LoadUpdateContext(UpdateContext& context);

@@ -108,10 +108,7 @@ class UpdateFixture : public LayerTest {
 protected:
     UpdateFixture() {
         PkgCloseAll();
-        for (UpdateContext* c : {&UpdateContextA(), &UpdateContextB()}) {
-            *c = UpdateContext{};
-            c->backupPath = BackupPath();
-        }
+        update.backupPath = BackupPath();
     }
     ~UpdateFixture() override { PkgCloseAll(); }
 
@@ -250,6 +247,7 @@ protected:
     MonitorHandle handle = kNoMonitor;
     Settings before;
     std::string key;  // the monitor's version text, which the package's set serves
+    UpdateContext update;  // the update under test, writing its backup file in dir
 };
 
 }  // namespace update_testing

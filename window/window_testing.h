@@ -132,7 +132,6 @@ private:
 class WindowRun {
 public:
     explicit WindowRun(app_testing::Bench& bench) {
-        app_testing::Bench::ForgetEarlierRuns();
         window.Workflow().Run().folder = bench.Folder();
     }
 

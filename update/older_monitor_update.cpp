@@ -1,4 +1,4 @@
-#include "update/sequence_a.h"
+#include "update/older_monitor_update.h"
 
 #include "monitor/command_status.h"
 #include "monitor/command_usages.h"
@@ -130,8 +130,8 @@ Status RunSteps(UpdateContext& c) {
 
 }  // namespace
 
-Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
-    UpdateContext& c = UpdateContextA();
-    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
-    return RunSteps(c);
+Status RunOlderMonitorUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                             PackageHandle record) {
+    if (const Status status = BeginSequence(update, monitor, package, record); IsFailure(status)) return status;
+    return RunSteps(update);
 }

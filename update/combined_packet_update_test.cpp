@@ -1,4 +1,4 @@
-#include "update/sequence_b.h"
+#include "update/combined_packet_update.h"
 
 #include "monitor/component_transfer.h"
 #include "update/update_fixture_testing.h"
@@ -11,7 +11,7 @@ namespace cu = command_usage;
 
 constexpr bool kWrite = true;
 
-class SequenceBTest : public UpdateFixture {
+class CombinedPacketUpdateTest : public UpdateFixture {
 protected:
     MonitorHandle Plug(FaultPlan faults = {}, VersionFields firmware = kBefore) {
         return UpdateFixture::Plug(MonitorKind::CombinedTunnel, faults, firmware);
@@ -20,20 +20,19 @@ protected:
     int Restarts() { return Count(LoggedCalls(), kWrite, cu::kRestart); }
 };
 
-TEST_F(SequenceBTest, FreshUpdateWritesThePackageWithOneRestart) {
+TEST_F(CombinedPacketUpdateTest, FreshUpdateWritesThePackageWithOneRestart) {
     Plug();
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     log.records.clear();
     clock.ClearWaits();
 
-    ASSERT_EQ(RunUpdateSequenceB(handle, package, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, package, record), 0u);
 
-    const UpdateContext& c = UpdateContextB();
-    EXPECT_TRUE(c.active);
-    EXPECT_FALSE(UpdateContextA().active);
-    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(c.monitor), before);
+    // The update ends holding the monitor's present handle: its restart gave it a new one.
+    EXPECT_NE(update.monitor, handle);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     EXPECT_EQ(Announced(), 5);
     EXPECT_EQ(Restarts(), 1);
@@ -62,41 +61,41 @@ const ChangedCase kChangedCases[] = {
 
 void PrintTo(const ChangedCase& cc, std::ostream* os) { *os << cc.name; }
 
-class SequenceBChangedTest : public SequenceBTest, public ::testing::WithParamInterface<ChangedCase> {};
+class CombinedPacketChangedTest : public CombinedPacketUpdateTest, public ::testing::WithParamInterface<ChangedCase> {};
 
-TEST_P(SequenceBChangedTest, OnlyComponentsWhoseVersionDiffersAreWritten) {
+TEST_P(CombinedPacketChangedTest, OnlyComponentsWhoseVersionDiffersAreWritten) {
     const ChangedCase& cc = GetParam();
     Plug({}, cc.monitor);
     const PackageHandle package = MakePackage({.images = cc.package, .version = MemoryText(cc.package)});
     const PackageHandle record = MakeRecord();
     log.records.clear();
-    ASSERT_EQ(RunUpdateSequenceB(handle, package, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, package, record), 0u);
     EXPECT_EQ(Announced(), cc.written);
-    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(cc.package));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(cc.package));
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, SequenceBChangedTest, ::testing::ValuesIn(kChangedCases),
+INSTANTIATE_TEST_SUITE_P(Versions, CombinedPacketChangedTest, ::testing::ValuesIn(kChangedCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SequenceBTest, WithoutAPackageTheRecordStaysNew) {
+TEST_F(CombinedPacketUpdateTest, WithoutAPackageTheRecordStaysNew) {
     Plug();
     MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceB(handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, kNoPackageHandle, record), kUpdBadArgument);
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
-TEST_F(SequenceBTest, APackageTheMonitorHasAlreadyWritesNothing) {
+TEST_F(CombinedPacketUpdateTest, APackageTheMonitorHasAlreadyWritesNothing) {
     Plug();
     const PackageHandle package = MakePackage({.images = kBefore, .version = MemoryText(kBefore)});
     const PackageHandle record = MakeRecord();
     log.records.clear();
-    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdFailed);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdFailed);
     EXPECT_EQ(Announced(), 0);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
 
-TEST_F(SequenceBTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
+TEST_F(CombinedPacketUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
     Plug();
     VersionFields images = kAfter;
     images[1] = 7;
@@ -104,27 +103,27 @@ TEST_F(SequenceBTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
     const PackageHandle record = MakeRecord();
     log.records.clear();
     clock.ClearWaits();
-    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdVersionMismatch);
     EXPECT_EQ(Restarts(), 2);
     EXPECT_EQ(LongWaits().back(), 15000u);
     EXPECT_EQ(StageInFile(), kStageSettingsStored);
 }
 
-TEST_F(SequenceBTest, AChecksumThatDiffersFailsTheWriting) {
+TEST_F(CombinedPacketUpdateTest, AChecksumThatDiffersFailsTheWriting) {
     Plug({.wrongCrcs = 1});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kMonVerifyMismatch);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
 
-TEST_F(SequenceBTest, AMonitorThatDoesNotComeBackIsAwaitedAnHour) {
+TEST_F(CombinedPacketUpdateTest, AMonitorThatDoesNotComeBackIsAwaitedAnHour) {
     Plug({.noReturn = true});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    EXPECT_EQ(RunUpdateSequenceB(handle, package, record), kUpdFailed);
-    EXPECT_EQ(UpdateContextB().monitor, kNoMonitor);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdFailed);
+    EXPECT_EQ(update.monitor, kNoMonitor);
     std::vector<std::uint32_t> waits = LongWaits();
     EXPECT_EQ(std::count(waits.begin(), waits.end(), 15000u), 240);
     EXPECT_EQ(waits.back(), 15000u);
@@ -149,29 +148,29 @@ const ResumeCase kResumeCases[] = {
     {600, 0, 0, 0, 0, 0}, {600, 1, 0, 0, 0, 0},
 };
 
-class SequenceBResumeTest : public SequenceBTest, public ::testing::WithParamInterface<ResumeCase> {};
+class CombinedPacketResumeTest : public CombinedPacketUpdateTest, public ::testing::WithParamInterface<ResumeCase> {};
 
-TEST_P(SequenceBResumeTest, EachStageRunsItsStepsAndCompletes) {
+TEST_P(CombinedPacketResumeTest, EachStageRunsItsStepsAndCompletes) {
     const ResumeCase& rc = GetParam();
     Plug();
     const PackageHandle package = MakePackage();
     const PackageHandle record = RecordInStage(rc.stage, rc.loaderFlag, package);
     const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
 
-    ASSERT_EQ(RunUpdateSequenceB(handle, given, record), 0u);
+    ASSERT_EQ(RunCombinedPacketUpdate(update, handle, given, record), 0u);
 
     const std::vector<Call> calls = LoggedCalls();
     EXPECT_EQ(Count(calls, kWrite, cu::kBootSelector, 1), rc.bootSelectorOn);
     EXPECT_EQ(Announced(), rc.written);
     EXPECT_EQ(Restarts(), rc.restarts);
     EXPECT_EQ(Count(calls, kWrite, cu::kIndexValue), rc.listedSettings);
-    EXPECT_EQ(MonitorVersion(UpdateContextB().monitor), MemoryText(kAfter));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
     EXPECT_EQ(StageInFile(), kStageDone);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     EXPECT_EQ(monitor->State().bootSelector, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stages, SequenceBResumeTest, ::testing::ValuesIn(kResumeCases), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Stages, CombinedPacketResumeTest, ::testing::ValuesIn(kResumeCases), [](const auto& info) {
     return "Stage" + std::to_string(info.param.stage) + "_Loader" + std::to_string(info.param.loaderFlag);
 });
 

@@ -1,4 +1,4 @@
-#include "update/sequence_a.h"
+#include "update/older_monitor_update.h"
 
 #include "monitor/command_status.h"
 #include "monitor/component_transfer.h"
@@ -12,7 +12,7 @@ namespace cu = command_usage;
 
 constexpr bool kRead = false, kWrite = true;
 
-class SequenceATest : public UpdateFixture, public ::testing::WithParamInterface<MonitorKind> {};
+class OlderMonitorUpdateTest : public UpdateFixture, public ::testing::WithParamInterface<MonitorKind> {};
 
 // The steps whose traces the monitor's log shows, as digits "1" to "9".
 std::string StepsSeen(const std::vector<Call>& calls) {
@@ -36,32 +36,32 @@ std::string StepsSeen(const std::vector<Call>& calls) {
     return steps;
 }
 
-TEST_P(SequenceATest, FreshUpdateWritesThePackageAndPutsTheSettingsBack) {
+TEST_P(OlderMonitorUpdateTest, FreshUpdateWritesThePackageAndPutsTheSettingsBack) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     log.records.clear();
     clock.ClearWaits();
 
-    ASSERT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
 
-    const UpdateContext& c = UpdateContextA();
-    EXPECT_TRUE(c.active);
-    EXPECT_EQ(c.stage, kStageDone);
-    EXPECT_EQ(MonitorVersion(c.monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(c.monitor), before);
+    EXPECT_EQ(update.stage, kStageDone);
+    // The update ends holding the monitor's present handle: each restart gave it a new one.
+    EXPECT_NE(update.monitor, handle);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     // Indexed settings 5 and 9 were stored again; the odd last byte of the list is no item.
     EXPECT_EQ(StepsSeen(LoggedCalls()), "123456789");
     EXPECT_EQ(StageInFile(), kStageDone);
 }
 
-TEST_P(SequenceATest, FreshUpdateMakesThePrescribedWaits) {
+TEST_P(OlderMonitorUpdateTest, FreshUpdateMakesThePrescribedWaits) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    ASSERT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
     const std::vector<std::uint32_t> expected{
         30000,        // step 2: the monitor restarts into its update state
         1000, 10000,  // setting B8 off and on while the settings are neutralised
@@ -74,33 +74,33 @@ TEST_P(SequenceATest, FreshUpdateMakesThePrescribedWaits) {
     EXPECT_EQ(LongWaits(), expected);
 }
 
-TEST_P(SequenceATest, WithoutAPackageTheRecordStaysNew) {
+TEST_P(OlderMonitorUpdateTest, WithoutAPackageTheRecordStaysNew) {
     Plug(GetParam());
     MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), kUpdBadArgument);
-    EXPECT_EQ(RunUpdateSequenceA(kNoMonitor, kNoPackageHandle, record), kUpdBadArgument);
-    EXPECT_TRUE(UpdateContextA().active);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, kNoMonitor, kNoPackageHandle, record), kUpdBadArgument);
+    EXPECT_EQ(update.monitor, handle);  // a refused call leaves the update's monitor as it was
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
-TEST_P(SequenceATest, APackageWithNoComponentStopsBeforeWriting) {
+TEST_P(OlderMonitorUpdateTest, APackageWithNoComponentStopsBeforeWriting) {
     Plug(GetParam());
     const PackageHandle package = MakePackage({.types = {}, .readBack = {}});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdFailed);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdFailed);
     EXPECT_EQ(StageInFile(), kStageWriting);
-    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kBefore));
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kBefore));
 }
 
-TEST_P(SequenceATest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
+TEST_P(OlderMonitorUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
     Plug(GetParam());
     // The images carry the old PRG000 field while the package names the new one.
     VersionFields images = kAfter;
     images[0] = kBefore[0];
     const PackageHandle package = MakePackage({.images = images});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdVersionMismatch);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdVersionMismatch);
     EXPECT_EQ(StageInFile(), kStageSettingsStored);
     // Step 9 restarted the monitor once more and waited for it, 15 s at a time.
     const std::vector<std::uint32_t> waits = LongWaits();
@@ -109,7 +109,7 @@ TEST_P(SequenceATest, AVersionThatStillDiffersAfterTheExtraRestartFails) {
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 4);
 }
 
-TEST_P(SequenceATest, AWildcardFieldOfTheTargetIsNotChecked) {
+TEST_P(OlderMonitorUpdateTest, AWildcardFieldOfTheTargetIsNotChecked) {
     Plug(GetParam());
     VersionFields images = kAfter;
     images[0] = kBefore[0];
@@ -117,75 +117,75 @@ TEST_P(SequenceATest, AWildcardFieldOfTheTargetIsNotChecked) {
     version.replace(0, 5, "00000");
     const PackageHandle package = MakePackage({.images = images, .version = version});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), 0u);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), 0u);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 3);  // no extra restart in step 9
 }
 
-TEST_P(SequenceATest, AComponentStoredWronglyFailsItsCheck) {
+TEST_P(OlderMonitorUpdateTest, AComponentStoredWronglyFailsItsCheck) {
     Plug(GetParam(), {.corruptWrites = 1});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kMonVerifyMismatch);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kMonVerifyMismatch);
     EXPECT_EQ(StageInFile(), kStageWriting);
 }
 
-TEST_P(SequenceATest, AMonitorThatDoesNotComeBackIsSoughtFourTimes) {
+TEST_P(OlderMonitorUpdateTest, AMonitorThatDoesNotComeBackIsSoughtFourTimes) {
     Plug(GetParam(), {.noReturn = true});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     clock.ClearWaits();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kUpdFailed);
-    EXPECT_EQ(UpdateContextA().monitor, kNoMonitor);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdFailed);
+    EXPECT_EQ(update.monitor, kNoMonitor);
     EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(4, 30000));
     EXPECT_EQ(StageInFile(), kStagePrepared);
 }
 
-TEST_P(SequenceATest, AMonitorThatDoesNotComeBackIntoItsNewFirmwareIsAwaitedAnHour) {
+TEST_P(OlderMonitorUpdateTest, AMonitorThatDoesNotComeBackIntoItsNewFirmwareIsAwaitedAnHour) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = RecordInStage(kStageWritten, 1, package);
     monitor->AddFaults({.noReturn = true});
-    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), kUpdFailed);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), kUpdFailed);
     EXPECT_EQ(LongWaits(), std::vector<std::uint32_t>(240, 15000));
     EXPECT_EQ(StageInFile(), kStageWritten);
 }
 
-TEST_P(SequenceATest, ACalibratingMonitorRefusesTheLock) {
+TEST_P(OlderMonitorUpdateTest, ACalibratingMonitorRefusesTheLock) {
     Plug(GetParam(), {.calibratingReads = FaultPlan::kAlways});
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kMonLockRefused);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kMonLockRefused);
     EXPECT_EQ(StageInFile(), kStageWriting);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kGeometry), 0);  // nothing written
 }
 
-TEST_P(SequenceATest, AFinishedUpdateDoesNothing) {
+TEST_P(OlderMonitorUpdateTest, AFinishedUpdateDoesNothing) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = RecordInStage(kStageDone, 0, package);
-    EXPECT_EQ(RunUpdateSequenceA(handle, kNoPackageHandle, record), 0u);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, kNoPackageHandle, record), 0u);
     EXPECT_TRUE(log.records.empty());
 }
 
-TEST_P(SequenceATest, AnUnwritableBackupFileStopsTheUpdateBeforeTheMonitorIsTouched) {
+TEST_P(OlderMonitorUpdateTest, AnUnwritableBackupFileStopsTheUpdateBeforeTheMonitorIsTouched) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
-    UpdateContextA().backupPath = dir.File("missing/.backup");
+    update.backupPath = dir.File("missing/.backup");
     log.records.clear();
-    EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kPkgCannotOpen);
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kPkgCannotOpen);
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
 }
 
-TEST_P(SequenceATest, ASettingTheRecordCannotHoldStopsTheUpdateAtItsStage) {
+TEST_P(OlderMonitorUpdateTest, ASettingTheRecordCannotHoldStopsTheUpdateAtItsStage) {
     Plug(GetParam());
     const PackageHandle package = MakePackage();
     const PackageHandle record = MakeRecord();
     ASSERT_EQ(MonSetSetting22(handle, 7), 0u);  // above what the record accepts
     log.records.clear();
     for (int run = 0; run < 2; ++run) {  // a retry starts from the same stage
-        EXPECT_EQ(RunUpdateSequenceA(handle, package, record), kPkgInvalid);
-        EXPECT_EQ(UpdateContextA().stage, kStageNew);
+        EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kPkgInvalid);
+        EXPECT_EQ(update.stage, kStageNew);
     }
     EXPECT_EQ(Count(LoggedCalls(), true, cu::kRestart), 0);
     EXPECT_EQ(StageInFile(), kStageNew);
@@ -209,10 +209,10 @@ const ResumeCase kResumeCases[] = {
 
 void PrintTo(const ResumeCase& rc, std::ostream* os) { *os << rc.stage << "/" << rc.loaderFlag; }
 
-class SequenceAResumeTest : public UpdateFixture,
+class OlderMonitorResumeTest : public UpdateFixture,
                             public ::testing::WithParamInterface<std::tuple<MonitorKind, ResumeCase>> {};
 
-TEST_P(SequenceAResumeTest, EachStageRunsItsStepsAndCompletes) {
+TEST_P(OlderMonitorResumeTest, EachStageRunsItsStepsAndCompletes) {
     const auto& [kind, rc] = GetParam();
     Plug(kind);
     const PackageHandle package = MakePackage();
@@ -220,11 +220,11 @@ TEST_P(SequenceAResumeTest, EachStageRunsItsStepsAndCompletes) {
     // A resumed run gets no package: the record holds what it needs.
     const PackageHandle given = rc.stage == kStageNew ? package : kNoPackageHandle;
 
-    ASSERT_EQ(RunUpdateSequenceA(handle, given, record), 0u);
+    ASSERT_EQ(RunOlderMonitorUpdate(update, handle, given, record), 0u);
 
     EXPECT_EQ(StepsSeen(LoggedCalls()), rc.steps);
-    EXPECT_EQ(MonitorVersion(UpdateContextA().monitor), MemoryText(kAfter));
-    EXPECT_EQ(ReadSettings(UpdateContextA().monitor), before);
+    EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(update.monitor), before);
     EXPECT_EQ(StageInFile(), kStageDone);
     // Running its firmware, and still running it after its next restart.
     EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
@@ -236,9 +236,9 @@ std::string ResumeName(const ::testing::TestParamInfo<std::tuple<MonitorKind, Re
     return std::string(KindName(kind)) + "_Stage" + std::to_string(rc.stage) + "_Loader" + std::to_string(rc.loaderFlag);
 }
 
-INSTANTIATE_TEST_SUITE_P(OlderKinds, SequenceATest,
+INSTANTIATE_TEST_SUITE_P(OlderKinds, OlderMonitorUpdateTest,
                          ::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel), KindTestName);
-INSTANTIATE_TEST_SUITE_P(OlderKinds, SequenceAResumeTest,
+INSTANTIATE_TEST_SUITE_P(OlderKinds, OlderMonitorResumeTest,
                          ::testing::Combine(::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel),
                                             ::testing::ValuesIn(kResumeCases)),
                          ResumeName);

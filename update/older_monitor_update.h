@@ -6,8 +6,11 @@
 #include "common/status.h"
 #include "monitor/registry.h"
 #include "package/pkg.h"
+#include "update/update_context.h"
 
 // `package` may be kNoPackageHandle when an interrupted update is resumed past
 // its first stage. 0 once the record's stage is 1000, else the first failure.
-// The context (UpdateContextA) keeps the monitor's present handle afterwards.
-Status RunUpdateSequenceA(MonitorHandle monitor, PackageHandle package, PackageHandle record);
+// Afterwards update.monitor is the monitor's present handle: every restart
+// gives it a new one (kNoMonitor when it did not come back).
+Status RunOlderMonitorUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                             PackageHandle record);

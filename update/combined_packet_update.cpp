@@ -1,4 +1,4 @@
-#include "update/sequence_b.h"
+#include "update/combined_packet_update.h"
 
 #include <string_view>
 
@@ -97,8 +97,8 @@ Status RunSteps(UpdateContext& c) {
 
 }  // namespace
 
-Status RunUpdateSequenceB(MonitorHandle monitor, PackageHandle package, PackageHandle record) {
-    UpdateContext& c = UpdateContextB();
-    if (const Status status = BeginSequence(c, monitor, package, record); IsFailure(status)) return status;
-    return RunSteps(c);
+Status RunCombinedPacketUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                               PackageHandle record) {
+    if (const Status status = BeginSequence(update, monitor, package, record); IsFailure(status)) return status;
+    return RunSteps(update);
 }

@@ -6,6 +6,8 @@
 #include "common/status.h"
 #include "monitor/registry.h"
 #include "package/pkg.h"
+#include "update/update_context.h"
 
-// As RunUpdateSequenceA, with its own context (UpdateContextB).
-Status RunUpdateSequenceB(MonitorHandle monitor, PackageHandle package, PackageHandle record);
+// As RunOlderMonitorUpdate.
+Status RunCombinedPacketUpdate(UpdateContext& update, MonitorHandle monitor, PackageHandle package,
+                               PackageHandle record);
