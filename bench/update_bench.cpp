@@ -43,6 +43,7 @@
 #include "update/sequence_a.h"
 #include "update/sequence_b.h"
 #include "update/update_context.h"
+#include "update/update_status.h"
 
 namespace {
 
@@ -193,7 +194,7 @@ UpdateFigures RunOneUpdate(MonitorKind kind, const char* name) {
     context = UpdateContext{};
     context.backupPath = dir.File(".backup");
     const PackageHandle record = figures.status == 0 ? MakeRecord(handle, context.backupPath) : kNoPackageHandle;
-    if (figures.status == 0 && (package == kNoPackageHandle || record == kNoPackageHandle)) figures.status = 0x80000001;
+    if (figures.status == 0 && (package == kNoPackageHandle || record == kNoPackageHandle)) figures.status = kUpdBadArgument;
 
     if (figures.status == 0) {
         clock.ClearWaits();

@@ -18,6 +18,8 @@
 #include "common/status.h"
 #include "package/blowfish.h"
 
+// Status codes of the container (see common/status.h), the same values as the
+// package library's kPkgInvalid, kPkgCannotOpen, kPkgBadChecksum and kPkgNothingToWrite.
 inline constexpr Status kContainerNoData = 0x80000001;
 inline constexpr Status kContainerCannotOpen = 0x80000011;
 // Also given for a file that cannot be a container at all: shorter than the
