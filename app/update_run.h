@@ -4,11 +4,13 @@
 // monitor and the results the worker threads leave. The window owns one; the
 // operations below and the worker threads work on it.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/app_status.h"
 #include "app/backup_record.h"
 #include "app/target_monitor.h"
+#include "common/system_failure.h"
 #include "package/pkg.h"
 
 inline constexpr char kBackupFileName[] = ".backup";
@@ -22,6 +24,7 @@ struct UpdateRun {
     bool backupFound = false;
     Status fileStatus = kAppFailed;
     Status updateStatus = kAppFailed;
+    std::optional<SystemFailure> workerFailure;  // the failed call behind the last worker's status
     std::uint32_t retryCount = 0;
     std::uint32_t progressMax = kProgressRangeStarting;
     // Where the package file is searched and the backup file lives; empty: the

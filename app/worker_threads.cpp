@@ -94,7 +94,10 @@ CFileThread::~CFileThread() { Join(); }
 
 bool CFileThread::Start() { return Resume(); }
 
-void CFileThread::Run() { owner_.fileStatus = RunFilePhase(owner_, packagePath_); }
+void CFileThread::Run() {
+    owner_.fileStatus = RunFilePhase(owner_, packagePath_);
+    owner_.workerFailure = TakeSystemFailure();  // noted on this thread, reported on the window's
+}
 
 CUpdateThread::CUpdateThread() = default;
 
@@ -105,7 +108,10 @@ bool CUpdateThread::Start(UpdateRun& owner) {
     return Resume();
 }
 
-void CUpdateThread::Run() { owner_->updateStatus = RunUpdatePhase(*owner_); }
+void CUpdateThread::Run() {
+    owner_->updateStatus = RunUpdatePhase(*owner_);
+    owner_->workerFailure = TakeSystemFailure();
+}
 
 // --- Thread bodies ---
 
