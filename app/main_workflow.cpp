@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/failure_report.h"
 #include "app/update_estimate.h"
 #include "conflict/running_program.h"
 #include "monitor/command_usages.h"
@@ -41,11 +42,14 @@ std::vector<std::string> PackageFiles(const std::string& folder) {
     return names;
 }
 
-MainWorkflow::MainWorkflow(WorkflowView& view) : view_(view) {}
+MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {}
 
 MainWorkflow::~MainWorkflow() = default;
 
-void MainWorkflow::ShowStatus(Status status) {
+void MainWorkflow::ShowStatus(Status status) { ShowStatus(status, TakeSystemFailure()); }
+
+void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause) {
+    ReportFailure(failures_, status, cause);
     view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber));
 }
 
@@ -195,7 +199,7 @@ void MainWorkflow::FinishFilePhase() {
     view_.SetTimerRunning(false);
     view_.SetWaitCursor(false);
     if (run_.fileStatus != kStatusSuccess) {
-        ShowStatus(run_.fileStatus);
+        ShowStatus(run_.fileStatus, run_.workerFailure);
         view_.ShowNewVersion(std::nullopt);
         Close();
         return;
@@ -234,7 +238,7 @@ void MainWorkflow::FinishUpdatePhase() {
             return;
         }
     }
-    ShowStatus(result.status);
+    ShowStatus(result.status, result.failure);
     Close();
 }
 

@@ -4,6 +4,7 @@
 // restarts of a failed update, and the exit path. The window implements
 // WorkflowView and forwards its events here; tests drive it with a view of their own.
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +52,8 @@ public:
 
 class MainWorkflow {
 public:
-    explicit MainWorkflow(WorkflowView& view);
+    // `failures` gets one line for each failure message (app/failure_report.h).
+    explicit MainWorkflow(WorkflowView& view, std::ostream& failures = std::cerr);
     ~MainWorkflow();
     MainWorkflow(const MainWorkflow&) = delete;
     MainWorkflow& operator=(const MainWorkflow&) = delete;
@@ -83,9 +85,12 @@ private:
     void StartUpdateThread();
     void FinishFilePhase();
     void FinishUpdatePhase();
+    // The cause is this thread's noted system failure, or the one a worker handed over.
     void ShowStatus(Status status);
+    void ShowStatus(Status status, const std::optional<SystemFailure>& cause);
 
     WorkflowView& view_;
+    std::ostream& failures_;
     UpdateRun run_;
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;

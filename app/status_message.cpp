@@ -2,6 +2,12 @@
 
 #include <utility>
 
+#include "app/app_status.h"
+#include "monitor/command_status.h"
+#include "monitor/component_transfer.h"
+#include "package/pkg.h"
+#include "update/update_status.h"
+
 namespace {
 
 UserMessage Error(TextId text, std::vector<MessageArgument> arguments = {}) {
@@ -12,27 +18,31 @@ UserMessage Error(TextId text, std::vector<MessageArgument> arguments = {}) {
 
 UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial) {
     using namespace text_id;
+    // Each code is named by the layer that gives it to the application. Where
+    // two layers give one value, the comment names the other: a switch cannot
+    // hold one value twice.
     switch (status) {
-        case 0x80000002:  // unknown handle, or a package of the wrong content kind
-        case 0x80000005:  // the package's model name does not match the monitor
+        case kPkgInvalidHandle:  // also the file phase's package of the wrong content kind
+        case kPkgModelMismatch:  // the package's model name does not match the monitor
             return Error(kNoFileForMonitor);
-        case 0x8000000C: return Error(kCannotUpdateWithFile);  // no firmware set fits the current version
-        case 0x80000011: return Error(kFileOpenFailed);
-        case 0x80000012:  // a file fails its checksum
-        case 0x8000001A:  // a component does not fit the monitor's memory
+        case kPkgNoMatchingSet: return Error(kCannotUpdateWithFile);  // no firmware set fits the current version
+        case kPkgCannotOpen: return Error(kFileOpenFailed);            // = kContainerCannotOpen
+        case kPkgBadChecksum:       // = kContainerBadChecksum: a file fails its checksum
+        case kMonGeometryMismatch:  // a component does not fit the monitor's memory
             return Error(kFileBroken);
         // The error code texts tell support which check failed.
-        case 0x8000001B: return Error(kUpdateFailed, {std::string("0001010100")});  // written data differs
-        case 0x8000001E: return Error(kUpdateFailed, {std::string("0002020000")});  // version read back differs
-        case 0x80000024: return Error(kNoPackageFile);
-        case 0x80000025: return Error(kSeveralPackageFiles);
-        case 0x80000026: return Error(kCalibrating);
+        case kMonVerifyMismatch: return Error(kUpdateFailed, {std::string("0001010100")});   // written data differs
+        case kUpdVersionMismatch: return Error(kUpdateFailed, {std::string("0002020000")});  // version read back differs
+        case kAppNoPackageFile: return Error(kNoPackageFile);
+        case kAppSeveralPackageFiles: return Error(kSeveralPackageFiles);
+        case kMonLockRefused: return Error(kCalibrating);
         // Not a failure of the tool: the monitor already runs this firmware.
-        case 0x80000028: return {kAlreadyApplied, {}, MessageIcon::Information, MessageCaption::Quillon};
-        case 0x80000029: return Error(kMonitorNotFound, {std::string(recordModel), std::string(recordSerial)});
-        case 0x8000002A: return Error(kOnlyOneMonitor, {std::string(recordModel), std::string(recordSerial)});
-        case 0x8000002B: return Error(kSamePc);
-        case 0x80000030: return Error(kDevicesRefused);  // a device rule is missing
+        case kAppAlreadyApplied: return {kAlreadyApplied, {}, MessageIcon::Information, MessageCaption::Quillon};
+        case kAppRecordedMonitorMissing:
+            return Error(kMonitorNotFound, {std::string(recordModel), std::string(recordSerial)});
+        case kAppSeveralCandidates: return Error(kOnlyOneMonitor, {std::string(recordModel), std::string(recordSerial)});
+        case kAppResumableWithoutBackup: return Error(kSamePc);
+        case kAppDevicesRefused: return Error(kDevicesRefused);  // a device rule is missing
         default: return Error(kCommunicationError);
     }
 }

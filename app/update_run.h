@@ -4,6 +4,7 @@
 // monitor, the file thread's result and the programs the update closed. The
 // window owns one; the operations below and the worker threads work on it.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "app/backup_record.h"
 #include "app/target_monitor.h"
 #include "conflict/running_program.h"
+#include "common/system_failure.h"
 #include "package/pkg.h"
 
 inline constexpr char kBackupFileName[] = ".backup";
@@ -23,6 +25,7 @@ struct UpdateRun {
     PackageHandle selectedPackage = kNoPackageHandle;  // stays 0 when an update is resumed
     bool backupFound = false;
     Status fileStatus = kAppFailed;
+    std::optional<SystemFailure> workerFailure;  // the failed call behind the package check's status
     std::uint32_t retryCount = 0;
     std::uint32_t progressMax = kProgressRangeStarting;
     // Where the package file is searched and the backup file lives; empty: the

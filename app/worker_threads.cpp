@@ -95,7 +95,10 @@ PackageCheckThread::~PackageCheckThread() { Join(); }
 
 bool PackageCheckThread::Start() { return Resume(); }
 
-void PackageCheckThread::Run() { owner_.fileStatus = RunFilePhase(owner_, packagePath_); }
+void PackageCheckThread::Run() {
+    owner_.fileStatus = RunFilePhase(owner_, packagePath_);
+    owner_.workerFailure = TakeSystemFailure();  // noted on this thread, reported on the window's
+}
 
 UpdateThread::UpdateThread() = default;
 
@@ -106,7 +109,10 @@ bool UpdateThread::Start(UpdateRun& owner) {
     return Resume();
 }
 
-void UpdateThread::Run() { result_ = RunUpdatePhase(*owner_); }
+void UpdateThread::Run() {
+    result_ = RunUpdatePhase(*owner_);
+    result_.failure = TakeSystemFailure();  // noted on this thread, reported on the window's
+}
 
 // --- Thread bodies ---
 
@@ -171,7 +177,7 @@ UpdateResult RunUpdatePhase(UpdateRun& run) {
     const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
                               ? RunCombinedPacketUpdate(update, monitor, package, record)
                               : RunOlderMonitorUpdate(update, monitor, package, record);
-    return {status, update.monitor};
+    return {status, update.monitor, std::nullopt};
 }
 
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -69,6 +70,8 @@ struct UpdateResult {
     // The monitor's present handle: every restart gives the monitor a new one.
     // kNoMonitor when the update lost the monitor.
     MonitorHandle monitor = kNoMonitor;
+    // The failed system call behind a failure status, when there was one.
+    std::optional<SystemFailure> failure;
 };
 
 class UpdateThread final : public WorkerThread {

@@ -44,6 +44,7 @@
 #include "update/combined_packet_update.h"
 #include "update/older_monitor_update.h"
 #include "update/update_context.h"
+#include "update/update_status.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ UpdateFigures RunOneUpdate(MonitorKind kind, const char* name) {
     UpdateContext update;
     update.backupPath = dir.File(".backup");
     const PackageHandle record = figures.status == 0 ? MakeRecord(handle, update.backupPath) : kNoPackageHandle;
-    if (figures.status == 0 && (package == kNoPackageHandle || record == kNoPackageHandle)) figures.status = 0x80000001;
+    if (figures.status == 0 && (package == kNoPackageHandle || record == kNoPackageHandle)) figures.status = kUpdBadArgument;
 
     if (figures.status == 0) {
         clock.ClearWaits();

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/system_failure.h"
+
 namespace {
 
 std::string DirectoryToSync(const std::string& path) {
@@ -18,6 +20,7 @@ std::string DirectoryToSync(const std::string& path) {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
+    ClearSystemFailure();
     // A name unique to this process and call, beside the target so that the
     // rename stays on one file system; O_EXCL never reuses a leftover file.
     static std::atomic<unsigned> counter{0};
@@ -28,7 +31,7 @@ AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
     }
     if (!fd_) {
         temp_.clear();
-        Fail("cannot create a file beside it");
+        Fail("cannot create a file beside it", "cannot create a file beside");
     }
 }
 
@@ -39,8 +42,12 @@ AtomicFileWriter::~AtomicFileWriter() {
     }
 }
 
-bool AtomicFileWriter::Fail(const char* what) {
-    if (fault_.empty()) fault_ = std::string(what) + ": " + std::strerror(errno);
+bool AtomicFileWriter::Fail(const char* what, const char* operation) {
+    const int error = errno;
+    if (fault_.empty()) {
+        fault_ = std::string(what) + ": " + std::strerror(error);
+        NoteSystemFailure(std::string(operation != nullptr ? operation : what) + " " + path_, error);
+    }
     return false;
 }
 

@@ -26,10 +26,15 @@ public:
     // Flushes, closes and renames the temporary file over the target.
     bool Commit();
     // What went wrong first, in one line ("cannot write: No space left on device").
+    // It is also noted as this thread's system failure, with the target's path
+    // ("cannot write /dir/.backup: No space left on device"); the constructor
+    // forgets an earlier note.
     const std::string& Fault() const { return fault_; }
 
 private:
-    bool Fail(const char* what);
+    // Keeps the first fault, "<what>: <errno text>", and notes the call as
+    // `operation` (by default `what`) followed by the target's path.
+    bool Fail(const char* what, const char* operation = nullptr);
 
     std::string path_;
     std::string temp_;

@@ -5,9 +5,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "common/file_size_limit_testing.h"
+#include "common/system_failure.h"
 
 namespace {
 
@@ -88,6 +91,41 @@ TEST_F(AtomicFileTest, FailuresSayWhyAndLeaveNothing) {
     EXPECT_FALSE(WriteFileAtomically(path_, Bytes("x"), &fault));
     EXPECT_NE(fault.find("cannot replace"), std::string::npos) << fault;
     EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+// Each failure leaves the call and the target's path as this thread's system
+// failure, for the message that reports it.
+TEST_F(AtomicFileTest, FailuresAreNotedWithTheTargetsPath) {
+    const std::vector<std::uint8_t> big(5000, 'x');
+    const struct {
+        const char* name;
+        std::string path;
+        std::function<void()> prepare;
+        std::optional<rlim_t> sizeLimit;
+        SystemFailure expected;
+    } cases[] = {
+        {"missing directory", (dir_ / "none" / "file").string(), [] {}, std::nullopt,
+         {"cannot create a file beside " + (dir_ / "none" / "file").string(), ENOENT}},
+        {"directory in the way", path_, [this] { std::filesystem::create_directory(path_); }, std::nullopt,
+         {"cannot replace " + path_, EISDIR}},
+        {"file size limit", (dir_ / "big").string(), [] {}, 1000, {"cannot write " + (dir_ / "big").string(), EFBIG}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        NoteSystemFailure("an earlier failure", EIO);
+        std::optional<ScopedFileSizeLimit> limit;
+        if (c.sizeLimit) limit.emplace(*c.sizeLimit);
+        EXPECT_FALSE(WriteFileAtomically(c.path, big));
+        limit.reset();
+        EXPECT_EQ(TakeSystemFailure(), c.expected);
+    }
+}
+
+TEST_F(AtomicFileTest, AWriteForgetsAnEarlierFailure) {
+    NoteSystemFailure("cannot replace " + path_, EISDIR);
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("x")));
+    EXPECT_EQ(TakeSystemFailure(), std::nullopt);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "common/system_failure.h"
 
 namespace {
 
@@ -33,21 +34,29 @@ std::string LocalPipePath(const std::string& pipeName) {
 LocalSocketUnix::LocalSocketUnix(std::string name) : LocalSocket(std::move(name)), socketPath_(LocalPipePath(this->name())) {}
 
 bool LocalSocketUnix::Connect() {
+    ClearSystemFailure();
     if (IsOpen()) return false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath_.size() >= sizeof address.sun_path) return false;
     std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd) return false;
-    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+    if (!fd) return NoteFailure("socket");
+    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return NoteFailure("connect");
     fd_ = std::move(fd);
     return true;
+}
+
+bool LocalSocketUnix::NoteFailure(const char* call) const {
+    const int error = errno;
+    NoteSystemFailure(std::string(call) + " " + socketPath_, error);
+    return false;
 }
 
 void LocalSocketUnix::Close() { fd_.Close(); }
 
 bool LocalSocketUnix::Write(const void* data, std::size_t length) {
+    ClearSystemFailure();
     if (!IsOpen()) return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
@@ -56,7 +65,9 @@ bool LocalSocketUnix::Write(const void* data, std::size_t length) {
         const ssize_t n = send(fd_.get(), bytes + done, length - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (PeerGone(errno)) Close();
+            const int error = errno;
+            NoteFailure("send");
+            if (PeerGone(error)) Close();
             return false;
         }
         done += static_cast<std::size_t>(n);

@@ -8,6 +8,10 @@
 // "Scanvell" are thus, for a user with XDG_RUNTIME_DIR=/run/user/1000,
 // "/run/user/1000/Tintorra 7" and "/run/user/1000/Scanvell". A receiving
 // program listens there and reads the request as a byte stream.
+//
+// A failed connect or send is noted as this thread's system failure
+// (common/system_failure.h), "connect /run/user/1000/Scanvell" with its errno;
+// each Connect and Write forgets an earlier note as it starts.
 #include <string>
 
 #include "common/unique_fd.h"
@@ -34,6 +38,9 @@ public:
     const std::string& socketPath() const { return socketPath_; }
 
 private:
+    // Notes the failed call on the socket's path as this thread's system failure; returns false.
+    bool NoteFailure(const char* call) const;
+
     std::string socketPath_;
     UniqueFd fd_;
 };

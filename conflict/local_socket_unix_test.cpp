@@ -5,10 +5,13 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "common/clock.h"
+#include "common/system_failure.h"
 
 namespace {
 
@@ -102,6 +105,39 @@ TEST_F(LocalSocketTest, NothingListening) {
     EXPECT_FALSE(client.IsOpen());
     EXPECT_FALSE(client.Write("x", 1));
     EXPECT_FALSE(client.WaitForData(10));
+}
+
+// A quit request that cannot be delivered leaves the call and the pipe's path.
+TEST_F(LocalSocketTest, FailedCallsAreNotedWithThePipesPath) {
+    const struct {
+        const char* name;
+        std::function<bool(LocalSocketUnix&, UniqueFd& listener)> attempt;
+        SystemFailure cause;
+    } cases[] = {
+        {"nothing at the path", [](LocalSocketUnix& client, UniqueFd&) { return client.Connect(); },
+         {"connect " + dir_ + "/pipe", ENOENT}},
+        {"nobody listens any more", [this](LocalSocketUnix& client, UniqueFd& listener) {
+             listener = Listen("pipe");
+             listener.Close();
+             return client.Connect();
+         },
+         {"connect " + dir_ + "/pipe", ECONNREFUSED}},
+        {"the peer has left", [this](LocalSocketUnix& client, UniqueFd& listener) {
+             listener = Listen("pipe");
+             if (!client.Connect()) return true;
+             close(accept(listener.get(), nullptr, nullptr));
+             return client.Write("x", 1);
+         },
+         {"send " + dir_ + "/pipe", EPIPE}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir_ + "/pipe");
+        LocalSocketUnix client("pipe");
+        UniqueFd listener;
+        EXPECT_FALSE(c.attempt(client, listener));
+        EXPECT_EQ(TakeSystemFailure(), c.cause);
+    }
 }
 
 }  // namespace

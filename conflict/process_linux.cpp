@@ -9,6 +9,8 @@
 #include <memory>
 #include <sstream>
 
+#include "common/system_failure.h"
+
 namespace {
 
 constexpr std::string_view kDeleted = " (deleted)";  // the kernel's mark on a replaced file
@@ -61,9 +63,14 @@ std::optional<ProcessInfo> ReadProcess(pid_t pid) {
 }
 
 std::vector<ProcessInfo> SnapshotProcesses() {
+    ClearSystemFailure();
     std::vector<pid_t> pids;
     std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
-    if (!proc) return {};
+    if (!proc) {
+        const int error = errno;
+        NoteSystemFailure("opendir /proc", error);  // no program can be found, so none is closed
+        return {};
+    }
     while (const dirent* entry = readdir(proc.get())) {
         const std::string name = entry->d_name;
         if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))

@@ -18,7 +18,9 @@ struct ProcessInfo {
     bool underWine = false;
 };
 
-// Every readable process, in ascending process ID order.
+// Every readable process, in ascending process ID order. When /proc cannot be
+// read at all the list is empty, and the failure is noted as this thread's
+// system failure (common/system_failure.h).
 std::vector<ProcessInfo> SnapshotProcesses();
 
 // The executable name of one process, or nothing when it cannot be read.

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "common/clock.h"
+#include "common/system_failure.h"
 #include "conflict/process_linux.h"
 #include "conflict/quit_request.h"
 #include "conflict/system_tools.h"
@@ -16,7 +17,15 @@ namespace {
 // The process handle calls, made directly: this C library declares them
 // without C linkage.
 int OpenProcessHandle(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
-void KillThroughHandle(int pidfd) { syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0); }
+int KillThroughHandle(int pidfd) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
+
+// A signal that could not be sent leaves the program running. ESRCH is no
+// failure: the process has ended since it was listed.
+void NoteKillFailure(int rc, const char* call, std::uint32_t processId) {
+    const int error = errno;
+    if (rc == 0 || error == ESRCH) return;
+    NoteSystemFailure(std::string(call) + " " + std::to_string(processId), error);
+}
 
 bool AnyProcessNamed(const std::string& exeName) {
     const auto processes = SnapshotProcesses();
@@ -61,11 +70,12 @@ void RunningProgram::CloseProgram() const {
     if (!IsRunning()) return;
     // Terminated at once, as a forced end: SIGKILL.
     if (processHandle_ && *processHandle_) {
-        KillThroughHandle(processHandle_->get());  // fails harmlessly once the process has ended
+        NoteKillFailure(KillThroughHandle(processHandle_->get()), "pidfd_send_signal", processId);
         return;
     }
     const auto now = ReadProcess(static_cast<pid_t>(processId));
-    if (now && now->exeName == program.exeName) kill(static_cast<pid_t>(processId), SIGKILL);
+    if (now && now->exeName == program.exeName)
+        NoteKillFailure(kill(static_cast<pid_t>(processId), SIGKILL), "kill", processId);
 }
 
 void RunningProgram::RestartProgram() const {

@@ -2,7 +2,9 @@
 // Running instances of the maker's other programs: finding them, closing them
 // for an update (a quit request, a service stop, then termination) and
 // starting them again afterwards. No operation reports an error: a failed
-// system call makes it do less.
+// system call makes it do less. The calls whose failure leaves a program
+// running or not started (the quit request's connect and send, the kill, the
+// start) note it as this thread's system failure (common/system_failure.h).
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/clock.h"
+#include "common/system_failure.h"
 #include "conflict/process_linux.h"
 #include "conflict/quit_request.h"
 #include "conflict/system_tools.h"
@@ -271,6 +272,12 @@ TEST_F(ProgramsTest, RestartFromTheExecutablePathRunsTheProgramAgain) {
         if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(running);
+}
+
+// A program that cannot be started again leaves the call and its path.
+TEST_F(ProgramsTest, AStartThatFailsIsNoted) {
+    ActiveSystemTools().Start({Path("missing")});
+    EXPECT_EQ(TakeSystemFailure(), (SystemFailure{"posix_spawn " + Path("missing"), ENOENT}));
 }
 
 }  // namespace

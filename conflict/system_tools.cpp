@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
+
+#include "common/system_failure.h"
 
 extern char** environ;
 
@@ -23,9 +26,13 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addclosefrom_np(&actions, 3);
         pid_t pid = 0;
+        ClearSystemFailure();
         const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (failed != 0) return;
+        if (failed != 0) {
+            NoteSystemFailure("posix_spawn " + argv[0], failed);  // it returns the errno value
+            return;
+        }
         // Not waited for, but reaped when it ends so that it leaves no zombie behind.
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
     }

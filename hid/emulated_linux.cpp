@@ -8,6 +8,14 @@
 //
 // There are no input reports in this contract: ReadInput reports Failed, so an
 // input reader on an emulated device ends at once.
+//
+// A failed open or transfer is noted as this thread's system failure
+// (common/system_failure.h): "connect PATH" or "UHID_GET_REPORT PATH" /
+// "UHID_SET_REPORT PATH" with the errno of the failed call (ENOENT for a
+// vanished socket file), ETIMEDOUT when no reply comes, the err of the
+// device's reply, or ENODEV when the device has gone without an errno (closed
+// connection, UHID_DESTROY), as hidraw would report it. Each open and transfer
+// forgets an earlier note as it starts.
 #include "hid/emulated_linux.h"
 
 #include <dirent.h>
@@ -26,6 +34,7 @@
 #include <cstring>
 #include <deque>
 
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "hid/hid_platform.h"
 
@@ -70,6 +79,7 @@ public:
     std::span<const std::uint8_t> ReportDescriptor() const override { return descriptor_; }
 
     HidIo GetFeature(std::span<std::uint8_t> report) override {
+        ClearSystemFailure();
         if (report.empty()) return HidIo::Failed;
         uhid_event request{};
         request.type = UHID_GET_REPORT;
@@ -80,13 +90,14 @@ public:
         const HidIo io = Exchange(request, request.u.get_report.id, UHID_GET_REPORT_REPLY, reply);
         if (io != HidIo::Ok) return io;
         const auto& answer = reply.u.get_report_reply;
-        if (answer.err != 0) return answer.err == ENODEV ? HidIo::NotConnected : HidIo::Failed;
+        if (answer.err != 0) return DeviceError(request, answer.err);
         if (answer.size > UHID_DATA_MAX) return HidIo::Failed;
         std::copy_n(answer.data, std::min<std::size_t>(answer.size, report.size()), report.begin());
         return HidIo::Ok;
     }
 
     HidIo SetFeature(std::span<const std::uint8_t> report) override {
+        ClearSystemFailure();
         if (report.empty() || report.size() > UHID_DATA_MAX) return HidIo::Failed;
         uhid_event request{};
         request.type = UHID_SET_REPORT;
@@ -99,7 +110,7 @@ public:
         const HidIo io = Exchange(request, request.u.set_report.id, UHID_SET_REPORT_REPLY, reply);
         if (io != HidIo::Ok) return io;
         const std::uint16_t err = reply.u.set_report_reply.err;
-        if (err != 0) return err == ENODEV ? HidIo::NotConnected : HidIo::Failed;
+        if (err != 0) return DeviceError(request, err);
         return HidIo::Ok;
     }
 
@@ -109,27 +120,33 @@ private:
     // Sends the request and waits for the reply of the same type and id.
     // Replies to earlier requests that timed out are skipped.
     HidIo Exchange(const uhid_event& request, std::uint32_t id, std::uint32_t replyType, uhid_event& reply) {
-        if (gone_ || !Exists(path_)) return Gone();
+        if (gone_) return Gone(request, ENODEV);
+        if (!Exists(path_)) return Gone(request, errno);
         ssize_t sent;
         do {
             sent = ::send(socket_.get(), &request, kEventSize, MSG_NOSIGNAL);
         } while (sent < 0 && errno == EINTR);
-        if (sent < 0) return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? Gone() : HidIo::Failed;
+        if (sent < 0) {
+            const int error = errno;
+            return (error == EPIPE || error == ECONNRESET || error == ENOTCONN) ? Gone(request, error)
+                                                                               : Failed(request, error);
+        }
         if (static_cast<std::size_t>(sent) != kEventSize) return HidIo::Failed;
 
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return HidIo::Failed;
+            if (left.count() <= 0) return Failed(request, ETIMEDOUT);
             const ssize_t n = ReceiveEvent(socket_.get(), reply, static_cast<int>(left.count()));
-            if (n == 0) return Gone();
+            if (n == 0) return Gone(request, ENODEV);
             if (n < 0) {
-                if (errno == ECONNRESET || errno == EPIPE) return Gone();
-                return HidIo::Failed;  // timeout or an error that may pass
+                const int error = errno;
+                if (error == ECONNRESET || error == EPIPE) return Gone(request, error);
+                return Failed(request, error);  // timeout or an error that may pass
             }
             if (static_cast<std::size_t>(n) != kEventSize) continue;  // not a whole event: ignored
-            if (reply.type == UHID_DESTROY) return Gone();
+            if (reply.type == UHID_DESTROY) return Gone(request, ENODEV);
             if (reply.type != replyType) continue;
             const std::uint32_t replyId = replyType == UHID_GET_REPORT_REPLY ? reply.u.get_report_reply.id
                                                                              : reply.u.set_report_reply.id;
@@ -137,9 +154,26 @@ private:
         }
     }
 
-    HidIo Gone() {
+    // "UHID_GET_REPORT /dir/VID_7E51&PID_4001#1": the request and the device.
+    std::string Operation(const uhid_event& request) const {
+        return (request.type == UHID_GET_REPORT ? "UHID_GET_REPORT " : "UHID_SET_REPORT ") + path_;
+    }
+
+    HidIo Failed(const uhid_event& request, int error) {
+        NoteSystemFailure(Operation(request), error);
+        return HidIo::Failed;
+    }
+
+    HidIo Gone(const uhid_event& request, int error) {
+        NoteSystemFailure(Operation(request), error);
         gone_ = true;
         return HidIo::NotConnected;
+    }
+
+    // The device answered with an errno value of its own.
+    HidIo DeviceError(const uhid_event& request, int error) {
+        NoteSystemFailure(Operation(request), error);
+        return error == ENODEV ? HidIo::NotConnected : HidIo::Failed;
     }
 
     std::string path_;
@@ -224,22 +258,25 @@ public:
     }
 
     std::unique_ptr<HidConnection> Open(const std::string& path, bool) override {
+        ClearSystemFailure();
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         if (path.size() >= sizeof address.sun_path) return nullptr;
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-        if (!socket) return nullptr;
+        if (!socket) return Refused("socket", path, errno);
         int rc;
         do {
             rc = ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
         } while (rc < 0 && errno == EINTR);
-        if (rc < 0) return nullptr;
+        if (rc < 0) return Refused("connect", path, errno);
 
         // The device introduces itself first; anything else is not a device we can use.
         auto created = std::make_unique<uhid_event>();
-        if (ReceiveEvent(socket.get(), *created, replyTimeoutMs_) != static_cast<ssize_t>(kEventSize))
-            return nullptr;
+        const ssize_t n = ReceiveEvent(socket.get(), *created, replyTimeoutMs_);
+        if (n < 0) return Refused("recv", path, errno);
+        if (n == 0) return Refused("recv", path, ENODEV);
+        if (n != static_cast<ssize_t>(kEventSize)) return nullptr;
         if (created->type != UHID_CREATE2) return nullptr;
         const uhid_create2_req& create = created->u.create2;
         if (create.rd_size > HID_MAX_DESCRIPTOR_SIZE) return nullptr;
@@ -261,6 +298,11 @@ public:
     }
 
 private:
+    static std::unique_ptr<HidConnection> Refused(const char* call, const std::string& path, int error) {
+        NoteSystemFailure(std::string(call) + " " + path, error);
+        return nullptr;
+    }
+
     std::string directory_;
     int replyTimeoutMs_;
 };

@@ -14,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "hid/device_list.h"
 #include "hid/hid_platform.h"
@@ -336,6 +337,61 @@ TEST_F(EmulatedTest, DeviceListOverEmulatedDevices) {
     EXPECT_TRUE(list[0]->IsConnected());
     models_.clear();
     EXPECT_FALSE(list[0]->IsConnected());
+}
+
+// Each failed transfer leaves the request, the device and the errno for the
+// message that reports it; a transfer that succeeds leaves none, even after an
+// earlier failure.
+TEST_F(EmulatedTest, FailedTransfersNoteTheirCause) {
+    const auto answerWith = [](std::uint16_t err) {
+        return [err](const uhid_event& r) {
+            return std::vector<Bytes>{EventBytes(r.type == UHID_GET_REPORT ? GetReply(r, err, {1, 2, 3}) : SetReply(r, err))};
+        };
+    };
+    const struct {
+        const char* name;
+        DeviceModel::Answer answer;
+        bool set;              // SetFeature instead of GetFeature
+        bool unlinkFirst;      // the socket file vanishes before the transfer
+        std::optional<int> error;  // of the noted cause, whose operation is the request and the path
+    } cases[] = {
+        {"answers", Echo({1, 2, 3}), false, false, std::nullopt},
+        {"device error on a read", answerWith(EIO), false, false, EIO},
+        {"device error on a write", answerWith(EPROTO), true, false, EPROTO},
+        {"no answer", [](const uhid_event&) { return std::vector<Bytes>{}; }, false, false, ETIMEDOUT},
+        {"unplugged", [](const uhid_event&) {
+             uhid_event destroy{};
+             destroy.type = UHID_DESTROY;
+             return std::vector<Bytes>{EventBytes(destroy), Bytes{}};
+         },
+         false, false, ENODEV},
+        {"hangs up", [](const uhid_event&) { return std::vector<Bytes>{Bytes{}}; }, true, false, ENODEV},
+        {"socket file vanished", Echo({1, 2, 3}), false, true, ENOENT},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Plug("VID_7E51&PID_4001#" + std::to_string(++n), c.answer);
+        auto connection = platform_->Open(path, false);
+        ASSERT_TRUE(connection);
+        if (c.unlinkFirst) ::unlink(path.c_str());
+        NoteSystemFailure("an earlier failure", EIO);
+        Bytes report{1, 0, 0};
+        const HidIo io = c.set ? connection->SetFeature(report) : connection->GetFeature(report);
+        EXPECT_EQ(io == HidIo::Ok, !c.error);
+        const std::optional<SystemFailure> cause = TakeSystemFailure();
+        if (!c.error) {
+            EXPECT_EQ(cause, std::nullopt);
+            continue;
+        }
+        EXPECT_EQ(cause, (SystemFailure{(c.set ? "UHID_SET_REPORT " : "UHID_GET_REPORT ") + path, *c.error}));
+    }
+}
+
+TEST_F(EmulatedTest, AFailedOpenNotesTheConnect) {
+    const std::string path = (dir_ / "VID_7E51&PID_4001#missing").string();
+    EXPECT_FALSE(platform_->Open(path, false));
+    EXPECT_EQ(TakeSystemFailure(), (SystemFailure{"connect " + path, ENOENT}));
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 #include "hid/interface_record.h"
 #include "hid/report_descriptor.h"
 
+// Status codes of the HID layer (see common/status.h); the monitor layer turns
+// them into its own before they go further up.
 inline constexpr Status kHidTransferFailed = 0x80000000;  // feature transfer or field extraction failed
 inline constexpr Status kHidButtonFailed = 0x80000001;    // button transfer failed; reader not started / not running
-inline constexpr Status kHidNoSuchUsage = 0x80000002;
+inline constexpr Status kHidNoSuchUsage = 0x80000002;    // the device has no such feature usage
 
 class HidDevice;
 // Called on the reader thread for each fresh input field. `data` runs to the end of the report buffer.

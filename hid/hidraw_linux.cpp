@@ -1,6 +1,8 @@
 // hidraw backend: libudev enumeration of subsystem "hidraw", the report
 // descriptor from HIDIOCGRDESC, feature reports through HIDIOCGFEATURE /
 // HIDIOCSFEATURE (byte 0 the report ID both ways), ENODEV as "not connected".
+// A failed call is noted as this thread's system failure (common/system_failure.h)
+// with the node's name; each open and transfer forgets an earlier note as it starts.
 // Attributes come from sysfs (see hidraw_linux.h).
 #include "hid/hidraw_linux.h"
 
@@ -22,6 +24,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "hid/hid_platform.h"
 
@@ -76,38 +79,55 @@ std::string_view Basename(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// Notes the failed call on `devnode` with the errno it left.
+void NoteFailure(std::string_view call, std::string_view devnode) {
+    const int error = errno;
+    NoteSystemFailure(std::string(call) + " " + std::string(devnode), error);
+}
+
 class HidrawConnection final : public HidConnection {
 public:
-    HidrawConnection(UniqueFd fd, HidAttributes attributes, std::vector<std::uint8_t> descriptor)
-        : fd_(std::move(fd)), attributes_(attributes), descriptor_(std::move(descriptor)),
+    HidrawConnection(std::string devnode, UniqueFd fd, HidAttributes attributes, std::vector<std::uint8_t> descriptor)
+        : devnode_(std::move(devnode)), fd_(std::move(fd)), attributes_(attributes), descriptor_(std::move(descriptor)),
           reportIds_(DescriptorUsesReportIds(descriptor_)) {}
 
     HidAttributes Attributes() const override { return attributes_; }
     std::span<const std::uint8_t> ReportDescriptor() const override { return descriptor_; }
 
     HidIo GetFeature(std::span<std::uint8_t> report) override {
+        ClearSystemFailure();
         if (report.empty() || report.size() > kMaxIoctlLength) return HidIo::Failed;
-        return Result(::ioctl(fd_.get(), HIDIOCGFEATURE(report.size()), report.data()));
+        return Result(::ioctl(fd_.get(), HIDIOCGFEATURE(report.size()), report.data()), "HIDIOCGFEATURE");
     }
 
     HidIo SetFeature(std::span<const std::uint8_t> report) override {
+        ClearSystemFailure();
         if (report.empty() || report.size() > kMaxIoctlLength) return HidIo::Failed;
         // The ioctl takes a non-const buffer but only reads it.
         std::vector<std::uint8_t> copy(report.begin(), report.end());
-        return Result(::ioctl(fd_.get(), HIDIOCSFEATURE(copy.size()), copy.data()));
+        return Result(::ioctl(fd_.get(), HIDIOCSFEATURE(copy.size()), copy.data()), "HIDIOCSFEATURE");
     }
 
     HidInput ReadInput(std::span<std::uint8_t> report, int timeoutMs) override {
+        ClearSystemFailure();
         if (report.size() < 2) return HidInput::Failed;
         pollfd pfd{fd_.get(), POLLIN, 0};
         const int ready = ::poll(&pfd, 1, timeoutMs);
-        if (ready < 0) return errno == EINTR ? HidInput::Timeout : HidInput::Failed;
+        if (ready < 0) {
+            if (errno == EINTR) return HidInput::Timeout;
+            NoteFailure("poll", devnode_);
+            return HidInput::Failed;
+        }
         if (ready == 0) return HidInput::Timeout;
         if ((pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (pfd.revents & POLLIN) == 0) return HidInput::Failed;
         // Without report IDs hidraw hands over the report alone; byte 0 is then 0.
         const std::span<std::uint8_t> target = reportIds_ ? report : report.subspan(1);
         const ssize_t n = ::read(fd_.get(), target.data(), target.size());
-        if (n < 0) return errno == EINTR || errno == EAGAIN ? HidInput::Timeout : HidInput::Failed;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) return HidInput::Timeout;
+            NoteFailure("read", devnode_);
+            return HidInput::Failed;
+        }
         if (!reportIds_) report[0] = 0;
         return HidInput::Report;
     }
@@ -116,11 +136,14 @@ private:
     // HIDIOCGFEATURE/HIDIOCSFEATURE encode the length in the ioctl's 14-bit size field.
     static constexpr std::size_t kMaxIoctlLength = (1u << _IOC_SIZEBITS) - 1;
 
-    static HidIo Result(int rc) {
+    HidIo Result(int rc, std::string_view call) const {
         if (rc >= 0) return HidIo::Ok;
-        return errno == ENODEV ? HidIo::NotConnected : HidIo::Failed;
+        const int error = errno;
+        NoteFailure(call, devnode_);
+        return error == ENODEV ? HidIo::NotConnected : HidIo::Failed;
     }
 
+    std::string devnode_;
     UniqueFd fd_;
     HidAttributes attributes_;
     std::vector<std::uint8_t> descriptor_;
@@ -179,12 +202,20 @@ public:
     }
 
     std::unique_ptr<HidConnection> Open(const std::string& path, bool) override {
+        ClearSystemFailure();
         // Opened read-write in every case: feature ioctls and input reads both work on it.
-        const std::string devnode(HidrawDevnode(path));
+        std::string devnode(HidrawDevnode(path));
         UniqueFd fd(::open(devnode.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd) return nullptr;
+        if (!fd) {
+            NoteFailure("open", devnode);
+            return nullptr;
+        }
         struct stat st {};
-        if (::fstat(fd.get(), &st) != 0 || !S_ISCHR(st.st_mode)) return nullptr;
+        if (::fstat(fd.get(), &st) != 0) {
+            NoteFailure("fstat", devnode);
+            return nullptr;
+        }
+        if (!S_ISCHR(st.st_mode)) return nullptr;
         const std::string syspath =
             "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
         const std::optional<HidSysfsInfo> info = ReadHidrawSysfs(syspath);
@@ -192,13 +223,21 @@ public:
         if (!info || MakeHidrawDevicePath(devnode, info->hidSysname) != path) return nullptr;
 
         int size = 0;
-        if (::ioctl(fd.get(), HIDIOCGRDESCSIZE, &size) < 0 || size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) return nullptr;
+        if (::ioctl(fd.get(), HIDIOCGRDESCSIZE, &size) < 0) {
+            NoteFailure("HIDIOCGRDESCSIZE", devnode);
+            return nullptr;
+        }
+        if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) return nullptr;
         auto raw = std::make_unique<hidraw_report_descriptor>();
         raw->size = static_cast<std::uint32_t>(size);
-        if (::ioctl(fd.get(), HIDIOCGRDESC, raw.get()) < 0) return nullptr;
+        if (::ioctl(fd.get(), HIDIOCGRDESC, raw.get()) < 0) {
+            NoteFailure("HIDIOCGRDESC", devnode);
+            return nullptr;
+        }
         std::vector<std::uint8_t> descriptor(raw->value, raw->value + size);
-        return std::make_unique<HidrawConnection>(
-            std::move(fd), HidAttributes{info->vendorId, info->productId, info->versionNumber}, std::move(descriptor));
+        return std::make_unique<HidrawConnection>(std::move(devnode), std::move(fd),
+                                                  HidAttributes{info->vendorId, info->productId, info->versionNumber},
+                                                  std::move(descriptor));
     }
 
     bool PermissionDenied(const std::string& path) override {

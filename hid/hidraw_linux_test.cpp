@@ -1,12 +1,18 @@
-// The hidraw backend's logic that needs no device. Opening, the ioctls and
-// the udev monitor need a real hidraw node and are not run here.
+// The hidraw backend's logic that needs no device. Opening a real node, the
+// ioctls and the udev monitor need a hidraw node and are not run here; opening
+// what is not one is.
 #include "hid/hidraw_linux.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "common/system_failure.h"
+#include "hid/hid_platform.h"
 
 namespace {
 
@@ -129,6 +135,32 @@ TEST(HidrawTest, DescriptorUsesReportIds) {
         {{0x27, 0x01}, false},                                      // truncated
     };
     for (const auto& c : cases) EXPECT_EQ(DescriptorUsesReportIds(c.descriptor), c.ids);
+}
+
+// An open that fails in the system leaves the call and the node for the
+// message that reports it; one refused for another reason leaves nothing.
+TEST(HidrawTest, AFailedOpenNotesTheCallAndTheNode) {
+    char pattern[] = "/tmp/hidraw_open_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    std::ofstream(root / "hidraw7") << "a plain file";
+    const struct {
+        const char* name;
+        fs::path node;
+        std::optional<SystemFailure> cause;
+    } cases[] = {
+        {"missing node", root / "hidraw9", SystemFailure{"open " + (root / "hidraw9").string(), ENOENT}},
+        {"a directory", root, SystemFailure{"open " + root.string(), EISDIR}},
+        {"not a device", root / "hidraw7", std::nullopt},
+    };
+    const std::unique_ptr<HidPlatform> platform = MakeHidrawPlatform();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoteSystemFailure("an earlier failure", EIO);
+        EXPECT_FALSE(platform->Open(c.node.string() + "#VID_7E51&PID_4001#0001", false));
+        EXPECT_EQ(TakeSystemFailure(), c.cause);
+    }
+    fs::remove_all(root);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "common/atomic_file.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 
 namespace {
@@ -21,7 +22,13 @@ namespace {
 constexpr std::size_t kChunk = 1 << 20;
 static_assert(kChunk % 8 == 0);
 
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+// The fault text of a failed call ("cannot read: Input/output error"); the call
+// is noted as this thread's system failure too, with the file's path.
+std::string ErrnoFault(const char* what, const std::string& path) {
+    const int error = errno;
+    NoteSystemFailure(std::string(what) + " " + path, error);
+    return std::string(what) + ": " + std::strerror(error);
+}
 
 // Reads exactly `bytes.size()` bytes unless the file ends first; returns the count read.
 std::optional<std::size_t> ReadFully(int fd, std::span<std::uint8_t> bytes) {
@@ -58,10 +65,12 @@ std::optional<std::uint64_t> CheckShape(int fd, Status& status, std::string* fau
     return size - 2;
 }
 
-Status ReadOpenContainer(int fd, std::span<std::uint8_t> payload, std::string* fault) {
+Status ReadOpenContainer(int fd, const std::string& path, std::span<std::uint8_t> payload, std::string* fault) {
     std::uint8_t head[2];
-    if (ReadFully(fd, head) != std::optional<std::size_t>(2)) {
-        SetFault(fault, ErrnoText("cannot read"));
+    const auto headRead = ReadFully(fd, head);
+    if (headRead != std::optional<std::size_t>(2)) {
+        SetFault(fault, headRead ? "cannot read: the file became shorter while it was read"
+                                 : ErrnoFault("cannot read", path));
         return kContainerCannotOpen;
     }
     const std::uint16_t stored = static_cast<std::uint16_t>(head[0] | head[1] << 8);
@@ -72,7 +81,7 @@ Status ReadOpenContainer(int fd, std::span<std::uint8_t> payload, std::string* f
         const auto chunk = payload.subspan(offset, std::min(kChunk, payload.size() - offset));
         const auto got = ReadFully(fd, chunk);
         if (!got) {
-            SetFault(fault, ErrnoText("cannot read"));
+            SetFault(fault, ErrnoFault("cannot read", path));
             return kContainerCannotOpen;
         }
         if (*got != chunk.size()) {
@@ -156,9 +165,10 @@ std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path) {
 }
 
 Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault) {
+    ClearSystemFailure();
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
-        SetFault(fault, ErrnoText("cannot open"));
+        SetFault(fault, ErrnoFault("cannot open", path));
         return kContainerCannotOpen;
     }
     Status status = kStatusSuccess;
@@ -168,15 +178,16 @@ Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, s
         SetFault(fault, "cannot read: the file changed size while it was read");
         return kContainerCannotOpen;
     }
-    return ReadOpenContainer(fd.get(), payload, fault);
+    return ReadOpenContainer(fd.get(), path, payload, fault);
 }
 
 ContainerFile ReadContainerFile(const std::string& path) {
+    ClearSystemFailure();
     ContainerFile result;
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         result.status = kContainerCannotOpen;
-        result.fault = ErrnoText("cannot open");
+        result.fault = ErrnoFault("cannot open", path);
         return result;
     }
     const auto size = CheckShape(fd.get(), result.status, &result.fault);
@@ -189,12 +200,13 @@ ContainerFile ReadContainerFile(const std::string& path) {
         result.fault = "cannot be read: " + std::to_string(*size) + " bytes do not fit in memory";
         return result;
     }
-    result.status = ReadOpenContainer(fd.get(), *buffer, &result.fault);
+    result.status = ReadOpenContainer(fd.get(), path, *buffer, &result.fault);
     if (result.status == kStatusSuccess) result.payload = std::move(buffer);
     return result;
 }
 
 Status WriteContainer(const std::string& path, const std::uint8_t* data, std::size_t length) {
+    ClearSystemFailure();
     if (data == nullptr) return kContainerNoData;
     const std::size_t rounded = (length + 7) / 8 * 8;
     if (rounded == 0) return kContainerNothingToWrite;

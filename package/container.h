@@ -18,6 +18,8 @@
 #include "common/status.h"
 #include "package/blowfish.h"
 
+// Status codes of the container (see common/status.h), the same values as the
+// package library's kPkgInvalid, kPkgCannotOpen, kPkgBadChecksum and kPkgNothingToWrite.
 inline constexpr Status kContainerNoData = 0x80000001;
 inline constexpr Status kContainerCannotOpen = 0x80000011;
 // Also given for a file that cannot be a container at all: shorter than the
@@ -43,6 +45,10 @@ std::uint16_t ContainerChecksum(std::span<const std::uint8_t> bytes);
 
 // The file's size minus 2: the length of the payload that ReadContainer delivers.
 std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path);
+
+// The functions below note a failed system call as this thread's system
+// failure (common/system_failure.h), with the file's path, and forget an
+// earlier note as they start.
 
 // Reads, verifies and decrypts a container whose payload is exactly payload.size()
 // bytes. On failure the buffer's contents are not to be used; `fault`, when

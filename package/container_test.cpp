@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+#include <optional>
+
 #include "common/file_size_limit_testing.h"
+#include "common/system_failure.h"
 #include "package/package_testing.h"
+#include "package/pkg.h"
 
 namespace {
 
@@ -175,6 +181,46 @@ TEST(WriteContainer, AFailedWriteKeepsTheOldFile) {
     EXPECT_EQ(status, kContainerCannotOpen);
     EXPECT_EQ(ReadBytes(path), before);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{".backup"});
+}
+
+// A failed call leaves the call and the file's path for the message that
+// reports the status; a failure that no call made (a damaged file) leaves
+// nothing, not even a cause noted before.
+TEST(Container, FailedCallsAreNotedWithTheFilesPath) {
+    TempDir dir;
+    const auto payload = Pattern(16, 9);
+    const std::string missing = dir.File("none.vfw");
+    const std::string inMissingDirectory = dir.File("missing/p.vfw");
+    const std::string directory = dir.File("d");
+    std::filesystem::create_directory(directory);
+    const std::string damaged = dir.File("damaged.vfw");
+    WriteBytes(damaged, {1, 2, 3});
+    std::vector<std::uint8_t> buffer(16);
+    const struct {
+        const char* name;
+        std::function<Status()> call;
+        Status status;
+        std::optional<SystemFailure> cause;
+    } cases[] = {
+        {"read a missing file", [&] { return ReadContainer(missing, buffer); }, kContainerCannotOpen,
+         SystemFailure{"cannot open " + missing, ENOENT}},
+        {"load a missing package", [&] {
+             PackageHandle handle = kNoPackageHandle;
+             return PkgLoadFile(missing.c_str(), &handle);
+         },
+         kPkgCannotOpen, SystemFailure{"cannot open " + missing, ENOENT}},
+        {"write into a missing directory", [&] { return WriteContainer(inMissingDirectory, payload.data(), payload.size()); },
+         kContainerCannotOpen, SystemFailure{"cannot create a file beside " + inMissingDirectory, ENOENT}},
+        {"write over a directory", [&] { return WriteContainer(directory, payload.data(), payload.size()); },
+         kContainerCannotOpen, SystemFailure{"cannot replace " + directory, EISDIR}},
+        {"read a damaged file", [&] { return ReadContainerFile(damaged).status; }, kContainerBadChecksum, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NoteSystemFailure("an earlier failure", EIO);
+        EXPECT_EQ(c.call(), c.status);
+        EXPECT_EQ(TakeSystemFailure(), c.cause);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/bytes.h"
+#include "package/pkg.h"
 #include "package/version_text.h"
 
 namespace {
@@ -461,8 +462,8 @@ std::optional<std::vector<std::uint8_t>> SerializeBackupRecord(const BackupRecor
 }
 
 Status AddComponent(FirmwareSet& s, std::uint16_t type, const ComponentDescriptor& d) {
-    if (!IsComponentType(type) || d.data == nullptr || d.length == 0) return 0x80000001;
-    if (s.components.count(type) != 0) return 0x80000009;
+    if (!IsComponentType(type) || d.data == nullptr || d.length == 0) return kPkgInvalid;
+    if (s.components.count(type) != 0) return kPkgComponentPresent;
     FirmwareComponent c;
     c.type = type;
     c.writeSeconds = d.writeSeconds;

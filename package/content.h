@@ -124,7 +124,7 @@ std::optional<std::vector<std::uint8_t>> SerializeImage(const FirmwareImage& ima
 std::optional<std::vector<std::uint8_t>> SerializeBackupRecord(const BackupRecord& record);
 
 // Adds a component of `type` to a set, copying the descriptor's bytes.
-// 0x80000001: type outside 1 to 6, or no data; 0x80000009: the type is present.
+// kPkgInvalid: type outside 1 to 6, or no data; kPkgComponentPresent: the type is present.
 Status AddComponent(FirmwareSet& set, std::uint16_t type, const ComponentDescriptor& descriptor);
 
 // The key of the package's set that serves a monitor with this version text,

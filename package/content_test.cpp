@@ -7,6 +7,7 @@
 
 #include "common/bytes.h"
 #include "package/package_testing.h"
+#include "package/pkg.h"
 
 namespace {
 
@@ -357,16 +358,16 @@ TEST(AddComponent, RefusesBadTypesEmptyDataAndDuplicates) {
     ComponentDescriptor d;
     d.data = &byte;
     d.length = 1;
-    EXPECT_EQ(AddComponent(s, 0, d), 0x80000001u);
-    EXPECT_EQ(AddComponent(s, 7, d), 0x80000001u);
+    EXPECT_EQ(AddComponent(s, 0, d), kPkgInvalid);
+    EXPECT_EQ(AddComponent(s, 7, d), kPkgInvalid);
     EXPECT_EQ(AddComponent(s, 6, d), kStatusSuccess);
-    EXPECT_EQ(AddComponent(s, 6, d), 0x80000009u);
+    EXPECT_EQ(AddComponent(s, 6, d), kPkgComponentPresent);
     ComponentDescriptor empty = d;
     empty.length = 0;
-    EXPECT_EQ(AddComponent(s, 1, empty), 0x80000001u);
+    EXPECT_EQ(AddComponent(s, 1, empty), kPkgInvalid);
     ComponentDescriptor null = d;
     null.data = nullptr;
-    EXPECT_EQ(AddComponent(s, 1, null), 0x80000001u);
+    EXPECT_EQ(AddComponent(s, 1, null), kPkgInvalid);
     ASSERT_EQ(s.components.size(), 1u);
     EXPECT_NE(s.components.at(6).data.data, &byte);  // a copy, not the caller's bytes
 }

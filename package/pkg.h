@@ -15,6 +15,9 @@
 enum class PackageHandle : std::uint64_t {};
 inline constexpr PackageHandle kNoPackageHandle{};
 
+// Status codes of the package library (see common/status.h). The container's
+// codes (container.h) have the same values and pass through PkgLoadFile and
+// PkgSaveFile unchanged.
 inline constexpr Status kPkgNoComponentToCopy = 0x80000000;
 inline constexpr Status kPkgInvalid = 0x80000001;  // missing argument, invalid content, wrong record, no set
 inline constexpr Status kPkgInvalidHandle = 0x80000002;

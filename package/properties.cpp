@@ -6,15 +6,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "package/pkg.h"
 #include "package/version_text.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr Status kInvalid = 0x80000001;
-constexpr Status kBufferTooSmall = 0x80000007;
-constexpr Status kAbsent = 0x80000008;
 
 static_assert(std::endian::native == std::endian::little, "fields are replaced through their little-endian bytes");
 
@@ -129,16 +126,16 @@ Status SetRecordProperty(BackupRecord& record, std::uint32_t id, std::span<const
     switch (id) {
         case 0: {
             // The record's kind cannot change: a record saved as another kind would never load as one.
-            if (!exactly(2)) return kBufferTooSmall;
+            if (!exactly(2)) return kPkgBufferTooSmall;
             const auto kind = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-            return kind == kKindBackupRecord ? kStatusSuccess : kInvalid;
+            return kind == kKindBackupRecord ? kStatusSuccess : kPkgInvalid;
         }
         case 1: Overwrite(info.modelName, bytes, 16); return kStatusSuccess;  // the terminator stays
         case 2: Overwrite(info.targetVersion, bytes, 26); return kStatusSuccess;
         case 3: Overwrite(info.currentVersion, bytes, 26); return kStatusSuccess;
         case 4: Overwrite(info.serialNumber, bytes, 9); return kStatusSuccess;
         case 5:
-            if (!exactly(1)) return kBufferTooSmall;
+            if (!exactly(1)) return kPkgBufferTooSmall;
             Overwrite(info.loaderFlag, bytes, 1);
             return kStatusSuccess;
         case 6: Overwrite(info.stage, bytes, 4); return kStatusSuccess;
@@ -146,7 +143,7 @@ Status SetRecordProperty(BackupRecord& record, std::uint32_t id, std::span<const
         case 8: Overwrite(info.savedSetting54, bytes, 2); return kStatusSuccess;
         case 9:
         case 10:
-            if (!exactly(1)) return kBufferTooSmall;
+            if (!exactly(1)) return kPkgBufferTooSmall;
             Overwrite(id == 9 ? info.setting9 : info.setting10, bytes, 1);
             return kStatusSuccess;
         case 11: Overwrite(info.setting11, bytes, 2); return kStatusSuccess;
@@ -155,10 +152,10 @@ Status SetRecordProperty(BackupRecord& record, std::uint32_t id, std::span<const
         case 21: Overwrite(info.savedSetting68, bytes, 2); return kStatusSuccess;
         default: break;
     }
-    if (!IsComponentProperty(id) || !record.set) return kAbsent;
+    if (!IsComponentProperty(id) || !record.set) return kPkgPropertyAbsent;
     const auto it = record.set->components.find(ComponentTypeOf(id));
-    if (it == record.set->components.end()) return kAbsent;
-    if (bytes.size() < sizeof(ComponentDescriptor)) return kBufferTooSmall;
+    if (it == record.set->components.end()) return kPkgPropertyAbsent;
+    if (bytes.size() < sizeof(ComponentDescriptor)) return kPkgBufferTooSmall;
     ComponentDescriptor d;
     std::memcpy(&d, bytes.data(), sizeof d);
     if (d.data == nullptr || d.length == 0) return kStatusSuccess;  // nothing to take over

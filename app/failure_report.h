@@ -1,0 +1,14 @@
+#pragma once
+// The line on standard error that goes with a run's failure message: the status
+// the layers returned and, when a system call failed behind it, that call and
+// its errno text. The message the user sees says what to do; this line says
+// what happened, for whoever reads the terminal or the session's journal.
+#include <optional>
+#include <ostream>
+
+#include "common/status.h"
+#include "common/system_failure.h"
+
+// Writes "quillon: HIDIOCSFEATURE /dev/hidraw3: Input/output error (status 0x80000015)",
+// or "quillon: status 0x80000024" when no system call failed, and a line feed.
+void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause);
