@@ -89,6 +89,9 @@ bool MainWorkflow::StartUp() {
         ShowStatus(status);
         return false;
     }
+    // Said once: the next start finds no damaged file under the backup file's name.
+    if (!run_.keptBackupPath.empty())
+        view_.ShowMessage({text_id::kDamagedBackupKept, {run_.keptBackupPath}, MessageIcon::Information});
     view_.ShowProgress(progress_, run_.progressMax);
 
     if (!SelectMonitor()) return false;

@@ -1,6 +1,9 @@
 // The window's workflow end to end against emulated monitors: start-up
 // messages, the file phase, the update with its automatic restarts, resumed
 // updates and the exit path.
+#include <filesystem>
+#include <variant>
+
 #include "app/main_workflow.h"
 
 #include "app/app_testing.h"
@@ -144,6 +147,27 @@ TEST_F(WorkflowTest, TheFilePhaseShowsBothVersionsAndOffersTheUpdate) {
     EXPECT_TRUE(run->Close());  // the user leaves without updating
     EXPECT_FALSE(bench.BackupExists());
     EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+}
+
+TEST_F(WorkflowTest, ADamagedBackupFileIsKeptAndNamedOnceAndTheRunGoesOn) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    testing_support::WriteBytes(bench.BackupPath(), std::vector<std::uint8_t>(16, 0x5A));  // fails its checksum
+
+    RunOnce(/*pressUpdate=*/false)->Close();  // the user leaves without updating
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kDamagedBackupKept});
+    const UserMessage& said = view.messages.front();
+    EXPECT_EQ(said.icon, MessageIcon::Information);
+    ASSERT_EQ(said.arguments.size(), 1u);
+    const std::string kept = std::get<std::string>(said.arguments.front());
+    EXPECT_EQ(testing_support::ReadBytes(kept), std::vector<std::uint8_t>(16, 0x5A));
+    EXPECT_EQ(view.lists.size(), 1u) << "the run went on to the monitor list";
+
+    // The next start finds nothing to say.
+    view = ScriptedView{};
+    RunOnce(/*pressUpdate=*/false)->Close();
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{});
+    EXPECT_TRUE(std::filesystem::exists(kept));
 }
 
 TEST_F(WorkflowTest, CancellingAnEarlyDialogEndsTheRunSilently) {

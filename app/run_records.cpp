@@ -1,11 +1,17 @@
 // The operations on the run's two records: loading and making the backup
 // record, preparing an older-protocol monitor, and putting it back as it was.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include "app/update_run.h"
 #include "common/executable_dir.h"
+#include "common/system_failure.h"
 #include "monitor/command_usages.h"
 #include "monitor/control_lock.h"
 #include "monitor/monitor_status.h"
@@ -18,6 +24,33 @@ namespace {
 void DeleteFile(const std::string& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+}
+
+// Moves `path` to a name of its own beside it, "<path>.damaged-YYYYMMDD-HHMMSS"
+// (with "-2", "-3", ... when taken), never replacing a file; the new path, or
+// nothing when the file could not be moved.
+std::optional<std::string> KeepDamagedFile(const std::string& path) {
+    std::array<char, 32> stamp{};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr ||
+        std::strftime(stamp.data(), stamp.size(), "%Y%m%d-%H%M%S", &local) == 0)
+        return std::nullopt;
+    const std::string base = path + ".damaged-" + stamp.data();
+    for (int n = 1; n < 100; ++n) {
+        const std::string kept = n == 1 ? base : base + "-" + std::to_string(n);
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) return kept;
+        if (errno == EEXIST) continue;
+        // A file system without the no-replace rename: a hard link never replaces either.
+        if (errno != EINVAL && errno != ENOSYS) break;
+        if (::link(path.c_str(), kept.c_str()) == 0) {
+            ::unlink(path.c_str());
+            return kept;
+        }
+        if (errno != EEXIST) break;
+    }
+    NoteSystemFailure("keep damaged " + path, errno);
+    return std::nullopt;
 }
 
 template <std::size_t N>
@@ -63,7 +96,7 @@ Status LoadBackupFile(UpdateRun& run) {
         return kStatusSuccess;
     }
     if (status == kPkgBadChecksum) {
-        DeleteFile(path);
+        if (std::optional<std::string> kept = KeepDamagedFile(path)) run.keptBackupPath = std::move(*kept);
         run.backupFound = false;
         return kStatusSuccess;
     }

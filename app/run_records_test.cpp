@@ -3,6 +3,7 @@
 #include "app/update_run.h"
 
 #include <array>
+#include <regex>
 
 #include "app/app_testing.h"
 #include "monitor/command_status.h"
@@ -169,19 +170,34 @@ TEST_F(RecordTest, LoadingWithoutAFileChangesNothing) {
     EXPECT_EQ(run.progressMax, kProgressRangeStarting);
 }
 
-TEST_F(RecordTest, ADamagedFileIsDeletedAndTheRunGoesOnWithoutIt) {
+// A damaged file may be the only copy of the settings an update switched off:
+// it is kept under a name of its own, never over another kept file.
+TEST_F(RecordTest, ADamagedFileIsKeptBesideItselfAndTheRunGoesOnWithoutIt) {
     Target(MonitorKind::OlderNative);
     ASSERT_EQ(MakeBackupRecord(run), 0u);
     std::vector<std::uint8_t> bytes = testing_support::ReadBytes(bench.BackupPath());
     bytes[bytes.size() / 2] ^= 0x01;
-    testing_support::WriteBytes(bench.BackupPath(), bytes);
 
-    UpdateRun later;
-    later.folder = bench.Folder();
-    EXPECT_EQ(LoadBackupFile(later), 0u);
-    EXPECT_FALSE(later.backupFound);
-    EXPECT_FALSE(bench.BackupExists());
-    EXPECT_EQ(later.target.modelName, "");
+    std::vector<std::string> kept;
+    for (int damaged = 0; damaged < 2; ++damaged) {
+        bytes.back() = static_cast<std::uint8_t>(damaged);  // each file its own bytes
+        testing_support::WriteBytes(bench.BackupPath(), bytes);
+        UpdateRun later;
+        later.folder = bench.Folder();
+        EXPECT_EQ(LoadBackupFile(later), 0u);
+        EXPECT_FALSE(later.backupFound);
+        EXPECT_FALSE(bench.BackupExists());
+        EXPECT_EQ(later.target.modelName, "");
+        ASSERT_FALSE(later.keptBackupPath.empty());
+        EXPECT_TRUE(std::regex_match(later.keptBackupPath,
+                                     std::regex(".*/\\.backup\\.damaged-[0-9]{8}-[0-9]{6}(-[0-9]+)?")))
+            << later.keptBackupPath;
+        EXPECT_EQ(testing_support::ReadBytes(later.keptBackupPath), bytes);
+        kept.push_back(later.keptBackupPath);
+    }
+    EXPECT_NE(kept[0], kept[1]);
+    bytes.back() = 0;
+    EXPECT_EQ(testing_support::ReadBytes(kept[0]), bytes) << "the first kept file was replaced";
 }
 
 TEST_F(RecordTest, AFileThatIsNoRecordIsReportedAndKept) {

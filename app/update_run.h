@@ -24,6 +24,8 @@ struct UpdateRun {
     RunBackupRecord record;
     PackageHandle selectedPackage = kNoPackageHandle;  // stays 0 when an update is resumed
     bool backupFound = false;
+    // Where a backup file that could not be read was kept; empty when none was.
+    std::string keptBackupPath;
     Status fileStatus = kAppFailed;
     std::optional<SystemFailure> workerFailure;  // the failed call behind the package check's status
     std::uint32_t retryCount = 0;
@@ -41,8 +43,9 @@ struct UpdateRun {
 Status RunFolder(const UpdateRun& run, std::string& folder);
 
 // Loads the backup file when there is one and takes the monitor's identity,
-// version and loader flag from it. A file that fails its checksum is deleted
-// and the run goes on as if there had been none.
+// version and loader flag from it. A file that fails its checksum may still be
+// the only copy of the settings an update switched off: it is kept beside itself
+// under a new name (keptBackupPath), and the run goes on as if there had been none.
 Status LoadBackupFile(UpdateRun& run);
 // Takes the control lock of an older-protocol monitor that has one (clearing
 // its busy flag first); kMonLockRefused-style statuses pass up unchanged.
