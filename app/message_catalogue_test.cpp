@@ -19,6 +19,7 @@ constexpr TextId kAllIds[] = {
     kWarningHeading, kWarningText, kWarningPower, kWarningCable, kExecute, kReadMeHeading, kReadMe,
     kComplete, kFileOpenFailed, kFileBroken, kNoFileForMonitor, kAlreadyApplied, kCannotUpdateWithFile,
     kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError, kDevicesRefused,
+    kProgramNotClosed,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};
