@@ -16,3 +16,6 @@ inline constexpr Status kAppResumableWithoutBackup = 0x8000002B;
 // No monitor can be listed, but a device of the maker is present that this
 // user may not open: the device rule is missing.
 inline constexpr Status kAppDevicesRefused = 0x80000030;
+// A program that must not run beside the update could not be closed (the
+// system refused the signal: another user's program); nothing was written.
+inline constexpr Status kAppProgramNotClosed = 0x80000031;

@@ -48,9 +48,10 @@ MainWorkflow::~MainWorkflow() = default;
 
 void MainWorkflow::ShowStatus(Status status) { ShowStatus(status, TakeSystemFailure()); }
 
-void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause) {
+void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause,
+                              std::string_view programNotClosed) {
     ReportFailure(failures_, status, cause);
-    view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber));
+    view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed));
 }
 
 void MainWorkflow::Start() {
@@ -235,13 +236,14 @@ void MainWorkflow::FinishUpdatePhase() {
             Close();
             return;
         }
-        if (run_.retryCount < kAutomaticRestarts) {
+        // A program that could not be closed would refuse again: no restart.
+        if (result.status != kAppProgramNotClosed && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             StartUpdateThread();
             return;
         }
     }
-    ShowStatus(result.status, result.failure);
+    ShowStatus(result.status, result.failure, result.programNotClosed);
     Close();
 }
 

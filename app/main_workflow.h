@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/monitor_selection.h"
@@ -87,7 +88,7 @@ private:
     void FinishUpdatePhase();
     // The cause is this thread's noted system failure, or the one a worker handed over.
     void ShowStatus(Status status);
-    void ShowStatus(Status status, const std::optional<SystemFailure>& cause);
+    void ShowStatus(Status status, const std::optional<SystemFailure>& cause, std::string_view programNotClosed = {});
 
     WorkflowView& view_;
     std::ostream& failures_;

@@ -8,6 +8,7 @@
 
 #include "app/app_testing.h"
 #include "app/update_estimate.h"
+#include "conflict/fake_proc_testing.h"
 #include "conflict/system_tools.h"
 
 namespace {
@@ -282,6 +283,53 @@ TEST_F(WorkflowTest, TheExitPathStartsAgainTheProgramsTheRunClosed) {
     EXPECT_TRUE(run->Run().closedPrograms.empty());
     EXPECT_TRUE(run->Close());  // the run has ended: nothing is started twice
     EXPECT_EQ(tools.started.size(), 1u);
+}
+
+// Programs in a fake process table: another user's, which refuses every signal
+// (EPERM), and this user's, which end when signalled.
+class AnotherUsersProgramTools final : public SystemTools {
+public:
+    AnotherUsersProgramTools(const conflict_testing::FakeProc& proc, pid_t refusing) : proc_(proc), refusing_(refusing) {}
+    void Start(const std::vector<std::string>& argv) override { started.push_back(argv); }
+    bool IsAdministrator() override { return false; }
+    int SendSignal(int, pid_t pid, int signal) override {
+        signals.emplace_back(pid, signal);
+        if (pid == refusing_) return EPERM;
+        std::filesystem::remove_all(proc_.Path() + "/" + std::to_string(pid));  // it ends
+        return 0;
+    }
+    std::vector<std::vector<std::string>> started;
+    std::vector<std::pair<pid_t, int>> signals;
+
+private:
+    const conflict_testing::FakeProc& proc_;
+    pid_t refusing_;
+};
+
+TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIsNamed) {
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    conflict_testing::FakeProc proc;
+    const pid_t ours = conflict_testing::kFirstFakePid;
+    const pid_t root = ours + 1;  // a service under root: its executable link is refused
+    proc.Add(ours, "/opt/t/TTNetAgent.exe", {"/opt/t/TTNetAgent.exe"});
+    proc.Add(root, "", {"/usr/lib/scanvell/Scanvell5Service.exe"});
+    AnotherUsersProgramTools tools(proc, root);
+    ScopedSystemTools useTools(tools);
+
+    auto run = RunOnce();
+
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kProgramNotClosed});
+    EXPECT_EQ(view.messages[0].arguments, std::vector<MessageArgument>{std::string("Scanvell 5 Service")});
+    EXPECT_EQ(run->Run().retryCount, 0u);  // it would refuse again
+    // Asked once each; the refusing one is not forced, and nothing was written.
+    EXPECT_EQ(tools.signals, (std::vector<std::pair<pid_t, int>>{{ours, SIGTERM}, {root, SIGTERM}}));
+    const MonitorHandle monitor = bench.Open();
+    EXPECT_EQ(bench.VersionOf(monitor), MemoryText(kBefore));
+    EXPECT_EQ(ReadSettings(monitor), bench.before);
+    EXPECT_FALSE(bench.BackupExists());
+    // Only the program this run closed is started again; another user's never is.
+    EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
 }
 
 TEST_F(WorkflowTest, AWorkerThatCannotBeCreatedEndsTheRunWithTheCommunicationError) {

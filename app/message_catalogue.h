@@ -16,7 +16,7 @@ inline constexpr TextId kAboutItem = 101, kUpdatedVersion = 102, kUpdateButton =
     kReadMeHeading = 400, kReadMe = 401, kComplete = 501, kFileOpenFailed = 550, kFileBroken = 551,
     kNoFileForMonitor = 552, kAlreadyApplied = 553, kCannotUpdateWithFile = 554, kUpdateFailed = 555,
     kSamePc = 600, kMonitorNotFound = 601, kOnlyOneMonitor = 602, kCommunicationError = 650,
-    kDevicesRefused = 660, kDamagedBackupKept = 662;
+    kDevicesRefused = 660, kProgramNotClosed = 661, kDamagedBackupKept = 662;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

@@ -19,7 +19,7 @@ constexpr TextId kAllIds[] = {
     kWarningHeading, kWarningText, kWarningPower, kWarningCable, kExecute, kReadMeHeading, kReadMe,
     kComplete, kFileOpenFailed, kFileBroken, kNoFileForMonitor, kAlreadyApplied, kCannotUpdateWithFile,
     kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError, kDevicesRefused,
-    kDamagedBackupKept,
+    kProgramNotClosed, kDamagedBackupKept,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

@@ -16,7 +16,8 @@ UserMessage Error(TextId text, std::vector<MessageArgument> arguments = {}) {
 
 }  // namespace
 
-UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial) {
+UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial,
+                          std::string_view programNotClosed) {
     using namespace text_id;
     // Each code is named by the layer that gives it to the application. Where
     // two layers give one value, the comment names the other: a switch cannot
@@ -43,6 +44,7 @@ UserMessage StatusMessage(Status status, std::string_view recordModel, std::stri
         case kAppSeveralCandidates: return Error(kOnlyOneMonitor, {std::string(recordModel), std::string(recordSerial)});
         case kAppResumableWithoutBackup: return Error(kSamePc);
         case kAppDevicesRefused: return Error(kDevicesRefused);  // a device rule is missing
+        case kAppProgramNotClosed: return Error(kProgramNotClosed, {std::string(programNotClosed)});
         default: return Error(kCommunicationError);
     }
 }

@@ -20,8 +20,10 @@ struct UserMessage {
 
 // Text, icon and placeholders for a status code; every code not known here gets the
 // communication-error text. 601/602 receive the backup record's model name and serial
-// number, 555 the ten-character error code text.
-UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial);
+// number, 555 the ten-character error code text, 661 the name of the program that
+// could not be closed.
+UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial,
+                          std::string_view programNotClosed = {});
 
 // The text to show: the catalogue text, formatted when the message has arguments.
 std::string MessageText(const UserMessage& message, Language language);

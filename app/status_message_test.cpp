@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(ListedCodes, StatusMessageTest, testing::Values(
     StatusCase{kAppAlreadyApplied, {kAlreadyApplied, {}, MessageIcon::Information, kQuillon}},
     StatusCase{kAppRecordedMonitorMissing, {kMonitorNotFound, Args{"EV2785", "12345678"}, kError, kQuillon}},
     StatusCase{kAppSeveralCandidates, {kOnlyOneMonitor, Args{"EV2785", "12345678"}, kError, kQuillon}},
-    StatusCase{kAppResumableWithoutBackup, {kSamePc, {}, kError, kQuillon}}));
+    StatusCase{kAppResumableWithoutBackup, {kSamePc, {}, kError, kQuillon}},
+    StatusCase{kAppProgramNotClosed, {kProgramNotClosed, Args{""}, kError, kQuillon}}));
 
 // Every code not listed, including success and codes next to listed ones.
 INSTANTIATE_TEST_SUITE_P(OtherCodes, StatusMessageTest, testing::Values(
@@ -66,6 +67,20 @@ INSTANTIATE_TEST_SUITE_P(OtherCodes, StatusMessageTest, testing::Values(
 TEST(StatusMessage, PassesTheRecordsModelAndSerialAsGiven) {
     EXPECT_EQ(StatusMessage(kAppRecordedMonitorMissing, "", "").arguments, (Args{"", ""}));
     EXPECT_EQ(StatusMessage(kAppSeveralCandidates, "%s", "S/N 1").arguments, (Args{"%s", "S/N 1"}));
+}
+
+TEST(StatusMessage, NamesTheProgramThatCouldNotBeClosed) {
+    EXPECT_EQ(StatusMessage(kAppProgramNotClosed, "EV2785", "12345678", "Scanvell 5 Service"),
+              (UserMessage{kProgramNotClosed, Args{"Scanvell 5 Service"}, kError, kQuillon}));
+    // Only that text takes the name.
+    EXPECT_EQ(StatusMessage(kAppRecordedMonitorMissing, "EV2785", "12345678", "Scanvell 5 Service").arguments,
+              (Args{"EV2785", "12345678"}));
+    EXPECT_EQ(MessageText(StatusMessage(kAppProgramNotClosed, "", "", "Panelwarden Pro"), Language::English),
+              "Panelwarden Pro could not be closed.\nIt may be running under another user. Close it (or ask an "
+              "administrator to), then restart the software.");
+    EXPECT_EQ(MessageText(StatusMessage(kAppProgramNotClosed, "", "", "Panelwarden Pro"), Language::Japanese),
+              "Panelwarden Pro を終了できませんでした。\n別のユーザーで実行されている可能性があります。"
+              "このプログラムを終了してから（または管理者に終了を依頼してから）、ソフトウェアを再起動してください。");
 }
 
 TEST(MessageText, FormatsTheTextWithTheMessagesArguments) {

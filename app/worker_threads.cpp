@@ -165,7 +165,9 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
 
 UpdateResult RunUpdatePhase(UpdateRun& run) {
     for (const RunningProgram& program : ListRunningPrograms()) {
-        program.CloseProgram();
+        // The update must not run beside a program that talks to the monitor.
+        if (!program.CloseProgram())
+            return {kAppProgramNotClosed, run.target.monitorHandle, std::nullopt, program.program.displayName};
         run.closedPrograms.push_back(program);
     }
     const MonitorHandle monitor = run.target.monitorHandle;
@@ -177,7 +179,7 @@ UpdateResult RunUpdatePhase(UpdateRun& run) {
     const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
                               ? RunCombinedPacketUpdate(update, monitor, package, record)
                               : RunOlderMonitorUpdate(update, monitor, package, record);
-    return {status, update.monitor, std::nullopt};
+    return {status, update.monitor, std::nullopt, {}};
 }
 
 std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {

@@ -72,6 +72,8 @@ struct UpdateResult {
     MonitorHandle monitor = kNoMonitor;
     // The failed system call behind a failure status, when there was one.
     std::optional<SystemFailure> failure;
+    // With kAppProgramNotClosed: the display name of the program that still runs.
+    std::string programNotClosed;
 };
 
 class UpdateThread final : public WorkerThread {
@@ -94,7 +96,9 @@ private:
 Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
 // The update thread's body: closes every running conflicting program (each
 // is kept in the run's closedPrograms) and runs the update sequence that fits
-// the monitor, on an update it owns for the run.
+// the monitor, on an update it owns for the run. A program that cannot be
+// closed stops it with kAppProgramNotClosed before anything is written; that
+// program is not kept, so it is never started again.
 UpdateResult RunUpdatePhase(UpdateRun& run);
 
 // A model-name pattern: "*" first accepts every model, no "*" only the same

@@ -1,9 +1,11 @@
 // A stand-in for one of the maker's programs, for the tests. Copied under a
 // program's name and started with:
-//   fake_program [--map FILE] sleep                  runs until killed
-//   fake_program [--map FILE] listen SOCKET OUTFILE  takes one quit request, saves its bytes, exits 0
-//   fake_program [--map FILE] ignore SOCKET          takes the request and runs on
-// --map FILE maps a file into memory, as Wine maps a Windows program's .exe.
+//   fake_program [OPTIONS] sleep                  runs until killed
+//   fake_program [OPTIONS] listen SOCKET OUTFILE  takes one quit request, saves its bytes, exits 0
+//   fake_program [OPTIONS] ignore SOCKET          takes the request and runs on
+// Options: --map FILE maps a file into memory, as Wine maps a Windows program's
+// .exe; --ignore-term ignores SIGTERM, as a program that is stuck would (set
+// before the socket appears, so a test that waits for it knows it is ignored).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -11,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -46,12 +49,19 @@ std::vector<char> ReceiveAll(int listener) {
 
 int main(int argc, char** argv) {
     int arg = 1;
-    if (arg + 1 < argc && std::strcmp(argv[arg], "--map") == 0) {
-        const int fd = open(argv[arg + 1], O_RDONLY);
-        struct stat st {};
-        if (fd < 0 || fstat(fd, &st) != 0 || mmap(nullptr, static_cast<std::size_t>(st.st_size) + 1, PROT_READ, MAP_PRIVATE, fd, 0) == MAP_FAILED)
-            return 3;
-        arg += 2;
+    for (;;) {
+        if (arg + 1 < argc && std::strcmp(argv[arg], "--map") == 0) {
+            const int fd = open(argv[arg + 1], O_RDONLY);
+            struct stat st {};
+            if (fd < 0 || fstat(fd, &st) != 0 || mmap(nullptr, static_cast<std::size_t>(st.st_size) + 1, PROT_READ, MAP_PRIVATE, fd, 0) == MAP_FAILED)
+                return 3;
+            arg += 2;
+        } else if (arg < argc && std::strcmp(argv[arg], "--ignore-term") == 0) {
+            std::signal(SIGTERM, SIG_IGN);
+            ++arg;
+        } else {
+            break;
+        }
     }
     const std::string mode = arg < argc ? argv[arg] : "sleep";
     if (mode == "listen" && arg + 2 < argc) {

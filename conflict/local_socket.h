@@ -12,7 +12,8 @@ public:
     LocalSocket(const LocalSocket&) = delete;
     LocalSocket& operator=(const LocalSocket&) = delete;
 
-    // False when already open, or when the peer cannot be reached; no waiting, no retry.
+    // False when already open, or when the peer cannot be reached; a busy peer is
+    // not waited for beyond a short bound.
     virtual bool Connect() = 0;
     virtual void Close() = 0;
     // Reads exactly `length` bytes.

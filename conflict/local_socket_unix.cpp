@@ -1,5 +1,6 @@
 #include "conflict/local_socket_unix.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,6 +13,11 @@
 #include "common/system_failure.h"
 
 namespace {
+
+// A receiver whose backlog is full and that never accepts must not hold the
+// update thread: the connect is given up after this long.
+constexpr std::uint64_t kConnectLimitMs = 1000;
+constexpr std::uint32_t kConnectRetryMs = 10;
 
 // Errors that mean the peer has gone: the connection is closed.
 bool PeerGone(int error) { return error == EPIPE || error == ECONNRESET || error == ENOTCONN; }
@@ -40,9 +46,19 @@ bool LocalSocketUnix::Connect() {
     address.sun_family = AF_UNIX;
     if (socketPath_.size() >= sizeof address.sun_path) return false;
     std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Non-blocking, so that a full backlog answers EAGAIN at once instead of
+    // waiting for the receiver to accept.
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) return NoteFailure("socket");
-    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return NoteFailure("connect");
+    const std::uint64_t start = NowMs();
+    while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN || NowMs() - start >= kConnectLimitMs) return NoteFailure("connect");
+        SleepMs(kConnectRetryMs);
+    }
+    // Reads and writes block as before: the quit request is far smaller than the socket's buffer.
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return NoteFailure("fcntl");
     fd_ = std::move(fd);
     return true;
 }

@@ -9,6 +9,10 @@
 // "/run/user/1000/Tintorra 7" and "/run/user/1000/Scanvell". A receiving
 // program listens there and reads the request as a byte stream.
 //
+// Connect never blocks: a receiver whose backlog is full (it does not accept)
+// is tried again, through the clock, for up to 1 s and then given up, so that
+// it cannot hold the update thread.
+//
 // A failed connect or send is noted as this thread's system failure
 // (common/system_failure.h), "connect /run/user/1000/Scanvell" with its errno;
 // each Connect and Write forgets an earlier note as it starts.

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/system_failure.h"
@@ -28,14 +30,14 @@ protected:
         std::filesystem::remove_all(dir_);
     }
 
-    UniqueFd Listen(const std::string& name) {
+    UniqueFd Listen(const std::string& name, int backlog = 4) {
         UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         const std::string path = dir_ + "/" + name;
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         EXPECT_EQ(bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(fd.get(), 4), 0);
+        EXPECT_EQ(listen(fd.get(), backlog), 0);
         return fd;
     }
 
@@ -97,6 +99,42 @@ TEST_F(LocalSocketTest, APeerThatLeftClosesTheConnection) {
     close(accept(listener.get(), nullptr, nullptr));
     EXPECT_FALSE(client.Write("x", 1));  // the peer is gone: EPIPE, without a signal
     EXPECT_FALSE(client.IsOpen());
+}
+
+// A receiver that never accepts, with its backlog full, must not hold the
+// update thread: the connect gives up after 1 s of the clock's time.
+TEST_F(LocalSocketTest, AReceiverThatNeverAcceptsIsGivenUpAfterOneSecond) {
+    const UniqueFd listener = Listen("busy", 0);
+    std::vector<UniqueFd> queued;  // fill the backlog until a connect would block
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir_ + "/busy";
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    for (bool full = false; !full && queued.size() < 64;) {
+        UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        full = connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+        ASSERT_TRUE(!full || errno == EAGAIN) << std::strerror(errno);
+        if (!full) queued.push_back(std::move(fd));
+    }
+
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    LocalSocketUnix client("busy");
+    auto connected = std::async(std::launch::async, [&client] {
+        const bool result = client.Connect();
+        return std::make_pair(result, TakeSystemFailure());
+    });
+    // A watchdog only: a connect that blocks is let go by accepting, so the test fails instead of hanging.
+    if (connected.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the connect blocks";
+        while (connected.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+            close(accept(listener.get(), nullptr, nullptr));
+    }
+    const auto [result, failure] = connected.get();
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(failure, (SystemFailure{"connect " + path, EAGAIN}));
+    EXPECT_EQ(clock.NowMs(), 1000u);
 }
 
 TEST_F(LocalSocketTest, NothingListening) {

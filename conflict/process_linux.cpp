@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -12,6 +13,11 @@
 #include "common/system_failure.h"
 
 namespace {
+
+constexpr char kSystemProcRoot[] = "/proc";
+std::atomic<const std::string*> g_procRoot{nullptr};
+
+std::string ProcessDir(pid_t pid) { return ProcRoot() + "/" + std::to_string(pid); }
 
 constexpr std::string_view kDeleted = " (deleted)";  // the kernel's mark on a replaced file
 
@@ -34,7 +40,7 @@ std::optional<std::string> ReadLink(const std::string& path) {
 
 // argv[0]: /proc/PID/cmdline up to its first zero byte.
 std::optional<std::string> FirstArgument(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::ifstream in(ProcessDir(pid) + "/cmdline", std::ios::binary);
     std::string argv0;
     if (!std::getline(in, argv0, '\0') || argv0.empty()) return std::nullopt;
     return argv0;
@@ -42,16 +48,34 @@ std::optional<std::string> FirstArgument(pid_t pid) {
 
 }  // namespace
 
+std::string ProcRoot() {
+    const std::string* root = g_procRoot.load(std::memory_order_acquire);
+    return root != nullptr ? *root : kSystemProcRoot;
+}
+
+ScopedProcRoot::ScopedProcRoot(std::string root)
+    : root_(std::move(root)), previous_(g_procRoot.exchange(&root_, std::memory_order_acq_rel)) {}
+
+ScopedProcRoot::~ScopedProcRoot() { g_procRoot.store(previous_, std::memory_order_release); }
+
 bool IsWineLoader(const std::string& baseName) {
     static constexpr std::string_view kLoaders[] = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
     return std::find(std::begin(kLoaders), std::end(kLoaders), baseName) != std::end(kLoaders);
 }
 
 std::optional<ProcessInfo> ReadProcess(pid_t pid) {
-    const auto exe = ReadLink("/proc/" + std::to_string(pid) + "/exe");
-    if (!exe) return std::nullopt;
     ProcessInfo info;
     info.pid = pid;
+    const auto exe = ReadLink(ProcessDir(pid) + "/exe");
+    if (!exe) {
+        // Another user's process (a service under root): its executable link is
+        // refused, but its command line is readable and names the program.
+        // Kernel threads and ended processes have none, and stay unlisted.
+        const auto argv0 = FirstArgument(pid);
+        if (!argv0) return std::nullopt;
+        info.exeName = BaseName(*argv0, "\\/");
+        return info;
+    }
     info.exeName = BaseName(WithoutDeletedMark(*exe), "/");
     if (IsWineLoader(info.exeName)) {
         const auto argv0 = FirstArgument(pid);
@@ -65,10 +89,11 @@ std::optional<ProcessInfo> ReadProcess(pid_t pid) {
 std::vector<ProcessInfo> SnapshotProcesses() {
     ClearSystemFailure();
     std::vector<pid_t> pids;
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+    const std::string root = ProcRoot();
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir(root.c_str()), closedir);
     if (!proc) {
         const int error = errno;
-        NoteSystemFailure("opendir /proc", error);  // no program can be found, so none is closed
+        NoteSystemFailure("opendir " + root, error);  // no program can be found, so none is closed
         return {};
     }
     while (const dirent* entry = readdir(proc.get())) {
@@ -86,11 +111,11 @@ std::vector<ProcessInfo> SnapshotProcesses() {
 std::string FindModulePath(pid_t pid, const std::string& exeName) {
     // A native program's executable is its own link; it is also readable at
     // once after the program starts, when its memory map may still be empty.
-    if (const auto exe = ReadLink("/proc/" + std::to_string(pid) + "/exe")) {
+    if (const auto exe = ReadLink(ProcessDir(pid) + "/exe")) {
         const std::string path = WithoutDeletedMark(*exe);
         if (BaseName(path, "/") == exeName) return path;
     }
-    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::ifstream maps(ProcessDir(pid) + "/maps");
     std::string line;
     while (std::getline(maps, line)) {
         // address perms offset device inode, then the path (which may hold spaces)

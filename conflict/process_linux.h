@@ -4,8 +4,10 @@
 // A process's executable name is the base name of /proc/PID/exe; for a Windows
 // program run under Wine (whose /proc/PID/exe is Wine's loader) it is the base
 // name of its argv[0] after the last "\" or "/", since Wine puts the Windows
-// program's path there. Processes whose executable cannot be read (kernel
-// threads, other users' processes for a normal user) are not listed.
+// program's path there. When the executable cannot be read (another user's
+// process, for a normal user) the name comes from argv[0] in the same way, so
+// that a service under root is found too; processes without either (kernel
+// threads, ended processes) are not listed.
 #include <sys/types.h>
 
 #include <optional>
@@ -31,6 +33,23 @@ std::optional<ProcessInfo> ReadProcess(pid_t pid);
 // with that base name (the .exe file of a Windows program under Wine). Empty
 // when neither is found.
 std::string FindModulePath(pid_t pid, const std::string& exeName);
+
+// The /proc directory that is read: "/proc" unless a test has installed another.
+std::string ProcRoot();
+
+// Installs a /proc directory for the lifetime of this object, then puts the
+// previous one back. Process-wide, like the clock: tests read a fake process table.
+class ScopedProcRoot {
+public:
+    explicit ScopedProcRoot(std::string root);
+    ~ScopedProcRoot();
+    ScopedProcRoot(const ScopedProcRoot&) = delete;
+    ScopedProcRoot& operator=(const ScopedProcRoot&) = delete;
+
+private:
+    std::string root_;
+    const std::string* previous_;
+};
 
 // Whether an executable base name is one of Wine's loaders.
 bool IsWineLoader(const std::string& baseName);

@@ -1,9 +1,11 @@
 #include "conflict/running_program.h"
 
+#include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 
 #include "common/clock.h"
@@ -14,18 +16,9 @@
 
 namespace {
 
-// The process handle calls, made directly: this C library declares them
+// The process handle call, made directly: this C library declares it
 // without C linkage.
 int OpenProcessHandle(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
-int KillThroughHandle(int pidfd) { return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
-
-// A signal that could not be sent leaves the program running. ESRCH is no
-// failure: the process has ended since it was listed.
-void NoteKillFailure(int rc, const char* call, std::uint32_t processId) {
-    const int error = errno;
-    if (rc == 0 || error == ESRCH) return;
-    NoteSystemFailure(std::string(call) + " " + std::to_string(processId), error);
-}
 
 bool AnyProcessNamed(const std::string& exeName) {
     const auto processes = SnapshotProcesses();
@@ -64,18 +57,50 @@ void RunningProgram::StopService() const {
     WaitUntilGone(*this, kServiceChecks, kServiceCheckIntervalMs);
 }
 
-void RunningProgram::CloseProgram() const {
+bool RunningProgram::CloseProgram() const {
     if (!program.pipeName.empty()) RequestQuit();
     if (!program.serviceName.empty() && ActiveSystemTools().IsAdministrator()) StopService();
-    if (!IsRunning()) return;
-    // Terminated at once, as a forced end: SIGKILL.
+    if (!IsRunning()) return true;
+    return Terminate();
+}
+
+bool RunningProgram::Terminate() const {
+    // Asked first, so that the program can save its work; forced only when it stays.
+    switch (Signal(SIGTERM)) {
+        case SignalResult::Gone: return true;
+        case SignalResult::Refused: return false;
+        case SignalResult::Sent: break;
+    }
+    for (int i = 0; i < kTerminateChecks; ++i) {
+        SleepMs(kTerminateCheckIntervalMs);
+        if (HasEnded()) return true;
+    }
+    return Signal(SIGKILL) != SignalResult::Refused;
+}
+
+RunningProgram::SignalResult RunningProgram::Signal(int signal) const {
+    const pid_t pid = static_cast<pid_t>(processId);
+    const bool handle = processHandle_ && *processHandle_;
+    if (!handle) {
+        // Without a handle the process ID may have been reused: only the same program is signalled.
+        const auto now = ReadProcess(pid);
+        if (!now || now->exeName != program.exeName) return SignalResult::Gone;
+    }
+    const int error = ActiveSystemTools().SendSignal(handle ? processHandle_->get() : -1, pid, signal);
+    if (error == 0) return SignalResult::Sent;
+    if (error == ESRCH) return SignalResult::Gone;  // it has ended since it was listed
+    NoteSystemFailure(std::string(handle ? "pidfd_send_signal " : "kill ") + std::to_string(processId), error);
+    return SignalResult::Refused;
+}
+
+bool RunningProgram::HasEnded() const {
     if (processHandle_ && *processHandle_) {
-        NoteKillFailure(KillThroughHandle(processHandle_->get()), "pidfd_send_signal", processId);
-        return;
+        // A process handle becomes readable when its process ends.
+        pollfd watched{processHandle_->get(), POLLIN, 0};
+        return poll(&watched, 1, 0) > 0;
     }
     const auto now = ReadProcess(static_cast<pid_t>(processId));
-    if (now && now->exeName == program.exeName)
-        NoteKillFailure(kill(static_cast<pid_t>(processId), SIGKILL), "kill", processId);
+    return !now || now->exeName != program.exeName;
 }
 
 void RunningProgram::RestartProgram() const {

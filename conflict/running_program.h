@@ -1,10 +1,12 @@
 #pragma once
 // Running instances of the maker's other programs: finding them, closing them
 // for an update (a quit request, a service stop, then termination) and
-// starting them again afterwards. No operation reports an error: a failed
-// system call makes it do less. The calls whose failure leaves a program
-// running or not started (the quit request's connect and send, the kill, the
-// start) note it as this thread's system failure (common/system_failure.h).
+// starting them again afterwards. Only CloseProgram reports a failure: a
+// program that cannot be signalled (another user's) must not run beside the
+// update. Otherwise a failed system call makes an operation do less. The calls
+// whose failure leaves a program running or not started (the quit request's
+// connect and send, the signal, the start) note it as this thread's system
+// failure (common/system_failure.h).
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +20,10 @@ inline constexpr std::uint32_t kQuitCheckIntervalMs = 1000;
 inline constexpr int kQuitChecks = 5;
 inline constexpr std::uint32_t kServiceCheckIntervalMs = 5000;
 inline constexpr int kServiceChecks = 6;
+// A program asked to end (SIGTERM) is given 5 s to save its work, checked in
+// slices, before it is forced (SIGKILL).
+inline constexpr std::uint32_t kTerminateCheckIntervalMs = 100;
+inline constexpr int kTerminateChecks = 50;
 
 class RunningProgram {
 public:
@@ -35,8 +41,10 @@ public:
     // checks up to six times, five seconds apart, whether it is gone.
     void StopService() const;
     // Quit request, service stop (administrators only), then termination of
-    // this instance if the program still runs.
-    void CloseProgram() const;
+    // this instance if the program still runs: SIGTERM, and SIGKILL when it
+    // has not ended after five seconds. False when a signal was refused (another
+    // user's program): it still runs.
+    bool CloseProgram() const;
     // Starts the program again when its row says so: its service, or its
     // executable on its own (a Windows program through Wine).
     void RestartProgram() const;
@@ -47,6 +55,14 @@ public:
     bool underWine = false;
 
 private:
+    enum class SignalResult { Sent, Gone, Refused };
+    // Signals this very instance; a refusal is noted as this thread's system failure.
+    SignalResult Signal(int signal) const;
+    // Whether this very instance has ended.
+    bool HasEnded() const;
+    // SIGTERM, up to five seconds for the instance to end, then SIGKILL; false when refused.
+    bool Terminate() const;
+
     // A handle on the very process that was listed (a pidfd), so that a
     // process ID reused by an unrelated process is never signalled. Null when
     // the kernel gave none; then the executable name is checked again instead.

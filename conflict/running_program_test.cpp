@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "common/clock.h"
 #include "common/system_failure.h"
+#include "conflict/fake_proc_testing.h"
 #include "conflict/process_linux.h"
 #include "conflict/quit_request.h"
 #include "conflict/system_tools.h"
@@ -33,6 +35,25 @@ public:
     }
     std::uint64_t NowMs() override { return 0; }
     std::vector<std::uint32_t> waits;
+};
+
+// Virtual time, except that a wait between the checks after SIGTERM lasts
+// until the child has really ended, so the check after it finds the child gone
+// however slow the machine is. Only for a child that ends on SIGTERM.
+class ChildEndClock final : public Clock {
+public:
+    explicit ChildEndClock(pid_t child) : child_(child) {}
+    void SleepMs(std::uint32_t ms) override {
+        clock_.SleepMs(ms);
+        siginfo_t info{};
+        if (ms == kTerminateCheckIntervalMs) waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOWAIT);
+    }
+    std::uint64_t NowMs() override { return clock_.NowMs(); }
+    std::vector<std::uint32_t> Waits() { return clock_.Waits(); }
+
+private:
+    VirtualClock clock_;
+    pid_t child_;
 };
 
 class RecordingTools final : public SystemTools {
@@ -170,12 +191,12 @@ TEST_F(ProgramsTest, AProgramThatIgnoresTheRequestIsTerminatedAfterFiveChecks) {
     ASSERT_TRUE(AppearsSoon(Path("Scanvell")));
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
-    VirtualClock clock;
+    ChildEndClock clock(pid);
     ScopedClock installed(clock);
     EXPECT_TRUE(list[0].RequestQuit());  // still running
     EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>(5, 1000));
-    list[0].CloseProgram();
-    EXPECT_EQ(Ended(pid), -SIGKILL);
+    EXPECT_TRUE(list[0].CloseProgram());
+    EXPECT_EQ(Ended(pid), -SIGTERM);
 }
 
 TEST_F(ProgramsTest, ClosingOneOfTwoInstancesEndsOnlyThatOne) {
@@ -184,8 +205,12 @@ TEST_F(ProgramsTest, ClosingOneOfTwoInstancesEndsOnlyThatOne) {
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 2u);
     ASSERT_EQ(list[0].processId, static_cast<std::uint32_t>(first));
-    list[0].CloseProgram();  // no pipe, no service: terminated at once
-    EXPECT_EQ(Ended(first), -SIGKILL);
+    ChildEndClock clock(first);
+    ScopedClock installed(clock);
+    EXPECT_TRUE(list[0].CloseProgram());  // no pipe, no service: terminated at once
+    EXPECT_EQ(Ended(first), -SIGTERM);
+    // Only the closed instance was waited for, though the other runs on.
+    EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>{kTerminateCheckIntervalMs});
     EXPECT_TRUE(Alive(second));
     EXPECT_TRUE(list[1].IsRunning());
 }
@@ -199,15 +224,81 @@ TEST_F(ProgramsTest, ARecordWhoseProcessEndedSignalsNobody) {
     kill(listed, SIGKILL);
     Ended(listed);
     const pid_t other = Start("Pnlctrl.exe");
-    list[0].CloseProgram();
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    EXPECT_TRUE(list[0].CloseProgram());  // nothing left to close
     EXPECT_TRUE(Alive(other));
 
     // Without a process handle, a process ID now used by an unrelated program is left alone.
     const pid_t unrelated = Start("unrelated-program");
     const RunningProgram stale(list[0].program, static_cast<std::uint32_t>(unrelated), "");
-    stale.CloseProgram();
+    EXPECT_TRUE(stale.CloseProgram());
     EXPECT_TRUE(Alive(unrelated));
     EXPECT_TRUE(Alive(other));
+    EXPECT_TRUE(clock.Waits().empty());  // nobody was asked to end
+}
+
+// A program without a pipe is asked to end (SIGTERM) so that it can save its
+// work, and forced (SIGKILL) only when it is still there five seconds later.
+TEST_F(ProgramsTest, TerminationAsksFirstAndForcesOnlyAProgramThatStaysOn) {
+    const struct {
+        const char* what;
+        std::vector<std::string> options;
+        int endedBy;
+        std::vector<std::uint32_t> waits;
+    } cases[] = {
+        {"ends on SIGTERM", {}, -SIGTERM, {kTerminateCheckIntervalMs}},
+        {"ignores SIGTERM", {"--ignore-term"}, -SIGKILL, std::vector<std::uint32_t>(kTerminateChecks, kTerminateCheckIntervalMs)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"ignore", Path("ready")});  // the socket appears once SIGTERM is handled
+        const pid_t pid = Start("Tintorra 6.exe", args);
+        ASSERT_TRUE(AppearsSoon(Path("ready")));
+        const auto list = OurPrograms();
+        ASSERT_EQ(list.size(), 1u);
+        ChildEndClock endClock(pid);
+        VirtualClock virtualClock;  // a child that stays must not be waited for really
+        Clock& clock = c.endedBy == -SIGTERM ? static_cast<Clock&>(endClock) : virtualClock;
+        {
+            ScopedClock installed(clock);
+            EXPECT_TRUE(list[0].CloseProgram());
+        }
+        EXPECT_EQ(Ended(pid), c.endedBy);
+        EXPECT_EQ(c.endedBy == -SIGTERM ? endClock.Waits() : virtualClock.Waits(), c.waits);
+        std::filesystem::remove(Path("ready"));
+    }
+}
+
+// Signals that stand in for another user's program, which refuses them (EPERM).
+class RefusingTools final : public SystemTools {
+public:
+    void Start(const std::vector<std::string>& argv) override { started.push_back(argv); }
+    bool IsAdministrator() override { return false; }
+    int SendSignal(int, pid_t, int signal) override {
+        signals.push_back(signal);
+        return EPERM;
+    }
+    std::vector<std::vector<std::string>> started;
+    std::vector<int> signals;
+};
+
+TEST_F(ProgramsTest, AProgramThatRefusesTheSignalIsNotClosedAndNotesWhy) {
+    conflict_testing::FakeProc proc;  // a service under root, as a normal user sees it
+    const pid_t pid = conflict_testing::kFirstFakePid;
+    proc.Add(pid, "", {"/usr/lib/scanvell/Scanvell5Service.exe"});
+    const auto list = ListRunningPrograms();
+    ASSERT_EQ(list.size(), 1u);
+    RefusingTools tools;
+    ScopedSystemTools installedTools(tools);
+    VirtualClock clock;
+    ScopedClock installed(clock);
+    EXPECT_FALSE(list[0].CloseProgram());
+    EXPECT_EQ(tools.signals, std::vector<int>{SIGTERM});  // not forced: it would be refused as well
+    EXPECT_TRUE(clock.Waits().empty());
+    EXPECT_EQ(TakeSystemFailure(), (SystemFailure{"kill " + std::to_string(pid), EPERM}));
+    EXPECT_TRUE(list[0].IsRunning());
 }
 
 TEST_F(ProgramsTest, ServicesAreStoppedAndStartedThroughTheServiceManager) {
@@ -216,14 +307,16 @@ TEST_F(ProgramsTest, ServicesAreStoppedAndStartedThroughTheServiceManager) {
     ASSERT_EQ(list.size(), 1u);
     RecordingTools tools;
     ScopedSystemTools installedTools(tools);
-    VirtualClock clock;
+    ChildEndClock clock(pid);
     ScopedClock installed(clock);
 
-    list[0].CloseProgram();  // the stand-in ignores the stop, so it is terminated after six checks
-    EXPECT_EQ(Ended(pid), -SIGKILL);
+    EXPECT_TRUE(list[0].CloseProgram());  // the stand-in ignores the stop, so it is terminated after six checks
+    EXPECT_EQ(Ended(pid), -SIGTERM);
     ASSERT_EQ(tools.started.size(), 1u);
     EXPECT_EQ(tools.started[0], (std::vector<std::string>{"systemctl", "stop", "ScanvellService"}));
-    EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>(6, 5000));
+    std::vector<std::uint32_t> waits(6, 5000);
+    waits.push_back(kTerminateCheckIntervalMs);
+    EXPECT_EQ(clock.Waits(), waits);
 
     list[0].RestartProgram();
     ASSERT_EQ(tools.started.size(), 2u);
@@ -237,12 +330,13 @@ TEST_F(ProgramsTest, WithoutAdministratorRightsAServiceIsTerminatedDirectly) {
     RecordingTools tools;
     tools.administrator = false;
     ScopedSystemTools installedTools(tools);
-    VirtualClock clock;
+    ChildEndClock clock(pid);
     ScopedClock installed(clock);
-    list[0].CloseProgram();
-    EXPECT_EQ(Ended(pid), -SIGKILL);
+    EXPECT_TRUE(list[0].CloseProgram());
+    EXPECT_EQ(Ended(pid), -SIGTERM);
     EXPECT_TRUE(tools.started.empty());
-    EXPECT_TRUE(clock.Waits().empty());
+    // No service stop was waited for: only the one check that it ended on SIGTERM.
+    EXPECT_EQ(clock.Waits(), std::vector<std::uint32_t>{kTerminateCheckIntervalMs});
 }
 
 TEST_F(ProgramsTest, RestartRules) {
@@ -262,8 +356,12 @@ TEST_F(ProgramsTest, RestartFromTheExecutablePathRunsTheProgramAgain) {
     const pid_t pid = Start("TTNetAgent.exe");
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
-    list[0].CloseProgram();
-    EXPECT_EQ(Ended(pid), -SIGKILL);
+    {
+        ChildEndClock clock(pid);
+        ScopedClock installed(clock);
+        EXPECT_TRUE(list[0].CloseProgram());
+    }
+    EXPECT_EQ(Ended(pid), -SIGTERM);
     EXPECT_FALSE(list[0].IsRunning());
     list[0].RestartProgram();  // the real tools: a new process from exePath
     bool running = false;

@@ -1,10 +1,13 @@
 #include "conflict/system_tools.h"
 
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <string>
 #include <thread>
 
@@ -48,6 +51,13 @@ RealSystemTools& TheRealTools() {
 std::atomic<SystemTools*> g_installed{nullptr};
 
 }  // namespace
+
+int SystemTools::SendSignal(int processHandle, pid_t pid, int signal) {
+    // pidfd_send_signal is called directly: this C library declares it without C linkage.
+    const long rc = processHandle != -1 ? syscall(SYS_pidfd_send_signal, processHandle, signal, nullptr, 0)
+                                        : kill(pid, signal);
+    return rc == 0 ? 0 : errno;
+}
 
 SystemTools& ActiveSystemTools() {
     SystemTools* installed = g_installed.load(std::memory_order_acquire);

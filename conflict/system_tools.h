@@ -1,7 +1,9 @@
 #pragma once
 // The system's tools as the conflicting-software control uses them: starting a
-// program without waiting for it (no shell anywhere), and the administrator
-// test. Tests install their own through ScopedSystemTools.
+// program without waiting for it (no shell anywhere), the administrator test,
+// and signals to a process. Tests install their own through ScopedSystemTools.
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -14,6 +16,11 @@ public:
     virtual void Start(const std::vector<std::string>& argv) = 0;
     // Services are stopped only by an administrator: effective user id 0.
     virtual bool IsAdministrator() = 0;
+    // Sends `signal` through the process handle (a pidfd) when it is not -1,
+    // else to the process ID. 0, or the errno value of the failed call. The
+    // system's own by default, so that tools replacing only the above still
+    // end the test's stand-in programs.
+    virtual int SendSignal(int processHandle, pid_t pid, int signal);
 };
 
 // Process-wide on purpose, like the clock: the seam through which tests
