@@ -232,7 +232,8 @@ void MainWorkflow::FinishUpdatePhase() {
             Close();
             return;
         }
-        if (run_.retryCount < kAutomaticRestarts) {
+        // A package that cannot update the monitor cannot do so on a restart either.
+        if (result.status != kPkgNoMatchingSet && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             StartUpdateThread();
             return;
