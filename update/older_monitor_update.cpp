@@ -102,12 +102,10 @@ Status CheckAndFinish(UpdateContext& c) {
         const Status status = MonRunCompletionCommand(c.monitor);
         if (IsFailure(status) && status != kMonUnavailable) return status;
     }
-    const Status restored = RestoreMonitorSettings(c);
-    if (IsFailure(restored) && restored != kMonUnavailable) return restored;
+    if (const Status status = RestoreMonitorSettings(c); IsFailure(status)) return status;
+    // A monitor without switch F0 has nothing to switch back on.
     if (Has(c.monitor, command_usage::kSwitchF0)) {
         if (const Status status = MonSetSwitchF0(c.monitor, 1); IsFailure(status)) return status;
-    } else if (restored == kMonUnavailable) {
-        return restored;
     }
     return ChangeStage(c, kStageDone);
 }
