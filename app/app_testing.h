@@ -162,12 +162,9 @@ public:
     // Plugs a monitor in and gives it settings unlike the factory's, so that
     // putting them back can be seen.
     Monitor& Plug(MonitorKind kind, std::string serial = "SN000001", VersionFields firmware = kBefore) {
-        MonitorConfig config;
-        config.kind = kind;
-        config.serial = std::move(serial);
-        config.model = "QX2701";
-        config.firmware = firmware;
-        config.transferTime = {0, 0};
+        return Plug(Config(kind, std::move(serial), firmware));
+    }
+    Monitor& Plug(const MonitorConfig& config) {
         Monitor& monitor = platform.Add(config);
         const std::uint32_t count = MonOpenDevices(kFamilyNormal);
         MonitorHandle handle = kNoMonitor;
@@ -177,12 +174,24 @@ public:
         return monitor;
     }
 
+    // The configuration Plug gives a monitor of this kind.
+    static MonitorConfig Config(MonitorKind kind, std::string serial = "SN000001", VersionFields firmware = kBefore) {
+        MonitorConfig config;
+        config.kind = kind;
+        config.serial = std::move(serial);
+        config.model = "QX2701";
+        config.firmware = firmware;
+        config.transferTime = {0, 0};
+        return config;
+    }
+
     struct PackageContents {
         std::string model = "QX27*";
         VersionFields from = kBefore;  // the set's key: the version it updates
         VersionFields images = kAfter;
         std::string version = MemoryText(kAfter);
         std::uint16_t writeSeconds = 30;
+        std::vector<std::uint16_t> types{2, 3, 1, 4, 5};  // the firmware components the set carries
     };
 
     // Writes "update.vfw": one set for `from`, components carrying `images`'
@@ -194,6 +203,7 @@ public:
         for (std::size_t i = 0; i < kAreaTypes.size(); ++i) {
             const ComponentArea& area = ComponentAreas()[i];
             const std::uint16_t type = kAreaTypes[i];
+            if (std::find(contents.types.begin(), contents.types.end(), type) == contents.types.end()) continue;
             const bool readBack = type == 3 || type == 5;
             set.components.emplace(
                 type, testing_support::Component(type, MakeImage(area, contents.images[area.versionField], area.Capacity(), type),

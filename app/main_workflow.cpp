@@ -236,8 +236,10 @@ void MainWorkflow::FinishUpdatePhase() {
             Close();
             return;
         }
-        // A program that could not be closed would refuse again: no restart.
-        if (result.status != kAppProgramNotClosed && run_.retryCount < kAutomaticRestarts) {
+        // A program that could not be closed would refuse again, and a package that
+        // cannot update the monitor cannot do so on a restart either: no restart.
+        const bool repeatable = result.status != kAppProgramNotClosed && result.status != kPkgNoMatchingSet;
+        if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             StartUpdateThread();
             return;

@@ -191,6 +191,24 @@ Status ReleaseControlLock(MonitorHandle monitor) {
     return kStatusSuccess;
 }
 
+namespace {
+
+// Settings 54, 68 and B8 back as recorded; a setting the monitor lacks has
+// nothing to put back. False when the monitor did not take one of them.
+bool PutSettingsBack(MonitorHandle monitor, const RunBackupRecord& r) {
+    if (IsFailure(MonSetSetting54(monitor, r.savedSetting54))) return false;
+    const Status s68 = MonSetSetting68(monitor, r.savedSetting68);
+    if (IsFailure(s68) && s68 != kMonUnavailable) return false;
+    std::int32_t b8 = 0;
+    const Status read = MonGetSettingB8(monitor, &b8);
+    if (read == kMonUnavailable) return true;
+    if (IsFailure(read)) return false;
+    const auto saved = static_cast<std::int32_t>(r.savedSettingB8);
+    return b8 == saved || !IsFailure(MonSetSettingB8(monitor, saved));
+}
+
+}  // namespace
+
 void RestoreMonitorSettings(UpdateRun& run) {
     const RunBackupRecord& r = run.record;
     const MonitorHandle monitor = run.target.monitorHandle;
@@ -199,14 +217,6 @@ void RestoreMonitorSettings(UpdateRun& run) {
         DeleteFile(r.filePath);
         return;
     }
-    if (IsFailure(MonSetSetting54(monitor, r.savedSetting54))) return;
-    const Status s68 = MonSetSetting68(monitor, r.savedSetting68);
-    if (!IsFailure(s68) || s68 == kMonUnavailable) {
-        std::int32_t b8 = 0;
-        if (!IsFailure(MonGetSettingB8(monitor, &b8))) {
-            const auto saved = static_cast<std::int32_t>(r.savedSettingB8);
-            if (b8 == saved || !IsFailure(MonSetSettingB8(monitor, saved))) DeleteFile(r.filePath);
-        }
-    }
+    if (PutSettingsBack(monitor, r)) DeleteFile(r.filePath);
     if (MonitorHasUsage(monitor, command_usage::kControlLock)) ReleaseControlLock(monitor);
 }

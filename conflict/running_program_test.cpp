@@ -25,28 +25,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Records every wait and really sleeps a hundredth of it, so that programs
-// started by the test have time to act between the checks.
-class FastClock final : public Clock {
-public:
-    void SleepMs(std::uint32_t ms) override {
-        waits.push_back(ms);
-        std::this_thread::sleep_for(std::chrono::microseconds(ms * 10));
-    }
-    std::uint64_t NowMs() override { return 0; }
-    std::vector<std::uint32_t> waits;
-};
-
-// Virtual time, except that a wait between the checks after SIGTERM lasts
-// until the child has really ended, so the check after it finds the child gone
-// however slow the machine is. Only for a child that ends on SIGTERM.
+// Virtual time, except that a wait between the checks after SIGTERM (or, when
+// asked, after the quit request) lasts until the child has really ended, so the
+// check after it finds the child gone however slow or loaded the machine is.
+// Only for a child that does end there.
 class ChildEndClock final : public Clock {
 public:
-    explicit ChildEndClock(pid_t child) : child_(child) {}
+    explicit ChildEndClock(pid_t child, std::uint32_t checkIntervalMs = kTerminateCheckIntervalMs)
+        : child_(child), checkIntervalMs_(checkIntervalMs) {}
     void SleepMs(std::uint32_t ms) override {
         clock_.SleepMs(ms);
         siginfo_t info{};
-        if (ms == kTerminateCheckIntervalMs) waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOWAIT);
+        if (ms == checkIntervalMs_) waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOWAIT);
     }
     std::uint64_t NowMs() override { return clock_.NowMs(); }
     std::vector<std::uint32_t> Waits() { return clock_.Waits(); }
@@ -54,6 +44,7 @@ public:
 private:
     VirtualClock clock_;
     pid_t child_;
+    std::uint32_t checkIntervalMs_;
 };
 
 class RecordingTools final : public SystemTools {
@@ -174,16 +165,17 @@ TEST_F(ProgramsTest, AProgramThatQuitsOnRequestIsNotTerminated) {
     ASSERT_TRUE(AppearsSoon(Path("Tintorra 7")));
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
-    FastClock clock;
+    ChildEndClock clock(pid, kQuitCheckIntervalMs);
     ScopedClock installed(clock);
     list[0].CloseProgram();
     EXPECT_EQ(Ended(pid), 0);  // exited by itself, not killed
     std::ifstream in(Path("received"), std::ios::binary);
     const std::string received{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(received, QuitRequestMessage());
-    EXPECT_FALSE(clock.waits.empty());
-    EXPECT_LE(clock.waits.size(), 5u);
-    for (const auto w : clock.waits) EXPECT_EQ(w, 1000u);
+    const std::vector<std::uint32_t> waits = clock.Waits();
+    EXPECT_FALSE(waits.empty());
+    EXPECT_LE(waits.size(), 5u);
+    for (const auto w : waits) EXPECT_EQ(w, 1000u);
 }
 
 TEST_F(ProgramsTest, AProgramThatIgnoresTheRequestIsTerminatedAfterFiveChecks) {

@@ -16,7 +16,7 @@ void WriteVendorUsages(DescriptorWriter& d, const DescriptorOptions& options, bo
         d.FeatureField(0x0035, 8, kIdentityBytes);         // serial number and model name
         d.FeatureField(0x00CE, 16, 1);                     // tunnel monitors serve this as 0xFF30:0x0009
     }
-    d.FeatureField(0x00B8, 8, 1);                          // setting B8
+    if (options.settingB8AndSwitchF0) d.FeatureField(0x00B8, 8, 1); // setting B8
     d.FeatureField(0x00D8, 8, 18);                         // version record request and reply
 
     d.UsagePage(0xFF01);
@@ -28,7 +28,7 @@ void WriteVendorUsages(DescriptorWriter& d, const DescriptorOptions& options, bo
         d.FeatureField(0x0054, 16, 1);                     // setting 54
     }
     d.FeatureField(0x0068, 16, 1);                         // setting 68
-    d.FeatureField(0x00F0, 16, 1);                         // switch F0
+    if (options.settingB8AndSwitchF0) d.FeatureField(0x00F0, 16, 1); // switch F0
     d.FeatureField(0x00F1, 8, 2);                          // indexed setting: index, operation
     d.FeatureField(0x00F2, 32, 1);                         // indexed setting: value
 

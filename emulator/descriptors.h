@@ -15,6 +15,8 @@ struct DescriptorOptions {
     bool stoppedInUpdate = false;
     // Some older monitors have no control lock (0xFF03:0x0080).
     bool controlLock = true;
+    // Some older monitors have neither setting B8 (0xFF00:0x00B8) nor switch F0 (0xFF01:0x00F0).
+    bool settingB8AndSwitchF0 = true;
 };
 
 // The descriptor of the HID interface itself.

@@ -113,6 +113,13 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptorCase{{MonitorKind::OlderTunnel, false, false}, kCommon, {kCombined, kChecksum}},
         DescriptorCase{{MonitorKind::OlderTunnel, false, true}, kCommon, {kCombined}},
         DescriptorCase{{MonitorKind::CombinedTunnel, false, false}, With(kCommon, {kCombined, kChecksum}), {}},
-        DescriptorCase{{MonitorKind::CombinedTunnel, false, true}, With(kCommon, {kCombined, kChecksum}), {}}));
+        DescriptorCase{{MonitorKind::CombinedTunnel, false, true}, With(kCommon, {kCombined, kChecksum}), {}},
+        // Older monitors without setting B8 and switch F0, natively and through the tunnel.
+        DescriptorCase{{MonitorKind::OlderNative, false, false, true, false},
+                       {{0xFF00, 0x00D8}, {0xFF02, 0x00FB}},
+                       {{0xFF00, 0x00B8}, {0xFF01, 0x00F0}}},
+        DescriptorCase{{MonitorKind::OlderTunnel, false, false, true, false},
+                       {{0xFF00, 0x00D8}, {0xFF02, 0x00FB}},
+                       {{0xFF00, 0x00B8}, {0xFF01, 0x00F0}}}));
 
 }  // namespace

@@ -132,7 +132,8 @@ void Monitor::Boot(bool powerCycle) {
 
 void Monitor::BuildInterface() {
     const bool stoppedTunnel = IsTunnel() && state_.mode == MonitorMode::Stopped;
-    const DescriptorOptions options{config_.kind, config_.legacySettings, stoppedTunnel, config_.controlLock};
+    const DescriptorOptions options{config_.kind, config_.legacySettings, stoppedTunnel, config_.controlLock,
+                                    config_.settingB8AndSwitchF0};
     interfaceDescriptor_ = InterfaceDescriptor(options);
     tunnelledDescriptor_ = TunnelledDescriptor(options);
     // The descriptors are fixed tables: failing to read them back is a defect here.

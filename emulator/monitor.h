@@ -73,6 +73,8 @@ public:
     std::uint16_t OwnerValue() const;
     std::uint32_t IndexedSetting(std::uint8_t index) const;
     MonitorState State() const;
+    // How often the monitor has booted: a power-on and every restart count.
+    std::uint32_t Boots() const { return bootCount_; }
 
 private:
     struct Selection {

@@ -38,6 +38,9 @@ struct MonitorConfig {
     VersionFields firmware{102, 201, 3, 4, 5};
     bool legacySettings = false;
     bool controlLock = true;              // false: no 0xFF03:0x0080 (in-process use only)
+    // false: no setting 0xFF00:0x00B8 and no switch 0xFF01:0x00F0, as on some
+    // older monitors (in-process use only)
+    bool settingB8AndSwitchF0 = true;
     // false: the identity block cannot be read outside the running firmware, as
     // a loader that knows nothing of it would answer (in-process use only)
     bool identityOutsideFirmware = true;

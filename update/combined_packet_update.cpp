@@ -1,5 +1,6 @@
 #include "update/combined_packet_update.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "monitor/discovery.h"
@@ -30,10 +31,23 @@ std::string_view Field(const std::string& version, std::uint16_t type) {
     return start < version.size() ? std::string_view(version).substr(start, kVersionFieldLength) : std::string_view();
 }
 
+// Whether the set carries the component and the monitor does not have its version already.
+bool NeedsWriting(const UpdateContext& c, std::uint16_t type) {
+    if (!c.components.contains(type)) return false;
+    const std::string_view current = Field(c.currentVersion, type);
+    // A wildcard field says nothing about what the monitor holds.
+    return current.size() != kVersionFieldLength || current != Field(c.targetVersion, type) ||
+           current == kWildcardField;
+}
+
 Status AttachPackage(UpdateContext& c) {
     if (c.package == kNoPackageHandle) return kUpdBadArgument;
     if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
     if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    // With nothing to write the update would leave the boot selector at 1 and
+    // fail: the package cannot update this monitor. Decided before the boot selector is touched.
+    const auto writes = [&](std::uint16_t type) { return NeedsWriting(c, type); };
+    if (std::none_of(kComponentWriteOrder.begin(), kComponentWriteOrder.end(), writes)) return kPkgNoMatchingSet;
     return ChangeStage(c, kStagePrepared);
 }
 
@@ -41,14 +55,9 @@ Status AttachPackage(UpdateContext& c) {
 Status WriteChangedComponents(const UpdateContext& c) {
     Status result = kUpdFailed;  // until a component is written
     for (const std::uint16_t type : kComponentWriteOrder) {
-        const auto it = c.components.find(type);
-        if (it == c.components.end()) continue;
-        const std::string_view current = Field(c.currentVersion, type);
-        // A wildcard field says nothing about what the monitor holds.
-        if (current.size() == kVersionFieldLength && current == Field(c.targetVersion, type) &&
-            current != kWildcardField)
-            continue;
-        if (const Status status = WriteComponent(c.monitor, type, it->second); IsFailure(status)) return status;
+        if (!NeedsWriting(c, type)) continue;
+        if (const Status status = WriteComponent(c.monitor, type, c.components.at(type)); IsFailure(status))
+            return status;
         result = kStatusSuccess;
     }
     return result;

@@ -85,14 +85,19 @@ TEST_F(CombinedPacketUpdateTest, WithoutAPackageTheRecordStaysNew) {
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
-TEST_F(CombinedPacketUpdateTest, APackageTheMonitorHasAlreadyWritesNothing) {
+// With nothing to write the package cannot update the monitor: the update
+// stops before the boot selector is written, so the monitor goes on running.
+TEST_F(CombinedPacketUpdateTest, APackageTheMonitorHasAlreadyStopsBeforeTheBootSelector) {
     Plug();
     const PackageHandle package = MakePackage({.images = kBefore, .version = MemoryText(kBefore)});
     const PackageHandle record = MakeRecord();
     log.records.clear();
-    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kUpdFailed);
+    EXPECT_EQ(RunCombinedPacketUpdate(update, handle, package, record), kPkgNoMatchingSet);
     EXPECT_EQ(Announced(), 0);
-    EXPECT_EQ(StageInFile(), kStageWriting);
+    EXPECT_EQ(Count(LoggedCalls(), kWrite, cu::kBootSelector), 0);
+    EXPECT_EQ(StageInFile(), kStageNew);
+    EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
+    EXPECT_EQ(monitor->State().bootSelector, 0);
 }
 
 TEST_F(CombinedPacketUpdateTest, AVersionThatStillDiffersAfterTheExtraRestartFails) {

@@ -1,7 +1,14 @@
 #include "update/component_writing.h"
 
+#include <algorithm>
+
 #include "monitor/component_transfer.h"
 #include "update/update_status.h"
+
+bool CarriesFirmware(const std::map<std::uint16_t, ComponentDescriptor>& components) {
+    return std::any_of(kComponentWriteOrder.begin(), kComponentWriteOrder.end(),
+                       [&](std::uint16_t type) { return components.contains(type); });
+}
 
 std::string_view ComponentIdentifier(std::uint16_t type) {
     switch (type) {

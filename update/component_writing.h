@@ -2,6 +2,7 @@
 // Writing and checking the firmware components of an update, by componentType.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string_view>
 
 #include "common/status.h"
@@ -10,6 +11,10 @@
 
 // componentTypes of firmware, in the order they are written and checked.
 inline constexpr std::array<std::uint16_t, 5> kComponentWriteOrder{2, 3, 1, 4, 5};
+
+// Whether the components hold any firmware (one of the five types above): a set
+// with only the list of settings has nothing to write.
+bool CarriesFirmware(const std::map<std::uint16_t, ComponentDescriptor>& components);
 
 // "PRG000", "PRG001", "AIC653", "INP027", "AIC904" for types 2, 3, 1, 4, 5; "" otherwise.
 std::string_view ComponentIdentifier(std::uint16_t type);

@@ -97,7 +97,9 @@ Status RestoreMonitorSettings(const UpdateContext& c) {
         if (const Status status = MonSetSetting40(m, c.setting13); Fatal(status)) return status;
     }
     if (const Status status = MonSetSetting45(m, c.setting9); Fatal(status)) return status;
-    return MonSetSettingB8(m, static_cast<std::int32_t>(c.savedSettingB8));
+    // A monitor without setting B8 has nothing of it to put back.
+    const Status b8 = MonSetSettingB8(m, static_cast<std::int32_t>(c.savedSettingB8));
+    return Fatal(b8) ? b8 : kStatusSuccess;
 }
 
 Status RestoreListedSettings(const UpdateContext& c) {
@@ -107,7 +109,10 @@ Status RestoreListedSettings(const UpdateContext& c) {
     // Items are 16-bit little-endian; the monitor takes the index from the low byte.
     if (d.data == nullptr) return kUpdBadArgument;
     const std::uint32_t items = d.length / 2;  // an odd last byte is no item
-    for (std::uint32_t i = 0; i < items; ++i) {
+    // Indexed settings are reached only on a monitor with switch F0: one without
+    // it has none to store again, and its update is not to fail for that.
+    const bool indexed = Has(c.monitor, command_usage::kSwitchF0);
+    for (std::uint32_t i = 0; indexed && i < items; ++i) {
         if (const Status status = MonRewriteIndexedSetting(c.monitor, d.data[2 * i]); IsFailure(status)) return status;
     }
     // Switching B8 off and on makes the monitor take the stored values. A

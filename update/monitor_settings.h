@@ -8,7 +8,8 @@
 Status SaveMonitorSettings(UpdateContext& context);
 // Puts the settings to the values the update needs.
 Status NeutraliseMonitorSettings(MonitorHandle monitor);
-// Writes the saved values back; setting B8 last, its status is the result.
+// Writes the saved values back, setting B8 last; a setting the monitor lacks
+// counts as put back, one it does not answer for is a failure.
 Status RestoreMonitorSettings(const UpdateContext& context);
 // Has the monitor store again the indexed settings the package lists (componentType 6),
 // then switches setting B8 off and on.

@@ -17,12 +17,16 @@ constexpr std::uint8_t kReadBackAttribute = 1;
 
 bool Has(MonitorHandle monitor, MonUsage usage) { return HasUsage(monitor, usage.page, usage.usage); }
 
-// Saves the settings and attaches the package's set to the record.
+// Saves the settings and attaches the package's set to the record; the monitor
+// is not touched yet, so a set that cannot update it stops here.
 Status PrepareRecord(UpdateContext& c) {
     if (c.package == kNoPackageHandle) return kUpdBadArgument;
     if (const Status status = SaveMonitorSettings(c); IsFailure(status)) return status;
     if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
     if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    // Without firmware the update would take the monitor into its update state
+    // and then have nothing to write: the package cannot update this monitor.
+    if (!CarriesFirmware(c.components)) return kPkgNoMatchingSet;
     return ChangeStage(c, kStagePrepared);
 }
 
@@ -98,12 +102,10 @@ Status CheckAndFinish(UpdateContext& c) {
         const Status status = MonRunCompletionCommand(c.monitor);
         if (IsFailure(status) && status != kMonUnavailable) return status;
     }
-    const Status restored = RestoreMonitorSettings(c);
-    if (IsFailure(restored) && restored != kMonUnavailable) return restored;
+    if (const Status status = RestoreMonitorSettings(c); IsFailure(status)) return status;
+    // A monitor without switch F0 has nothing to switch back on.
     if (Has(c.monitor, command_usage::kSwitchF0)) {
         if (const Status status = MonSetSwitchF0(c.monitor, 1); IsFailure(status)) return status;
-    } else if (restored == kMonUnavailable) {
-        return restored;
     }
     return ChangeStage(c, kStageDone);
 }

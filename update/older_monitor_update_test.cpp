@@ -84,12 +84,18 @@ TEST_P(OlderMonitorUpdateTest, WithoutAPackageTheRecordStaysNew) {
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
-TEST_P(OlderMonitorUpdateTest, APackageWithNoComponentStopsBeforeWriting) {
+// Without firmware the package cannot update the monitor: the update stops
+// before it restarts the monitor into its update state.
+TEST_P(OlderMonitorUpdateTest, APackageWithNoComponentStopsBeforeAnyRestart) {
     Plug(GetParam());
     const PackageHandle package = MakePackage({.types = {}, .readBack = {}});
     const PackageHandle record = MakeRecord();
-    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kUpdFailed);
-    EXPECT_EQ(StageInFile(), kStageWriting);
+    log.records.clear();
+    EXPECT_EQ(RunOlderMonitorUpdate(update, handle, package, record), kPkgNoMatchingSet);
+    EXPECT_EQ(StageInFile(), kStageNew);
+    EXPECT_EQ(Count(LoggedCalls(), kWrite, cu::kRestart), 0);
+    EXPECT_EQ(Count(LoggedCalls(), kWrite, cu::kBootSelector), 0);
+    EXPECT_EQ(monitor->Mode(), MonitorMode::Running);
     EXPECT_EQ(MonitorVersion(update.monitor), MemoryText(kBefore));
 }
 
