@@ -203,7 +203,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
 }
 
 TEST_P(LanguageTest, TheProgramListShowsItsTextsInFull) {
-    ProgramListDialog dialog({"Quillon Screen Manager", "Quillon Color Navigator", "Quillon Monitor Service"}, nullptr);
+    // Programs the updater knows by name and lists (conflict/known_programs.cpp).
+    ProgramListDialog dialog({"Tintorra 7", "Omnitint Pro", "Panelwarden Pro"}, nullptr);
     dialog.show();
     EXPECT_EQ(LabelText(dialog, "explanation").toStdString(), Catalogue(text_id::kProgramsToClose));
     EXPECT_EQ(Child<QPushButton>(dialog, "okButton").text().toStdString(), Catalogue(text_id::kOk));
