@@ -113,6 +113,37 @@ public:
     }
 };
 
+// What a package made for the emulated monitors holds.
+struct PackageContents {
+    std::string model = "QX27*";
+    VersionFields from = kBefore;  // the set's key: the version it updates
+    VersionFields images = kAfter;
+    std::string version = MemoryText(kAfter);
+    std::uint16_t writeSeconds = 30;
+    std::vector<std::uint16_t> types{2, 3, 1, 4, 5};  // the firmware components the set carries
+};
+
+// Writes a package with one set for `from`, components carrying `images`'
+// fields, with read-back for PRG001 and AIC904, and a list of indexed settings.
+inline void WritePackageFile(const std::string& path, const PackageContents& contents) {
+    static constexpr std::array<std::uint16_t, 5> kAreaTypes{2, 3, 1, 4, 5};
+    FirmwareSet set;
+    set.key = MemoryText(contents.from);
+    for (std::size_t i = 0; i < kAreaTypes.size(); ++i) {
+        const ComponentArea& area = ComponentAreas()[i];
+        const std::uint16_t type = kAreaTypes[i];
+        if (std::find(contents.types.begin(), contents.types.end(), type) == contents.types.end()) continue;
+        const bool readBack = type == 3 || type == 5;
+        set.components.emplace(
+            type, testing_support::Component(type, MakeImage(area, contents.images[area.versionField], area.Capacity(), type),
+                                             contents.writeSeconds, readBack ? 1 : 0));
+    }
+    set.components.emplace(6, testing_support::Component(6, {5, 0, 9, 0, 7}));
+    FirmwarePackage package = testing_support::Package(contents.model, contents.version, {});
+    package.sets.emplace(set.key, set);
+    testing_support::WritePayload(path, testing_support::PackagePayload(package));
+}
+
 // Ticks until no worker thread is left; a tick while the worker runs steps
 // the activity indicator, as the window's timer would.
 inline void TickWhileWorking(MainWorkflow& workflow) {
@@ -185,34 +216,11 @@ public:
         return config;
     }
 
-    struct PackageContents {
-        std::string model = "QX27*";
-        VersionFields from = kBefore;  // the set's key: the version it updates
-        VersionFields images = kAfter;
-        std::string version = MemoryText(kAfter);
-        std::uint16_t writeSeconds = 30;
-        std::vector<std::uint16_t> types{2, 3, 1, 4, 5};  // the firmware components the set carries
-    };
+    using PackageContents = app_testing::PackageContents;
 
-    // Writes "update.vfw": one set for `from`, components carrying `images`'
-    // fields, with read-back for PRG001 and AIC904, and a list of indexed settings.
+    // Writes "update.vfw" (or `name`) into the bench's folder.
     void WritePackage(const PackageContents& contents, const std::string& name = "update.vfw") {
-        static constexpr std::array<std::uint16_t, 5> kAreaTypes{2, 3, 1, 4, 5};
-        FirmwareSet set;
-        set.key = MemoryText(contents.from);
-        for (std::size_t i = 0; i < kAreaTypes.size(); ++i) {
-            const ComponentArea& area = ComponentAreas()[i];
-            const std::uint16_t type = kAreaTypes[i];
-            if (std::find(contents.types.begin(), contents.types.end(), type) == contents.types.end()) continue;
-            const bool readBack = type == 3 || type == 5;
-            set.components.emplace(
-                type, testing_support::Component(type, MakeImage(area, contents.images[area.versionField], area.Capacity(), type),
-                                                 contents.writeSeconds, readBack ? 1 : 0));
-        }
-        set.components.emplace(6, testing_support::Component(6, {5, 0, 9, 0, 7}));
-        FirmwarePackage package = testing_support::Package(contents.model, contents.version, {});
-        package.sets.emplace(set.key, set);
-        testing_support::WritePayload(dir.File(name), testing_support::PackagePayload(package));
+        WritePackageFile(dir.File(name), contents);
     }
     void WritePackage() { WritePackage(PackageContents{}); }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/clock.h"
 #include "emulator/uhid_messages.h"
 
 namespace {
@@ -59,10 +60,11 @@ void UhidDevice::ServeOnce(int timeoutMs, int wakeFd) {
     auto request = std::make_unique<uhid_event>();
     if (::read(uhid_.get(), request.get(), sizeof *request) <= 0) return;
     auto reply = std::make_unique<uhid_event>();
-    if (AnswerRequest(monitor_, *request, *reply)) WriteEvent(uhid_.get(), *reply);
+    const bool answered = AnswerRequest(monitor_, *request, *reply) && WriteEvent(uhid_.get(), *reply);
 
     const std::optional<Departure> departure = monitor_.TakeDeparture();
     if (!departure) return;
+    if (answered) SleepMs(kUhidAnswerBeforeDepartureMs);
     Unplug();
     if (!WaitOffTheBus(*departure, stop_)) {
         present_ = departure->comesBack;

@@ -3,10 +3,16 @@
 // real hidraw device. The messages are those of the socket contract; a
 // restart is UHID_DESTROY, the off time, and UHID_CREATE2 on the same handle.
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "common/unique_fd.h"
 #include "emulator/device_transport.h"
+
+// How long a restarting monitor stays after its answer. The kernel fails a
+// request whose device is destroyed before the waiting host has taken the
+// answer, so the answer to the restart command must get there first.
+inline constexpr std::uint32_t kUhidAnswerBeforeDepartureMs = 100;
 
 class UhidDevice final : public DeviceTransport {
 public:

@@ -75,7 +75,7 @@ TEST_F(UhidDeviceTest, CreatesAnswersAndRestartsOnOneHandle) {
     EXPECT_EQ(Receive()->type, UHID_SET_REPORT_REPLY);
     EXPECT_EQ(Receive()->type, UHID_DESTROY);
     EXPECT_EQ(Receive()->type, UHID_CREATE2);
-    EXPECT_EQ(clock_.NowMs(), 5000u);
+    EXPECT_EQ(clock_.NowMs(), 5000u + kUhidAnswerBeforeDepartureMs);
 }
 
 TEST(UhidOpenTest, MissingDeviceFileIsReported) {

@@ -1,0 +1,292 @@
+// The hidraw backend, the udev watch, the device rule and the permission
+// message, against the real kernel: each monitor is the monitor-emulator
+// program plugged in as a USB device (vhci_hcd, then usbhid and hidraw) or
+// through uhid.
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/message_catalogue.h"
+#include "app/monitor_selection.h"
+#include "common/temp_dir_testing.h"
+#include "hid/capabilities.h"
+#include "kernel/emulator_process.h"
+#include "kernel/kernel_testing.h"
+#include "monitor/discovery.h"
+#include "monitor/transactions.h"
+
+namespace {
+
+using namespace kernel_testing;
+
+// Drops every registered monitor before and after each test.
+class KernelTest : public ::testing::Test {
+protected:
+    KernelTest() { MonCloseDevices(0xFFFFFFFF); }
+    ~KernelTest() override { MonCloseDevices(0xFFFFFFFF); }
+
+    std::unique_ptr<HidPlatform> hidraw = MakeHidrawPlatform();
+    TempDir dir;
+};
+
+struct InterfaceCase {
+    Transport transport;
+    Kind kind;
+};
+
+std::string Name(const ::testing::TestParamInfo<InterfaceCase>& info) {
+    std::string name = std::string(info.param.transport == Transport::Usb ? "Usb_" : "Uhid_") + info.param.kind.name;
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
+}
+
+class InterfaceTest : public KernelTest, public ::testing::WithParamInterface<InterfaceCase> {};
+
+// Listed through libudev with the kernel's names and attributes, the same
+// descriptor and capabilities as the same monitor over the socket, and the
+// same identity read through the monitor layer.
+TEST_P(InterfaceTest, ListsOpensAndIdentifiesTheMonitor) {
+    const Kind& kind = GetParam().kind;
+    const Transport transport = GetParam().transport;
+    EmulatorProcess plugged(EmulatorArgs(transport, kind, "KRN00001"), 1);
+    ASSERT_TRUE(plugged.Running());
+
+    std::optional<std::string> path;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kind.vendor)).has_value(); }, kArrivalLimitMs));
+    EXPECT_EQ(path->rfind("/dev/hidraw", 0), 0u) << *path;
+    char id[32];
+    std::snprintf(id, sizeof id, "#VID_%04X&PID_%04X#", kind.vendor, kind.product);
+    EXPECT_NE(path->find(id), std::string::npos) << *path;
+
+    const std::unique_ptr<HidConnection> connection = hidraw->Open(*path, true);
+    ASSERT_NE(connection, nullptr) << *path;
+    const HidAttributes attributes = connection->Attributes();
+    EXPECT_EQ(attributes.vendorId, kind.vendor);
+    EXPECT_EQ(attributes.productId, kind.product);
+    // The release number comes from the USB device's bcdDevice; uhid devices have no USB parent.
+    EXPECT_EQ(attributes.versionNumber, transport == Transport::Usb ? 0x0102 : 0);
+
+    // The same monitor over the emulated device socket.
+    EmulatorProcess socket({"--dir", dir.File(""), "--kind", kind.name, "--serial", "KRN00002"}, 1);
+    ASSERT_TRUE(socket.Running());
+    const std::unique_ptr<HidPlatform> emulated = MakeEmulatedPlatform(dir.File(""));
+    const std::unique_ptr<HidConnection> reference = emulated->Open(socket.Where().at(0), true);
+    ASSERT_NE(reference, nullptr);
+    const auto got = connection->ReportDescriptor();
+    const auto want = reference->ReportDescriptor();
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end()));
+    const HidCapabilities gotCaps = DeriveCapabilities(got);
+    const HidCapabilities wantCaps = DeriveCapabilities(want);
+    EXPECT_EQ(gotCaps.caps.featureReportByteLength, wantCaps.caps.featureReportByteLength);
+    EXPECT_EQ(gotCaps.caps.usagePage, wantCaps.caps.usagePage);
+    EXPECT_EQ(gotCaps.Values(HidReportType::Feature).size(), wantCaps.Values(HidReportType::Feature).size());
+    EXPECT_EQ(gotCaps.Buttons(HidReportType::Feature).size(), wantCaps.Buttons(HidReportType::Feature).size());
+
+    // The monitor layer over hidraw: one monitor, its identity.
+    ASSERT_EQ(MonOpenDevices(kFamilyNormal), 1u);
+    MonitorHandle handle = kNoMonitor;
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+    std::string model, serial;
+    ASSERT_EQ(MonReadIdentity(handle, model, serial), 0u);
+    EXPECT_EQ(model, "QX2701");
+    EXPECT_EQ(serial, "KRN00001");
+}
+
+std::vector<InterfaceCase> AllInterfaces() {
+    std::vector<InterfaceCase> cases;
+    for (Transport t : {Transport::Usb, Transport::Uhid})
+        for (const Kind& k : kAllKinds) cases.push_back({t, k});
+    return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Kernel, InterfaceTest, ::testing::ValuesIn(AllInterfaces()), Name);
+
+class TransportTest : public KernelTest, public ::testing::WithParamInterface<Transport> {};
+
+std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
+    return info.param == Transport::Usb ? "Usb" : "Uhid";
+}
+
+// Waits for an event of this kind about a monitor of this vendor (and at this
+// path, when given); events about other devices, or left over from earlier
+// tests' devices, are passed over.
+std::optional<DeviceEvent> AwaitEvent(DeviceEvents& events, DeviceEvent::Kind kind, std::uint16_t vendor,
+                                      const std::string& path = "") {
+    char id[16];
+    std::snprintf(id, sizeof id, "#VID_%04X&", vendor);
+    std::optional<DeviceEvent> found;
+    WaitUntil(
+        [&] {
+            while (std::optional<DeviceEvent> e = events.Next())
+                if (e->kind == kind && e->path.find(id) != std::string::npos && (path.empty() || e->path == path)) {
+                    found = e;
+                    return true;
+                }
+            return false;
+        },
+        kArrivalLimitMs);
+    return found;
+}
+
+// Plug, restart and unplug reach the udev watch, and the monitor list follows.
+TEST_P(TransportTest, DeviceEventsFollowPlugRestartAndUnplug) {
+    using Event = DeviceEvent::Kind;
+    ScopedHidPlatform useHidraw{*hidraw};
+    const std::unique_ptr<DeviceEvents> events = hidraw->WatchDevices();
+    ASSERT_NE(events, nullptr);
+    const std::uint16_t vendor = kCombinedTunnel.vendor;
+    auto plugged = std::make_unique<EmulatorProcess>(EmulatorArgs(GetParam(), kCombinedTunnel, "KRN00003"), 1);
+    ASSERT_TRUE(plugged->Running());
+
+    const auto arrival = AwaitEvent(*events, Event::Arrival, vendor);
+    ASSERT_TRUE(arrival);
+    ASSERT_TRUE(WaitUntil([] { return MonOpenDevices(kFamilyNormal) == 1; }, kArrivalLimitMs));
+    MonitorHandle handle = kNoMonitor;
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+
+    // A restart: the device leaves and comes back as a new kernel instance, at a new path.
+    ASSERT_EQ(MonWriteValue(handle, 0xFF02, 0x00F4, 0), 0u);
+    EXPECT_TRUE(AwaitEvent(*events, Event::Removal, vendor, arrival->path));
+    const auto back = AwaitEvent(*events, Event::Arrival, vendor);
+    ASSERT_TRUE(back);
+    EXPECT_NE(back->path, arrival->path);
+    EXPECT_EQ(MonRefreshDevices(), 1u);
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+    std::string model, serial;
+    EXPECT_EQ(MonReadIdentity(handle, model, serial), 0u);
+    EXPECT_EQ(serial, "KRN00003");
+
+    EXPECT_EQ(plugged->Stop(), 0);
+    EXPECT_TRUE(AwaitEvent(*events, Event::Removal, vendor, back->path));
+    EXPECT_EQ(MonRefreshDevices(), 0u);
+}
+
+// A transfer to a device that has gone fails as "not connected" at once, and
+// the layer finds the monitor again when it comes back.
+TEST_P(TransportTest, TransferToAVanishedDeviceFailsAndTheLayerRecovers) {
+    ScopedHidPlatform useHidraw{*hidraw};
+    const std::string state = dir.File("monitor.state");
+    auto plugged = std::make_unique<EmulatorProcess>(EmulatorArgs(GetParam(), kOlderTunnel, "KRN00004", state), 1);
+    ASSERT_TRUE(plugged->Running());
+    std::optional<std::string> path;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kOlderTunnel.vendor)).has_value(); },
+                          kArrivalLimitMs));
+    const std::unique_ptr<HidConnection> connection = hidraw->Open(*path, true);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_EQ(MonOpenDevices(kFamilyNormal), 1u);
+
+    plugged->Kill();
+    std::array<std::uint8_t, 64> report{};
+    report[0] = 1;
+    const std::uint64_t start = NowMs();
+    HidIo io = HidIo::Ok;
+    // The kernel takes the device away shortly after the socket closes.
+    ASSERT_TRUE(WaitUntil([&] { return (io = connection->GetFeature(report)) == HidIo::NotConnected; }, 10'000));
+    EXPECT_LT(NowMs() - start, 10'000u);
+    EXPECT_EQ(MonRefreshDevices(), 0u);
+
+    plugged = std::make_unique<EmulatorProcess>(EmulatorArgs(GetParam(), kOlderTunnel, "KRN00004", state), 1);
+    ASSERT_TRUE(WaitUntil([] { return MonRefreshDevices() == 1; }, kArrivalLimitMs));
+    MonitorHandle handle = kNoMonitor;
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+    std::string model, serial;
+    EXPECT_EQ(MonReadIdentity(handle, model, serial), 0u);
+    EXPECT_EQ(serial, "KRN00004");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernel, TransportTest, ::testing::Values(Transport::Usb, Transport::Uhid), TransportName);
+
+// What `udevadm test` says it would do for a device.
+std::string UdevTest(const std::string& sysPath) {
+    const std::string command = "udevadm test " + sysPath + " 2>&1";
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::array<char, 4096> buffer;
+        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+std::string SysPathOf(const std::string& hidrawPath) {
+    const std::string node = hidrawPath.substr(0, hidrawPath.find('#'));
+    return "/sys/class/hidraw/" + node.substr(node.rfind('/') + 1);
+}
+
+bool TagsUaccess(const std::string& udevOutput) {
+    for (std::size_t at = 0; (at = udevOutput.find("TAGS=", at)) != std::string::npos; ++at) {
+        const std::size_t end = udevOutput.find('\n', at);
+        if (udevOutput.substr(at, end - at).find(":uaccess:") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The device rule tags the monitors' hidraw nodes for the user at the seat,
+// and leaves another vendor's USB HID device alone.
+TEST_F(KernelTest, DeviceRuleTagsTheMonitorsOnly) {
+    std::filesystem::create_directories("/run/udev/rules.d");
+    std::filesystem::copy_file(QUILLON_SOURCE_DIR "/packaging/70-quillon-monitors.rules",
+                               "/run/udev/rules.d/70-quillon-monitors.rules",
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(std::system("udevadm control --reload-rules"), 0);
+
+    EmulatorProcess plugged(EmulatorArgs(Transport::Usb, kOlderNative, "KRN00005"), 1);
+    ASSERT_TRUE(plugged.Running());
+    std::optional<std::string> path;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kOlderNative.vendor)).has_value(); },
+                          kArrivalLimitMs));
+    const std::string monitor = UdevTest(SysPathOf(*path));
+    EXPECT_TRUE(TagsUaccess(monitor)) << monitor;
+
+    EmulatorProcess other({"--usbip", "--kind", "other-vendor"}, 1);
+    ASSERT_TRUE(other.Running());
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, 0x1D6B)).has_value(); }, kArrivalLimitMs));
+    const std::string foreign = UdevTest(SysPathOf(*path));
+    EXPECT_FALSE(TagsUaccess(foreign)) << foreign;
+    std::filesystem::remove("/run/udev/rules.d/70-quillon-monitors.rules");
+    std::system("udevadm control --reload-rules");
+}
+
+// Runs in a child process as an unprivileged user, since root passes every
+// permission check: the monitor's node is left at 0600 root, as without the
+// device rule, and the selection says that a device rule is missing.
+[[noreturn]] void ExpectRefusedMonitorSaysSo() {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+        ::setresuid(kNobody, kNobody, kNobody) != 0)
+        std::_Exit(10);
+    if (MonCountRefusedDevices() != 1) std::_Exit(11);
+    MonitorSelection selection("", "");
+    if (selection.Discover(0, "", "") != SelectionResult::Cancel) std::_Exit(12);
+    const std::optional<UserMessage> message = selection.TakeMessage();
+    if (!message || message->text != text_id::kDevicesRefused) std::_Exit(13);
+    std::_Exit(0);
+}
+
+TEST_F(KernelTest, AUserWhoMayNotOpenTheNodeIsToldWhy) {
+    EmulatorProcess plugged(EmulatorArgs(Transport::Usb, kCombinedTunnel, "KRN00006"), 1);
+    ASSERT_TRUE(plugged.Running());
+    std::optional<std::string> path;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kCombinedTunnel.vendor)).has_value(); },
+                          kArrivalLimitMs));
+    const std::string node = path->substr(0, path->find('#'));
+    ASSERT_EQ(::chmod(node.c_str(), 0600), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ExpectRefusedMonitorSaysSo();
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: cannot become nobody, 11: not counted as refused, "
+                                         "12: not cancelled, 13: not text 660";
+}
+
+}  // namespace

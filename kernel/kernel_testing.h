@@ -1,0 +1,75 @@
+#pragma once
+// What the kernel suite's tests share: the monitors they plug in through the
+// monitor-emulator program, on USB (vhci_hcd) or uhid, and waits on real time,
+// since the kernel enumerates devices in real time.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/clock.h"
+#include "emulator/descriptors.h"
+#include "hid/hid_platform.h"
+
+namespace kernel_testing {
+
+enum class Transport { Usb, Uhid };
+
+struct Kind {
+    MonitorKind kind;
+    const char* name;  // as monitor-emulator's --kind takes it
+    std::uint16_t vendor;
+    std::uint16_t product;  // in normal operation
+};
+
+inline constexpr Kind kOlderNative{MonitorKind::OlderNative, "older-native", 0x7E51, 0x4001};
+inline constexpr Kind kOlderTunnel{MonitorKind::OlderTunnel, "older-tunnel", 0x7E52, 0x4102};
+inline constexpr Kind kCombinedTunnel{MonitorKind::CombinedTunnel, "combined-tunnel", 0x7E53, 0x4203};
+inline constexpr Kind kAllKinds[] = {kOlderNative, kOlderTunnel, kCombinedTunnel};
+
+inline const char* TransportOption(Transport t) { return t == Transport::Usb ? "--usbip" : "--uhid"; }
+
+// The command line of one monitor, with the emulated timings at their shortest.
+inline std::vector<std::string> EmulatorArgs(Transport transport, const Kind& kind, const std::string& serial,
+                                             const std::string& statePath = "", const std::string& logPath = "") {
+    std::vector<std::string> args{TransportOption(transport), "--kind", kind.name, "--serial", serial,
+                                  "--model", "QX2701", "--restart-seconds", "1", "--transfer-time", "0,0"};
+    if (!statePath.empty()) args.insert(args.end(), {"--state", statePath});
+    if (!logPath.empty()) args.insert(args.end(), {"--log", logPath});
+    return args;
+}
+
+// Polls `done` on the process clock (real time here) every 50 ms for up to
+// `limitMs`; true once it holds.
+inline bool WaitUntil(const std::function<bool()>& done, std::uint64_t limitMs) {
+    const std::uint64_t end = NowMs() + limitMs;
+    while (!done()) {
+        if (NowMs() >= end) return false;
+        SleepMs(50);
+    }
+    return true;
+}
+
+// The hidraw path of the interface with this vendor, if one is present.
+inline std::optional<std::string> FindInterface(HidPlatform& platform, std::uint16_t vendor,
+                                                std::optional<std::uint16_t> product = std::nullopt) {
+    char id[32];
+    if (product)
+        std::snprintf(id, sizeof id, "#VID_%04X&PID_%04X#", vendor, *product);
+    else
+        std::snprintf(id, sizeof id, "#VID_%04X&PID_", vendor);
+    const auto paths = platform.EnumeratePaths();
+    if (!paths) return std::nullopt;
+    for (const std::string& path : *paths)
+        if (path.find(id) != std::string::npos) return path;
+    return std::nullopt;
+}
+
+// How long the kernel may take to show a plugged-in device (USB enumeration,
+// the HID driver, udev) on an emulated machine.
+inline constexpr std::uint64_t kArrivalLimitMs = 20'000;
+
+}  // namespace kernel_testing
