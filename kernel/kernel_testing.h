@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app_testing.h"
 #include "common/clock.h"
 #include "emulator/descriptors.h"
 #include "hid/hid_platform.h"
@@ -71,5 +72,21 @@ inline std::optional<std::string> FindInterface(HidPlatform& platform, std::uint
 // How long the kernel may take to show a plugged-in device (USB enumeration,
 // the HID driver, udev) on an emulated machine.
 inline constexpr std::uint64_t kArrivalLimitMs = 20'000;
+
+// Runs the updater as a user would, again after each failed run, until a run
+// reports the update complete or `maxRuns` have run. The messages of each run.
+inline std::vector<std::vector<TextId>> UpdateUntilComplete(const std::string& folder, int maxRuns) {
+    std::vector<std::vector<TextId>> messagesPerRun;
+    for (int i = 0; i < maxRuns; ++i) {
+        app_testing::ScriptedView view;
+        MainWorkflow run(view);
+        run.Run().folder = folder;
+        app_testing::RunToEnd(run, view);
+        if (!run.Ended()) run.Close();
+        messagesPerRun.push_back(view.MessageIds());
+        if (view.MessageIds() == std::vector<TextId>{text_id::kComplete}) break;
+    }
+    return messagesPerRun;
+}
 
 }  // namespace kernel_testing

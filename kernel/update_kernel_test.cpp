@@ -109,16 +109,7 @@ TEST_P(UpdateTest, EndsWithThePackagesFirmwareAndTheSettingsBack) {
         });
     }
 
-    std::vector<std::vector<TextId>> messagesPerRun;
-    for (int i = 0; i < kMaxRuns; ++i) {
-        ScriptedView view;
-        MainWorkflow run(view);
-        run.Run().folder = dir.File("");
-        RunToEnd(run, view);
-        if (!run.Ended()) run.Close();
-        messagesPerRun.push_back(view.MessageIds());
-        if (view.MessageIds() == std::vector<TextId>{text_id::kComplete}) break;
-    }
+    const auto messagesPerRun = kernel_testing::UpdateUntilComplete(dir.File(""), kMaxRuns);
     finished = true;
     if (powerCut.joinable()) powerCut.join();
 

@@ -7,6 +7,9 @@ packages=(
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )
+# scripts/kernel-test boots Debian's kernel under QEMU with a busybox initramfs and runs
+# udev in the guest; apt-get downloads the kernel package itself.
+kernel_test_packages=(qemu-system-x86 busybox-static udev cpio kmod)
 # scripts/fuzz also needs clang with libFuzzer and the sanitizer runtimes, and llvm-symbolizer.
 fuzz_packages=(clang libclang-rt-14-dev llvm)
 

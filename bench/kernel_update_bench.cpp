@@ -1,0 +1,102 @@
+// Host CPU and transfers of a whole update through the real kernel (the
+// monitor a USB device on vhci_hcd, reached through usbhid and hidraw), beside
+// the same update through the emulated backend's socket, in one run. Needs
+// root and a kernel with vhci-hcd: run it in the guest of scripts/kernel-test,
+//
+//   scripts/kernel-test -- kernel/run-in-guest build/bench/kernel_update_bench
+//
+// The update is the window's, on a combined-tunnel monitor and on an
+// older-native one, with the emulated timings at their shortest; the waits the
+// updater prescribes really pass, so the wall time is mostly waiting. Host CPU
+// is this process's user and system time for the whole update (discovery,
+// backup file, package, every transfer and wait), per MiB of component data
+// written; transfers are counted from the monitor's own transfer log.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "common/temp_dir_testing.h"
+#include "kernel/emulator_process.h"
+#include "kernel/kernel_testing.h"
+
+namespace {
+
+using namespace kernel_testing;
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct LogCounts {
+    int transfers = 0;
+    int packets = 0;  // component packets written
+};
+
+LogCounts CountTransfers(const std::string& path) {
+    LogCounts counts;
+    std::ifstream log(path);
+    for (std::string line; std::getline(log, line);) {
+        ++counts.transfers;
+        if (line.find(" SET ") != std::string::npos &&
+            (line.find("FF02:00C7") != std::string::npos || line.find("FF02:00FE") != std::string::npos))
+            ++counts.packets;
+    }
+    return counts;
+}
+
+// One update from start to completion; false when it did not complete.
+bool MeasureUpdate(const Kind& kind, bool usb) {
+    MonCloseDevices(0xFFFFFFFF);
+    PkgCloseAll();
+    TempDir dir;
+    const std::string log = dir.File("transfers.log");
+    std::vector<std::string> args;
+    if (usb) {
+        args = EmulatorArgs(Transport::Usb, kind, "KRN00020", "", log);
+    } else {
+        args = {"--dir", dir.File(""), "--kind", kind.name, "--serial", "KRN00020", "--model", "QX2701",
+                "--restart-seconds", "1", "--transfer-time", "0,0", "--log", log};
+    }
+    const std::unique_ptr<HidPlatform> emulated = usb ? nullptr : MakeEmulatedPlatform(dir.File(""));
+    std::optional<ScopedHidPlatform> useEmulated;
+    if (emulated) useEmulated.emplace(*emulated);
+    EmulatorProcess monitor(args, 1);
+    if (!monitor.Running()) return false;
+    if (!WaitUntil([] { return MonOpenDevices(kFamilyNormal) == 1; }, kArrivalLimitMs)) return false;
+    MonCloseDevices(0xFFFFFFFF);
+
+    app_testing::PackageContents contents;
+    contents.writeSeconds = 1;
+    app_testing::WritePackageFile(dir.File("update.vfw"), contents);
+    std::size_t componentBytes = 0;
+    for (const ComponentArea& area : ComponentAreas()) componentBytes += area.Capacity();
+
+    const std::uint64_t startMs = NowMs();
+    const double startCpu = CpuSeconds();
+    const auto runs = UpdateUntilComplete(dir.File(""), 1);
+    const double cpu = CpuSeconds() - startCpu;
+    const std::uint64_t wallMs = NowMs() - startMs;
+    const bool complete = runs.back() == std::vector<TextId>{text_id::kComplete};
+    const LogCounts counts = CountTransfers(log);
+    const double mib = static_cast<double>(componentBytes) / (1024.0 * 1024.0);
+    std::printf("%-16s %-7s %-9s %8.1f s %9.1f ms %10.1f ms %9d %8d %9.1f\n", kind.name, usb ? "kernel" : "socket",
+                complete ? "complete" : "FAILED", static_cast<double>(wallMs) / 1000.0, cpu * 1000.0, cpu * 1000.0 / mib,
+                counts.transfers, counts.packets, static_cast<double>(counts.transfers) / ComponentAreas().size());
+    return complete;
+}
+
+}  // namespace
+
+int main() {
+    std::printf("%-16s %-7s %-9s %10s %12s %13s %9s %8s %9s\n", "kind", "path", "result", "wall", "host CPU",
+                "CPU per MiB", "transfers", "packets", "per comp.");
+    bool ok = true;
+    for (const Kind& kind : {kCombinedTunnel, kOlderNative})
+        for (bool usb : {true, false}) ok = MeasureUpdate(kind, usb) && ok;
+    return ok ? 0 : 1;
+}
