@@ -8,11 +8,15 @@
 
 #include <fcntl.h>
 
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
 
-std::string EmulatorProcess::ProgramPath() { return QUILLON_MONITOR_EMULATOR; }
+std::string EmulatorProcess::ProgramPath() {
+    const char* chosen = std::getenv("QUILLON_MONITOR_EMULATOR");
+    return chosen != nullptr && *chosen != '\0' ? chosen : QUILLON_MONITOR_EMULATOR;
+}
 
 EmulatorProcess::EmulatorProcess(const std::vector<std::string>& args, int monitors, int readyMs) {
     int pipeFds[2];

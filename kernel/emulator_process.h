@@ -28,7 +28,7 @@ public:
     // SIGKILL: the power goes.
     void Kill();
 
-    // The program, as built beside this suite.
+    // The program: $QUILLON_MONITOR_EMULATOR, else the one built beside this suite.
     static std::string ProgramPath();
 
 private:

@@ -52,7 +52,7 @@ protected:
     }
 
     std::vector<std::string> Args() const {
-        return EmulatorArgs(Transport::Uhid, GetParam().kind, "KRN00010", dir.File("monitor.state"), dir.File("transfers.log"));
+        return EmulatorArgs(Transport::Usb, GetParam().kind, "KRN00010", dir.File("monitor.state"), dir.File("transfers.log"));
     }
 
     // The monitor with the test's serial number, once the kernel shows it.
