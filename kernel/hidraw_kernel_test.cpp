@@ -16,8 +16,10 @@
 #include "app/message_catalogue.h"
 #include "app/monitor_selection.h"
 #include "common/temp_dir_testing.h"
+#include "emulator/report_layout.h"
 #include "hid/capabilities.h"
 #include "kernel/emulator_process.h"
+#include "kernel/foreign_usb_device.h"
 #include "kernel/kernel_testing.h"
 #include "monitor/discovery.h"
 #include "monitor/transactions.h"
@@ -205,6 +207,33 @@ TEST_P(TransportTest, TransferToAVanishedDeviceFailsAndTheLayerRecovers) {
     EXPECT_EQ(serial, "KRN00004");
 }
 
+// A request the monitor refuses (a control lock mode it does not know) fails
+// that transfer only: a stall on USB, an error answer through uhid, never "not
+// connected"; the next transfer works.
+TEST_P(TransportTest, ARefusedRequestFailsThatTransferOnly) {
+    EmulatorProcess plugged(EmulatorArgs(GetParam(), kOlderNative, "KRN00007"), 1);
+    ASSERT_TRUE(plugged.Running());
+    std::optional<std::string> path;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kOlderNative.vendor)).has_value(); },
+                          kArrivalLimitMs));
+    const std::unique_ptr<HidConnection> connection = hidraw->Open(*path, true);
+    ASSERT_NE(connection, nullptr);
+    const auto layout = ReportLayout::Parse(connection->ReportDescriptor());
+    ASSERT_TRUE(layout);
+    const FieldLayout* lock = layout->Find({0xFF03, 0x0080});
+    const FieldLayout* identity = layout->Find({0xFF00, 0x0035});
+    ASSERT_TRUE(lock != nullptr && identity != nullptr);
+
+    std::vector<std::uint8_t> refused(1 + lock->ByteLength(), 0);
+    refused[0] = lock->reportId;
+    refused[1] = 7;  // no such mode
+    EXPECT_EQ(connection->SetFeature(refused), HidIo::Failed);
+    std::vector<std::uint8_t> read(1 + identity->ByteLength(), 0);
+    read[0] = identity->reportId;
+    EXPECT_EQ(connection->GetFeature(read), HidIo::Ok);
+    EXPECT_EQ(std::string(read.begin() + 1, read.begin() + 9), "KRN00007");
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernel, TransportTest, ::testing::Values(Transport::Usb, Transport::Uhid), TransportName);
 
 // What `udevadm test` says it would do for a device.
@@ -249,9 +278,9 @@ TEST_F(KernelTest, DeviceRuleTagsTheMonitorsOnly) {
     const std::string monitor = UdevTest(SysPathOf(*path));
     EXPECT_TRUE(TagsUaccess(monitor)) << monitor;
 
-    EmulatorProcess other({"--usbip", "--kind", "other-vendor"}, 1);
-    ASSERT_TRUE(other.Running());
-    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, 0x1D6B)).has_value(); }, kArrivalLimitMs));
+    const ForeignUsbDevice other;
+    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, ForeignUsbDevice::kVendor)).has_value(); },
+                          kArrivalLimitMs));
     const std::string foreign = UdevTest(SysPathOf(*path));
     EXPECT_FALSE(TagsUaccess(foreign)) << foreign;
     std::filesystem::remove("/run/udev/rules.d/70-quillon-monitors.rules");
