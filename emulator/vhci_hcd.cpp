@@ -1,0 +1,90 @@
+#include "emulator/vhci_hcd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr int kFreePort = 4;          // VDEV_ST_NULL
+constexpr int kHighSpeed = 3;         // USB_SPEED_HIGH
+constexpr std::uint32_t kBus = 1;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// Writes `text` to a sysfs file in one write, as the kernel takes it; 0 or the errno.
+int WriteSysfs(const std::string& path, const std::string& text) {
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!fd) return errno;
+    const ssize_t written = ::write(fd.get(), text.data(), text.size());
+    if (written < 0) return errno;
+    return written == static_cast<ssize_t>(text.size()) ? 0 : EIO;
+}
+
+}  // namespace
+
+std::vector<int> FreeHighSpeedPorts(std::string_view status) {
+    std::vector<int> ports;
+    std::istringstream lines{std::string(status)};
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string hub;
+        int port = -1, state = -1;
+        // The heading's fields are no numbers and end the read there.
+        if (fields >> hub >> port >> state && hub == "hs" && state == kFreePort && port >= 0) ports.push_back(port);
+    }
+    return ports;
+}
+
+VhciHcd::Access VhciHcd::Check(std::string* fault) const {
+    struct stat info {};
+    if (::stat(root_.c_str(), &info) != 0) {
+        if (fault) *fault = "cannot find " + root_ + ": " + ErrnoText(errno);
+        return Access::Missing;
+    }
+    const std::string attach = root_ + "/attach";
+    // Opening writes nothing: the kernel acts on a write only.
+    const UniqueFd fd(::open(attach.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!fd) {
+        if (fault) *fault = "cannot write " + attach + ": " + ErrnoText(errno);
+        return Access::NotWritable;
+    }
+    return Access::Ready;
+}
+
+std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
+    const std::string statusPath = root_ + "/status";
+    std::ifstream file(statusPath);
+    if (!file) {
+        if (fault) *fault = "cannot read " + statusPath + ": " + ErrnoText(errno);
+        return std::nullopt;
+    }
+    std::stringstream status;
+    status << file.rdbuf();
+    for (const int port : FreeHighSpeedPorts(status.str())) {
+        const std::uint32_t devid = kBus << 16 | (nextDevice_.fetch_add(1) & 0xFFFF);
+        const std::string line = std::to_string(port) + " " + std::to_string(socket.get()) + " " +
+                                 std::to_string(devid) + " " + std::to_string(kHighSpeed);
+        const int error = WriteSysfs(root_ + "/attach", line);
+        if (error == EBUSY) continue;  // taken since the status was read
+        if (error != 0) {
+            if (fault) *fault = "cannot attach to " + root_ + "/attach (port " + std::to_string(port) + "): " +
+                                ErrnoText(error);
+            return std::nullopt;
+        }
+        Attached(port, socket);
+        return port;
+    }
+    if (fault) *fault = "no free high-speed port on vhci_hcd: " + statusPath + " lists none";
+    return std::nullopt;
+}
+
+bool VhciHcd::Detach(int port, std::string* fault) {
+    const int error = WriteSysfs(root_ + "/detach", std::to_string(port));
+    if (error != 0 && fault) *fault = "cannot detach port " + std::to_string(port) + " at " + root_ + ": " + ErrnoText(error);
+    return error == 0;
+}
