@@ -246,6 +246,48 @@ TEST_F(UsbipDeviceTest, EnumeratesAsTheKernelDoes) {
     }
 }
 
+// Byte for byte, as vhci_hcd writes and reads them: big-endian header fields,
+// the setup packet little-endian inside, IN data right after RET_SUBMIT.
+TEST_F(UsbipDeviceTest, WireBytesAsTheKernelSendsThem) {
+    Start(TestConfig(MonitorKind::CombinedTunnel));
+    const Bytes getDevice{
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x00, 0x01, 0x00, 0x02,  // CMD_SUBMIT, seqnum 7, devid
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,                          // IN, endpoint 0
+        0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x40,                          // URB_DIR_IN, 64 bytes
+        0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00,  // start frame, packets, interval
+        0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x40, 0x00,                          // GET_DESCRIPTOR device, 64
+    };
+    SendRaw(getDevice);
+    device_->ServeOnce(0);
+    Bytes got(48 + 18 + 1);
+    ASSERT_EQ(::recv(Kernel(), got.data(), got.size(), MSG_DONTWAIT), 48 + 18);
+    got.resize(48 + 18);
+    const Bytes header{
+        0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x07, 0x00, 0x01, 0x00, 0x02,  // RET_SUBMIT, seqnum 7, devid
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,                          // IN, endpoint 0
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12,                          // status 0, 18 bytes
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // start frame, packets, errors
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                          // padding
+    };
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 48), header);
+    EXPECT_EQ(Bytes(got.begin() + 48, got.begin() + 56), (Bytes{18, 0x01, 0x00, 0x02, 0, 0, 0, 64}));
+    EXPECT_EQ(Bytes(got.begin() + 56, got.begin() + 62), (Bytes{0x53, 0x7E, 0x03, 0x42, 0x02, 0x01}));
+
+    const Bytes unlink{
+        0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x02,  // CMD_UNLINK, seqnum 256
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,             // unlinks seqnum 7
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    SendRaw(unlink);
+    device_->ServeOnce(0);
+    got.assign(49, 0);
+    ASSERT_EQ(::recv(Kernel(), got.data(), got.size(), MSG_DONTWAIT), 48);
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 24),
+              (Bytes{0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0,
+                     0x00, 0x00, 0x00, 0x00}));  // RET_UNLINK, status 0: it was answered already
+}
+
 TEST_F(UsbipDeviceTest, FeatureReportsAnswerAsOnTheSocket) {
     TempDir socketDir;
     ServedMonitor served(TestConfig(MonitorKind::OlderNative), socketDir.Path());
@@ -429,18 +471,27 @@ TEST_F(UsbipDeviceTest, RestartDetachesAndAttachesTheNewMode) {
 }
 
 TEST_F(UsbipDeviceTest, PowerCutAnswersNothingAndComesBackAsAPowerOn) {
-    MonitorConfig config = TestConfig(MonitorKind::OlderNative);
-    config.faults.unplugAtTransfer = 1;
-    Start(config);
-    const Bytes report = Report({0xFF00, 0x00B8}, 1);
-    Submit(5, usbip::kIn, 0, {0xA1, 0x01, static_cast<std::uint16_t>(0x0300 | report[0]), 0, 64}, 64);
-    const int before = Kernel();
-    device_->ServeOnce(0);
-    char byte;
-    EXPECT_EQ(::recv(before, &byte, 1, MSG_DONTWAIT), 0) << "no RET_SUBMIT: the connection just closes";
-    EXPECT_EQ(ReadText(dir_.File("detach")), "0");
-    EXPECT_EQ(vhci_.kernelEnds.size(), 2u);
-    EXPECT_EQ(monitor_->Boots(), 2u);
+    for (const bool set : {false, true}) {
+        SCOPED_TRACE(set ? "SET_REPORT" : "GET_REPORT");
+        std::ofstream(dir_.File("detach"));
+        vhci_.kernelEnds.clear();
+        MonitorConfig config = TestConfig(MonitorKind::OlderNative);
+        config.faults.unplugAtTransfer = 1;
+        Start(config);
+        const Bytes report = Report({0xFF00, 0x00B8}, 1);
+        const SetupPacket setup{static_cast<std::uint8_t>(set ? 0x21 : 0xA1), static_cast<std::uint8_t>(set ? 0x09 : 0x01),
+                                static_cast<std::uint16_t>(0x0300 | report[0]), 0,
+                                static_cast<std::uint16_t>(report.size())};
+        Submit(5, set ? usbip::kOut : usbip::kIn, 0, setup, static_cast<std::int32_t>(report.size()), set ? report : Bytes{});
+        const int before = Kernel();
+        device_->ServeOnce(0);
+        char byte;
+        EXPECT_EQ(::recv(before, &byte, 1, MSG_DONTWAIT), 0) << "no RET_SUBMIT: the connection just closes";
+        EXPECT_EQ(ReadText(dir_.File("detach")), "0");
+        EXPECT_EQ(vhci_.kernelEnds.size(), 2u) << "back after the restart time";
+        EXPECT_EQ(monitor_->Boots(), 2u);
+        device_.reset();
+    }
 }
 
 TEST_F(UsbipDeviceTest, StopDetachesCleanly) {

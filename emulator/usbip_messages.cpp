@@ -23,13 +23,25 @@ void WriteBe32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t 
     for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
-std::array<std::uint8_t, kHeaderSize> ReplyHeader(const Request& request, std::uint32_t command, std::int32_t status) {
+BasicHeader ParseBasic(std::span<const std::uint8_t, kHeaderSize> header) {
+    return {ReadBe32(header, kCommand), ReadBe32(header, kSeqnum), ReadBe32(header, kDevid),
+            ReadBe32(header, kDirection), ReadBe32(header, kEp)};
+}
+
+std::array<std::uint8_t, kHeaderSize> EncodeBasic(const BasicHeader& basic) {
     std::array<std::uint8_t, kHeaderSize> header{};
-    WriteBe32(header, kCommand, command);
-    WriteBe32(header, kSeqnum, request.seqnum);
-    WriteBe32(header, kDevid, request.devid);
-    WriteBe32(header, kDirection, request.direction);
-    WriteBe32(header, kEp, request.ep);
+    WriteBe32(header, kCommand, basic.command);
+    WriteBe32(header, kSeqnum, basic.seqnum);
+    WriteBe32(header, kDevid, basic.devid);
+    WriteBe32(header, kDirection, basic.direction);
+    WriteBe32(header, kEp, basic.ep);
+    return header;
+}
+
+std::array<std::uint8_t, kHeaderSize> ReplyHeader(const Request& request, std::uint32_t command, std::int32_t status) {
+    BasicHeader basic = request;
+    basic.command = command;
+    auto header = EncodeBasic(basic);
     WriteBe32(header, kStatus, static_cast<std::uint32_t>(status));
     return header;
 }
@@ -42,11 +54,7 @@ std::size_t Request::DataLength() const {
 
 std::optional<Request> ParseRequest(std::span<const std::uint8_t, kHeaderSize> header, std::string* fault) {
     Request request;
-    request.command = ReadBe32(header, kCommand);
-    request.seqnum = ReadBe32(header, kSeqnum);
-    request.devid = ReadBe32(header, kDevid);
-    request.direction = ReadBe32(header, kDirection);
-    request.ep = ReadBe32(header, kEp);
+    static_cast<BasicHeader&>(request) = ParseBasic(header);
     if (request.command == kCmdUnlink) {
         request.unlinkSeqnum = ReadBe32(header, kUnlinkSeqnum);
         return request;
@@ -82,12 +90,7 @@ std::array<std::uint8_t, kHeaderSize> RetUnlink(const Request& request, std::int
 }
 
 std::array<std::uint8_t, kHeaderSize> EncodeRequest(const Request& request) {
-    std::array<std::uint8_t, kHeaderSize> header{};
-    WriteBe32(header, kCommand, request.command);
-    WriteBe32(header, kSeqnum, request.seqnum);
-    WriteBe32(header, kDevid, request.devid);
-    WriteBe32(header, kDirection, request.direction);
-    WriteBe32(header, kEp, request.ep);
+    auto header = EncodeBasic(request);
     if (request.command == kCmdUnlink) {
         WriteBe32(header, kUnlinkSeqnum, request.unlinkSeqnum);
         return header;
@@ -104,9 +107,9 @@ std::array<std::uint8_t, kHeaderSize> EncodeRequest(const Request& request) {
 }
 
 Reply ParseReply(std::span<const std::uint8_t, kHeaderSize> header) {
-    Reply reply{ReadBe32(header, kCommand), ReadBe32(header, kSeqnum),  ReadBe32(header, kDevid),
-                ReadBe32(header, kDirection), ReadBe32(header, kEp),
-                static_cast<std::int32_t>(ReadBe32(header, kStatus)), 0};
+    Reply reply;
+    static_cast<BasicHeader&>(reply) = ParseBasic(header);
+    reply.status = static_cast<std::int32_t>(ReadBe32(header, kStatus));
     if (reply.command == kRetSubmit) reply.actualLength = static_cast<std::int32_t>(ReadBe32(header, kActualLength));
     return reply;
 }

@@ -37,13 +37,17 @@ struct SetupPacket {
     std::uint16_t length = 0;
 };
 
-// A command from the host: CMD_SUBMIT or CMD_UNLINK.
-struct Request {
+// What every message starts with. Replies echo their command's.
+struct BasicHeader {
     std::uint32_t command = 0;
     std::uint32_t seqnum = 0;
     std::uint32_t devid = 0;
     std::uint32_t direction = 0;
     std::uint32_t ep = 0;
+};
+
+// A command from the host: CMD_SUBMIT or CMD_UNLINK.
+struct Request : BasicHeader {
     // CMD_SUBMIT
     std::uint32_t transferFlags = 0;
     std::int32_t transferLength = 0;
@@ -69,12 +73,7 @@ std::array<std::uint8_t, kHeaderSize> RetUnlink(const Request& request, std::int
 // and the header of a reply as it reads it.
 std::array<std::uint8_t, kHeaderSize> EncodeRequest(const Request& request);
 
-struct Reply {
-    std::uint32_t command = 0;
-    std::uint32_t seqnum = 0;
-    std::uint32_t devid = 0;
-    std::uint32_t direction = 0;
-    std::uint32_t ep = 0;
+struct Reply : BasicHeader {
     std::int32_t status = 0;
     std::int32_t actualLength = 0;   // RET_SUBMIT only
 };
