@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -54,8 +55,13 @@ public:
         std::ofstream(dir.File("detach"));
     }
     std::vector<UniqueFd> kernelEnds;
+    std::set<int> takenMeanwhile;  // ports another program attaches to after the status was read
 
 private:
+    int WriteFile(const std::string& name, const std::string& text) override {
+        if (name == "attach" && takenMeanwhile.count(std::stoi(text)) != 0) return EBUSY;
+        return VhciHcd::WriteFile(name, text);
+    }
     void Attached(int, const UniqueFd& socket) override { kernelEnds.emplace_back(::dup(socket.get())); }
 };
 
@@ -521,6 +527,25 @@ TEST(VhciPortsTest, FreeHighSpeedPortsFromTheStatus) {
         {"not a status file", "hs\nhs x 004\n\n", {}},
     };
     for (const Case& c : cases) EXPECT_EQ(FreeHighSpeedPorts(c.status), c.free) << c.what;
+}
+
+TEST(VhciPortsTest, PortsTakenMeanwhileAreSteppedOver) {
+    struct Case {
+        std::set<int> taken;
+        std::optional<int> port;
+    };
+    for (const Case& c : {Case{{}, 0}, Case{{0, 1}, 2}, Case{{0, 2, 3, 4, 5, 6, 7}, 1},
+                          Case{{0, 1, 2, 3, 4, 5, 6, 7}, std::nullopt}}) {
+        TempDir dir;
+        FakeVhci vhci(dir);
+        vhci.takenMeanwhile = c.taken;
+        const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        std::string fault;
+        EXPECT_EQ(vhci.Attach(socket, &fault), c.port) << c.taken.size();
+        if (!c.port) {
+            EXPECT_NE(fault.find("no free high-speed port"), std::string::npos) << fault;
+        }
+    }
 }
 
 TEST(VhciPortsTest, AttachFailuresAreExplained) {

@@ -16,15 +16,6 @@ constexpr std::uint32_t kBus = 1;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-// Writes `text` to a sysfs file in one write, as the kernel takes it; 0 or the errno.
-int WriteSysfs(const std::string& path, const std::string& text) {
-    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!fd) return errno;
-    const ssize_t written = ::write(fd.get(), text.data(), text.size());
-    if (written < 0) return errno;
-    return written == static_cast<ssize_t>(text.size()) ? 0 : EIO;
-}
-
 }  // namespace
 
 std::vector<int> FreeHighSpeedPorts(std::string_view status) {
@@ -42,7 +33,7 @@ std::vector<int> FreeHighSpeedPorts(std::string_view status) {
 
 VhciHcd::Access VhciHcd::Check(std::string* fault) const {
     struct stat info {};
-    if (::stat(root_.c_str(), &info) != 0) {
+    if (::stat(root_.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         if (fault) *fault = "cannot find " + root_ + ": " + ErrnoText(errno);
         return Access::Missing;
     }
@@ -69,7 +60,7 @@ std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
         const std::uint32_t devid = kBus << 16 | (nextDevice_.fetch_add(1) & 0xFFFF);
         const std::string line = std::to_string(port) + " " + std::to_string(socket.get()) + " " +
                                  std::to_string(devid) + " " + std::to_string(kHighSpeed);
-        const int error = WriteSysfs(root_ + "/attach", line);
+        const int error = WriteFile("attach", line);
         if (error == EBUSY) continue;  // taken since the status was read
         if (error != 0) {
             if (fault) *fault = "cannot attach to " + root_ + "/attach (port " + std::to_string(port) + "): " +
@@ -83,8 +74,16 @@ std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
     return std::nullopt;
 }
 
+int VhciHcd::WriteFile(const std::string& name, const std::string& text) {
+    const UniqueFd fd(::open((root_ + "/" + name).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!fd) return errno;
+    const ssize_t written = ::write(fd.get(), text.data(), text.size());
+    if (written < 0) return errno;
+    return written == static_cast<ssize_t>(text.size()) ? 0 : EIO;
+}
+
 bool VhciHcd::Detach(int port, std::string* fault) {
-    const int error = WriteSysfs(root_ + "/detach", std::to_string(port));
+    const int error = WriteFile("detach", std::to_string(port));
     if (error != 0 && fault) *fault = "cannot detach port " + std::to_string(port) + " at " + root_ + ": " + ErrnoText(error);
     return error == 0;
 }

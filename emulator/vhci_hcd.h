@@ -40,6 +40,9 @@ public:
     bool Detach(int port, std::string* fault);
 
 protected:
+    // Writes `text` to one of the folder's files in one write, as sysfs takes
+    // it: 0 or the errno. Tests stand in for the kernel's answers here.
+    virtual int WriteFile(const std::string& name, const std::string& text);
     // After the kernel took `socket` on `port`. Tests that play the kernel keep
     // a copy of it here.
     virtual void Attached(int /*port*/, const UniqueFd& /*socket*/) {}
