@@ -548,6 +548,24 @@ TEST(VhciPortsTest, PortsTakenMeanwhileAreSteppedOver) {
     }
 }
 
+TEST(VhciPortsTest, PortsOfFurtherControllersAreUsed) {
+    TempDir dir;
+    std::vector<std::pair<std::string, int>> taken{{"hs", 2}, {"ss", 4}};
+    FakeVhci vhci(dir, StatusText(taken));
+    // The second controller numbers its ports after the first's 16.
+    std::ofstream(dir.File("status.1")) << "hub port sta spd dev      sockfd local_busid\n"
+                                           "hs  0016 002 003 00010002 000005 1-1\n"
+                                           "hs  0017 004 000 00000000 000000 0-0\n"
+                                           "ss  0024 004 000 00000000 000000 0-0\n";
+    const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    std::string fault;
+    EXPECT_EQ(vhci.Attach(socket, &fault), 17) << fault;
+    std::istringstream attach(ReadText(dir.File("attach")));
+    int port = -1;
+    EXPECT_TRUE(attach >> port);
+    EXPECT_EQ(port, 17);
+}
+
 TEST(VhciPortsTest, AttachFailuresAreExplained) {
     TempDir dir;
     const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -47,16 +47,27 @@ VhciHcd::Access VhciHcd::Check(std::string* fault) const {
     return Access::Ready;
 }
 
-std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
-    const std::string statusPath = root_ + "/status";
-    std::ifstream file(statusPath);
-    if (!file) {
-        if (fault) *fault = "cannot read " + statusPath + ": " + ErrnoText(errno);
-        return std::nullopt;
+std::optional<std::string> VhciHcd::ReadStatus(std::string* fault) const {
+    // One file per controller: "status", then "status.1", ... when the module runs several.
+    std::string text;
+    for (int controller = 0;; ++controller) {
+        const std::string path = root_ + "/status" + (controller == 0 ? "" : "." + std::to_string(controller));
+        std::ifstream file(path);
+        if (!file && controller > 0) return text;
+        if (!file) {
+            if (fault) *fault = "cannot read " + path + ": " + ErrnoText(errno);
+            return std::nullopt;
+        }
+        std::stringstream status;
+        status << file.rdbuf();
+        text += status.str();
     }
-    std::stringstream status;
-    status << file.rdbuf();
-    for (const int port : FreeHighSpeedPorts(status.str())) {
+}
+
+std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
+    const std::optional<std::string> status = ReadStatus(fault);
+    if (!status) return std::nullopt;
+    for (const int port : FreeHighSpeedPorts(*status)) {
         const std::uint32_t devid = kBus << 16 | (nextDevice_.fetch_add(1) & 0xFFFF);
         const std::string line = std::to_string(port) + " " + std::to_string(socket.get()) + " " +
                                  std::to_string(devid) + " " + std::to_string(kHighSpeed);
@@ -70,7 +81,7 @@ std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
         Attached(port, socket);
         return port;
     }
-    if (fault) *fault = "no free high-speed port on vhci_hcd: " + statusPath + " lists none";
+    if (fault) *fault = "no free high-speed port on vhci_hcd: " + root_ + "/status lists none";
     return std::nullopt;
 }
 

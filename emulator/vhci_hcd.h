@@ -48,6 +48,10 @@ protected:
     virtual void Attached(int /*port*/, const UniqueFd& /*socket*/) {}
 
 private:
+    // The status lines of every controller the module runs; the ports they
+    // list are the numbers `attach` takes.
+    std::optional<std::string> ReadStatus(std::string* fault) const;
+
     std::string root_;
     // Device ids are (bus << 16) | device, unique among this controller's devices.
     std::atomic<std::uint32_t> nextDevice_{1};
