@@ -2,6 +2,7 @@
 // (status, attach, detach) and the kernel's end of each attached socket.
 #include <sys/socket.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -545,6 +546,24 @@ TEST(VhciPortsTest, PortsTakenMeanwhileAreSteppedOver) {
         if (!c.port) {
             EXPECT_NE(fault.find("no free high-speed port"), std::string::npos) << fault;
         }
+    }
+}
+
+TEST(VhciPortsTest, PortsStillUnpluggingTheirDeviceComeLast) {
+    struct Case {
+        std::vector<std::string> devices;  // USB devices still in sysfs
+        int port;
+    };
+    for (const Case& c : {Case{{}, 0}, Case{{"usb1/1-1"}, 1}, Case{{"usb1/1-1", "usb1/1-2", "usb2/2-3"}, 3},
+                          Case{{"usb1/1-1", "usb1/1-2", "usb1/1-3", "usb1/1-4", "usb1/1-5", "usb1/1-6", "usb1/1-7",
+                                "usb1/1-8"},
+                               0}}) {
+        TempDir dir;
+        FakeVhci vhci(dir);
+        for (const std::string& device : c.devices) std::filesystem::create_directories(dir.File(device));
+        const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        std::string fault;
+        EXPECT_EQ(vhci.Attach(socket, &fault), c.port) << c.devices.size() << " " << fault;
     }
 }
 

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +15,10 @@ namespace {
 constexpr int kFreePort = 4;          // VDEV_ST_NULL
 constexpr int kHighSpeed = 3;         // USB_SPEED_HIGH
 constexpr std::uint32_t kBus = 1;
+// Each controller numbers 8 high-speed, then 8 super-speed ports; the root
+// hubs number their ports from 1.
+constexpr int kPortsPerController = 16;
+constexpr int kHighSpeedPorts = 8;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -64,10 +70,30 @@ std::optional<std::string> VhciHcd::ReadStatus(std::string* fault) const {
     }
 }
 
+bool VhciHcd::StillUnplugging(int port) const {
+    const int controller = port / kPortsPerController;
+    const int hubPort = port % kPortsPerController % kHighSpeedPorts + 1;
+    // Controller N is the folder vhci_hcd.N beside vhci_hcd.0; its root hubs are usbB in it.
+    const std::string folder =
+        controller == 0 ? root_ : root_.substr(0, root_.rfind('.')) + "." + std::to_string(controller);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("usb", 0) != 0) continue;
+        const std::string device = name.substr(3) + "-" + std::to_string(hubPort);
+        if (std::filesystem::exists(entry.path() / device, error)) return true;
+    }
+    return false;
+}
+
 std::optional<int> VhciHcd::Attach(const UniqueFd& socket, std::string* fault) {
     const std::optional<std::string> status = ReadStatus(fault);
     if (!status) return std::nullopt;
-    for (const int port : FreeHighSpeedPorts(*status)) {
+    // A device attached to a port whose previous device the kernel is still
+    // unplugging can miss its enumeration: such ports are tried last.
+    std::vector<int> ports = FreeHighSpeedPorts(*status);
+    std::stable_partition(ports.begin(), ports.end(), [this](int port) { return !StillUnplugging(port); });
+    for (const int port : ports) {
         const std::uint32_t devid = kBus << 16 | (nextDevice_.fetch_add(1) & 0xFFFF);
         const std::string line = std::to_string(port) + " " + std::to_string(socket.get()) + " " +
                                  std::to_string(devid) + " " + std::to_string(kHighSpeed);

@@ -51,6 +51,9 @@ private:
     // The status lines of every controller the module runs; the ports they
     // list are the numbers `attach` takes.
     std::optional<std::string> ReadStatus(std::string* fault) const;
+    // Whether the USB device last attached to `port` is still in sysfs: the
+    // kernel has freed the port but not yet finished unplugging its device.
+    bool StillUnplugging(int port) const;
 
     std::string root_;
     // Device ids are (bus << 16) | device, unique among this controller's devices.
