@@ -1,6 +1,7 @@
 #include "emulator/device_transport.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "common/clock.h"
 
@@ -17,4 +18,12 @@ bool WaitOffTheBus(const Departure& departure, const std::atomic<bool>* stop) {
         waited += slice;
     }
     return true;
+}
+
+ReportReply GetHostReport(Monitor& monitor, ReportType type, std::uint8_t reportId) {
+    return type == ReportType::Feature ? monitor.GetReport(reportId) : ReportReply{EIO, {}};
+}
+
+int SetHostReport(Monitor& monitor, ReportType type, std::span<const std::uint8_t> report) {
+    return type == ReportType::Feature ? monitor.SetReport(report) : EIO;
 }

@@ -1,6 +1,8 @@
 #pragma once
-// How a monitor reaches hosts: a UNIX socket per plug-in, or /dev/uhid.
+// How a monitor reaches hosts: a UNIX socket per plug-in, /dev/uhid, or USB/IP.
 #include <atomic>
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "emulator/monitor.h"
@@ -19,3 +21,10 @@ public:
 // Waits a departed monitor's off time on the clock, in slices so that a stop
 // is not held up. True when the monitor is to plug in again.
 bool WaitOffTheBus(const Departure& departure, const std::atomic<bool>* stop);
+
+// A host's GET_REPORT and SET_REPORT, as every transport hands them to the
+// monitor. It has feature reports only: any other type is refused with EIO.
+// ENODEV means the monitor lost power during the request: no answer is sent.
+enum class ReportType { Input = 1, Output = 2, Feature = 3 };  // as the HID class numbers them
+ReportReply GetHostReport(Monitor& monitor, ReportType type, std::uint8_t reportId);
+int SetHostReport(Monitor& monitor, ReportType type, std::span<const std::uint8_t> report);

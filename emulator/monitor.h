@@ -47,6 +47,9 @@ public:
 
     // The interface as it is plugged in now.
     InterfaceAttributes Attributes() const;
+    // The identity, the same in every mode (USB string descriptors carry it).
+    const std::string& Serial() const { return config_.serial; }
+    const std::string& Model() const { return config_.model; }
     std::vector<std::uint8_t> Descriptor() const;
     bool PluggedIn() const;
 

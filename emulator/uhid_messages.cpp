@@ -6,6 +6,18 @@
 #include <cstring>
 #include <span>
 
+#include "emulator/device_transport.h"
+
+namespace {
+ReportType TypeOf(std::uint8_t rtype) {
+    switch (rtype) {
+    case UHID_FEATURE_REPORT: return ReportType::Feature;
+    case UHID_OUTPUT_REPORT: return ReportType::Output;
+    default: return ReportType::Input;
+    }
+}
+}  // namespace
+
 void FillCreate2(const Monitor& monitor, uhid_event& event) {
     const InterfaceAttributes attributes = monitor.Attributes();
     const std::vector<std::uint8_t> descriptor = monitor.Descriptor();
@@ -25,7 +37,7 @@ bool AnswerRequest(Monitor& monitor, const uhid_event& request, uhid_event& repl
     std::memset(&reply, 0, sizeof reply);
     if (request.type == UHID_GET_REPORT) {
         const auto& get = request.u.get_report;
-        const ReportReply answer = get.rtype == UHID_FEATURE_REPORT ? monitor.GetReport(get.rnum) : ReportReply{EIO, {}};
+        const ReportReply answer = GetHostReport(monitor, TypeOf(get.rtype), get.rnum);
         if (answer.err == ENODEV) return false;  // power gone: no answer, the unplug follows
         reply.type = UHID_GET_REPORT_REPLY;
         reply.u.get_report_reply.id = get.id;
@@ -37,7 +49,7 @@ bool AnswerRequest(Monitor& monitor, const uhid_event& request, uhid_event& repl
     if (request.type == UHID_SET_REPORT) {
         const auto& set = request.u.set_report;
         const std::size_t size = std::min<std::size_t>(set.size, UHID_DATA_MAX);
-        const int err = set.rtype == UHID_FEATURE_REPORT ? monitor.SetReport(std::span(set.data, size)) : EIO;
+        const int err = SetHostReport(monitor, TypeOf(set.rtype), std::span(set.data, size));
         if (err == ENODEV) return false;
         reply.type = UHID_SET_REPORT_REPLY;
         reply.u.set_report_reply.id = set.id;

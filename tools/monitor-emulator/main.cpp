@@ -1,4 +1,4 @@
-// monitor-emulator: emulated monitors on the UNIX-socket device contract.
+// monitor-emulator: emulated monitors on the UNIX-socket device contract, /dev/uhid or USB/IP.
 #include <signal.h>
 #include <sys/eventfd.h>
 
@@ -14,6 +14,9 @@
 #include "emulator/socket_server.h"
 #include "emulator/stale_sockets.h"
 #include "emulator/uhid_device.h"
+#include "emulator/usbip_device.h"
+#include "emulator/vhci_hcd.h"
+#include "tools/monitor-emulator/usbip_access.h"
 
 namespace {
 
@@ -44,7 +47,15 @@ int Serve(const ServeOptions& options) {
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    if (!options.uhid) RemoveStaleSockets(options.dir);
+    VhciHcd vhci;
+    if (options.usbip) {
+        if (const std::string problem = UsbipUnavailable(vhci); !problem.empty()) {
+            std::fprintf(stderr, "monitor-emulator: %s\n", problem.c_str());
+            return 1;
+        }
+    } else if (!options.uhid) {
+        RemoveStaleSockets(options.dir);
+    }
     std::vector<Served> served;
     for (const MonitorOptions& m : options.monitors) {
         Served s;
@@ -70,6 +81,8 @@ int Serve(const ServeOptions& options) {
                 return 1;
             }
             s.server = std::make_unique<UhidDevice>(*s.monitor, std::move(uhid));
+        } else if (options.usbip) {
+            s.server = std::make_unique<UsbipDevice>(*s.monitor, vhci);
         } else {
             s.server = std::make_unique<SocketServer>(*s.monitor, options.dir);
         }

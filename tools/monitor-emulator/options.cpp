@@ -6,11 +6,12 @@
 #include <set>
 
 const char* const kUsage =
-    "usage: monitor-emulator (--dir DIR | --uhid) MONITOR...\n"
+    "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
     "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 8CHARS] [--model NAME]\n"
     "           [--firmware-version 25DIGITS] [--state FILE] [--restart-seconds N] [--log FILE]\n"
     "           [--legacy-settings] [--transfer-time US,US] [--fault FAULT]...\n"
-    "  Each --kind after the first starts another monitor.\n"
+    "  Each --kind after the first starts another monitor. --uhid serves them through /dev/uhid,\n"
+    "  --usbip as USB devices on vhci_hcd (root and the vhci-hcd module).\n"
     "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n";
 
 namespace {
@@ -154,6 +155,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             serve.uhid = true;
             continue;
         }
+        if (arg == "--usbip") {
+            serve.usbip = true;
+            continue;
+        }
         if (arg == "--legacy-settings") {
             groups.back().options.config.legacySettings = true;
             continue;
@@ -208,7 +213,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             return fail("unknown option " + arg);
         }
     }
-    if (serve.dir.empty() && !serve.uhid) return fail("--dir is required (or --uhid)");
+    if (serve.uhid && serve.usbip) return fail("--uhid and --usbip exclude each other");
+    if (serve.dir.empty() && !serve.uhid && !serve.usbip) return fail("--dir is required (or --uhid or --usbip)");
 
     std::set<std::string> serials, states;
     for (std::size_t g = 0; g < groups.size(); ++g) {

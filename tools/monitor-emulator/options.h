@@ -15,6 +15,7 @@ struct MonitorOptions {
 struct ServeOptions {
     std::string dir;
     bool uhid = false;
+    bool usbip = false;   // each monitor a USB device on vhci_hcd
     std::vector<MonitorOptions> monitors;
 };
 

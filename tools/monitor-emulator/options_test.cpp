@@ -54,6 +54,8 @@ TEST(OptionsTest, RefusesWhatCannotBeServed) {
         {"--dir", "d", "--fault", "unplug-at"},                            // needs its transfer number
         {"--dir", "d", "--fault", "no-return=2"},
         {"--dir"},
+        {"--uhid", "--usbip"},                                             // two transports at once
+        {"--usbip", "--kind", "older-native", "--uhid"},
         {"image", "--component", "PRG999", "--version", "1", "-o", "x"},
         {"image", "--component", "PRG000", "--version", "65536", "-o", "x"},
     };
@@ -61,6 +63,20 @@ TEST(OptionsTest, RefusesWhatCannotBeServed) {
         std::string error;
         EXPECT_FALSE(Parse(args, &error)) << args.back();
         EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(OptionsTest, TransportsWithoutADirectory) {
+    struct Case {
+        const char* flag;
+        bool uhid, usbip;
+    };
+    for (const Case c : {Case{"--uhid", true, false}, Case{"--usbip", false, true}}) {
+        const auto line = Parse({c.flag, "--kind", "older-native", "--kind", "older-tunnel"});
+        ASSERT_TRUE(line && line->serve) << c.flag;
+        EXPECT_EQ(line->serve->uhid, c.uhid);
+        EXPECT_EQ(line->serve->usbip, c.usbip);
+        EXPECT_EQ(line->serve->monitors.size(), 2u);
     }
 }
 
