@@ -5,7 +5,9 @@
 //
 // OpenSSL is measured the fastest way it offers: one EVP_DecryptUpdate over the
 // whole buffer, with Blowfish from OpenSSL 3's legacy provider. One BF_ecb_encrypt
-// call per block is measured beside it, to show what the call overhead costs.
+// call per block is measured beside it; the two run close (the legacy provider's
+// ECB loops over the same block function), and the goal is taken against the
+// faster of them on the machine at hand.
 //
 // The load benchmark reads the file from the page cache (the summary says how much
 // of the file was resident); a second one drops the file's pages before each load.
@@ -348,15 +350,18 @@ void BM_PkgLoadFilePeakMemory(benchmark::State& state) {
 }
 
 // The 64 MiB benchmarks take about 0.1 to 1 s an iteration: a few iterations
-// each keep the whole run well under a minute.
-BENCHMARK(BM_PkgLoadFile)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OurBlowfishDecryptEcb)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OpenSslEvpBlowfishEcb)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OpenSslBlowfishPerBlock)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OurCrc32)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
-BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+// each keep the whole run well under a minute. All of them run on this one
+// thread and, with the file in the page cache, never wait: their rates are
+// taken from the process's CPU time, which a busy machine does not inflate.
+BENCHMARK(BM_PkgLoadFile)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OurBlowfishDecryptEcb)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OpenSslEvpBlowfishEcb)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OpenSslBlowfishPerBlock)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OurCrc32)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_PkgLoadFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 // Last, so that every benchmark before it finds the file in the page cache.
+// Real time: the load waits for the disk.
 BENCHMARK(BM_PkgLoadFileCold)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // Prints as usual and keeps each benchmark's counters for the summary.
@@ -376,19 +381,27 @@ public:
         const double load = Counter("BM_PkgLoadFile", "bytes_per_second");
         const double cold = Counter("BM_PkgLoadFileCold", "bytes_per_second");
         const double ours = Counter("BM_OurBlowfishDecryptEcb", "bytes_per_second");
-        const double openSsl = Counter("BM_OpenSslEvpBlowfishEcb", "bytes_per_second");
+        const double evp = Counter("BM_OpenSslEvpBlowfishEcb", "bytes_per_second");
+        const double perBlock = Counter("BM_OpenSslBlowfishPerBlock", "bytes_per_second");
         const double peak = Counter("BM_PkgLoadFilePeakMemory", "peak_rss_x_file");
+        // The reference is whichever of OpenSSL's two ways was faster on this machine.
+        const double openSsl = std::max(evp, perBlock);
+        const char* fastest = evp >= perBlock ? "EVP over the whole buffer" : "one BF_ecb_encrypt per block";
         std::printf("\n");
         if (warmResident_ >= 0)
             std::printf("package file in the page cache before the load benchmark: %.0f %% of its pages\n",
                         warmResident_ * 100);
+        if (evp > 0 && perBlock > 0)
+            std::printf("OpenSSL Blowfish-ECB: EVP %.1f MiB/s, per block %.1f MiB/s; the faster is the reference\n",
+                        evp / (1 << 20), perBlock / (1 << 20));
         if (load > 0 && openSsl > 0)
-            std::printf("load (page cache) / OpenSSL EVP Blowfish-ECB = %.2f  (%.1f / %.1f MiB/s; goal >= 0.90)\n",
-                        load / openSsl, load / (1 << 20), openSsl / (1 << 20));
+            std::printf("load (page cache) / OpenSSL (%s) = %.2f  (%.1f / %.1f MiB/s of CPU time; goal >= 0.90)\n",
+                        fastest, load / openSsl, load / (1 << 20), openSsl / (1 << 20));
         if (ours > 0 && openSsl > 0)
-            std::printf("our Blowfish-ECB / OpenSSL EVP Blowfish-ECB = %.2f  (%.1f / %.1f MiB/s)\n", ours / openSsl,
+            std::printf("our Blowfish-ECB / OpenSSL (%s) = %.2f  (%.1f / %.1f MiB/s)\n", fastest, ours / openSsl,
                         ours / (1 << 20), openSsl / (1 << 20));
-        if (cold > 0) std::printf("load with the file's pages dropped first: %.1f MiB/s\n", cold / (1 << 20));
+        if (cold > 0)
+            std::printf("load with the file's pages dropped first: %.1f MiB/s of real time\n", cold / (1 << 20));
         if (peak > 0) std::printf("peak memory of one load = %.2f x file size  (goal <= 1.20)\n", peak);
         std::fflush(stdout);
     }
