@@ -1,6 +1,7 @@
 // The window's workflow end to end against emulated monitors: start-up
 // messages, the file phase, the update with its automatic restarts, resumed
 // updates and the exit path.
+#include <algorithm>
 #include <filesystem>
 #include <variant>
 
@@ -9,6 +10,8 @@
 #include "app/app_testing.h"
 #include "app/update_estimate.h"
 #include "conflict/fake_proc_testing.h"
+#include "conflict/own_process_table_testing.h"
+#include "conflict/process_linux.h"
 #include "conflict/system_tools.h"
 
 namespace {
@@ -330,6 +333,31 @@ TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIs
     EXPECT_FALSE(bench.BackupExists());
     // Only the program this run closed is started again; another user's never is.
     EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
+}
+
+// The run lists, closes and starts again only what is in the test binary's own
+// process table: the programs the user runs are asked to end (their entries
+// go), the listed one is named, the update completes, and the exit path starts
+// again the one whose row says so.
+TEST_F(WorkflowTest, RunningProgramsAreClosedForTheUpdateAndStartedAgainAfterIt) {
+    conflict_testing::OwnProcessTable& table = conflict_testing::ProcessTable();
+    ASSERT_EQ(ProcRoot(), table.Path());
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    const pid_t panel = table.Add("/opt/p/Pnlctrl.exe", {"/opt/p/Pnlctrl.exe"});
+    const pid_t agent = table.Add("/opt/t/TTNetAgent.exe", {"/opt/t/TTNetAgent.exe"});
+    table.signals.clear();
+    table.started.clear();
+
+    auto run = RunOnce();
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete});
+    EXPECT_EQ(view.programLists, std::vector<std::vector<std::string>>{{"Panelwarden Pro"}});
+    std::sort(table.signals.begin(), table.signals.end());
+    EXPECT_EQ(table.signals, (std::vector<std::pair<pid_t, int>>{{panel, SIGTERM}, {agent, SIGTERM}}));
+    EXPECT_FALSE(table.Has(panel));
+    EXPECT_FALSE(table.Has(agent));
+    EXPECT_TRUE(run->Close());
+    EXPECT_EQ(table.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
 }
 
 TEST_F(WorkflowTest, AWorkerThatCannotBeCreatedEndsTheRunWithTheCommunicationError) {

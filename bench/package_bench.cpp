@@ -3,11 +3,24 @@
 // OpenSSL's) and CRC-32 (ours and zlib's). Every benchmark works on the same
 // 64 MiB: the payload of one package file written at start-up.
 //
+// OpenSSL is measured the fastest way it offers: one EVP_DecryptUpdate over the
+// whole buffer, with Blowfish from OpenSSL 3's legacy provider. One BF_ecb_encrypt
+// call per block is measured beside it; the two run close (the legacy provider's
+// ECB loops over the same block function), and the goal is taken against the
+// faster of them on the machine at hand.
+//
+// The load benchmark reads the file from the page cache (the summary says how much
+// of the file was resident); a second one drops the file's pages before each load.
+//
 // What we aim for: a load at least 0.9 times as fast as OpenSSL's Blowfish-ECB
 // alone, and a load whose peak memory is at most 1.2 times the file size. The
 // summary printed after the benchmarks gives both figures.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <openssl/blowfish.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -45,6 +58,7 @@ struct Data {
     std::vector<std::uint8_t> payload;   // its bytes after the checksum, still encrypted
     std::vector<std::uint8_t> scratch;   // the same, decrypted in place by the cipher benchmarks
     BF_KEY openSslKey{};
+    EVP_CIPHER* evpBlowfish = nullptr;   // BF-ECB from the legacy provider
 };
 Data* data = nullptr;
 
@@ -98,9 +112,59 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-void OpenSslDecryptEcb(std::span<std::uint8_t> bytes) {
+void OpenSslDecryptPerBlock(std::span<std::uint8_t> bytes) {
     for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8)
         BF_ecb_encrypt(bytes.data() + i, bytes.data() + i, &data->openSslKey, BF_DECRYPT);
+}
+
+// One context and one update over the whole buffer, in place, without padding.
+// The context is set up per call as a program decrypting a file would.
+bool OpenSslDecryptEvp(std::span<std::uint8_t> bytes) {
+    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                              &EVP_CIPHER_CTX_free);
+    int written = 0;
+    return ctx && EVP_DecryptInit_ex(ctx.get(), data->evpBlowfish, nullptr, nullptr, nullptr) == 1 &&
+           EVP_CIPHER_CTX_set_key_length(ctx.get(), sizeof kPackageKeyText) == 1 &&
+           EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, reinterpret_cast<const unsigned char*>(kPackageKeyText),
+                              nullptr) == 1 &&
+           EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+           EVP_DecryptUpdate(ctx.get(), bytes.data(), &written, bytes.data(), static_cast<int>(bytes.size())) == 1 &&
+           static_cast<std::size_t>(written) == bytes.size();
+}
+
+// Blowfish lives in OpenSSL 3's legacy provider; the default provider is loaded
+// beside it, since loading one provider explicitly stops the default loading itself.
+void FetchEvpBlowfish() {
+    if (!OSSL_PROVIDER_load(nullptr, "legacy") || !OSSL_PROVIDER_load(nullptr, "default"))
+        Fail("OpenSSL's legacy provider (Blowfish) cannot be loaded");
+    data->evpBlowfish = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
+    if (data->evpBlowfish == nullptr) Fail("OpenSSL offers no BF-ECB");
+}
+
+// The share of the file's pages in the page cache, from mincore().
+double ResidentShare(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const std::size_t size = std::filesystem::file_size(path);
+    void* map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (map == MAP_FAILED) return -1;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    const bool ok = mincore(map, size, resident.data()) == 0;
+    munmap(map, size);
+    if (!ok) return -1;
+    const auto in = std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return (r & 1) != 0; });
+    return static_cast<double>(in) / static_cast<double>(resident.size());
+}
+
+// Asks the kernel to drop the file's clean pages from the page cache.
+bool DropFromPageCache(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    close(fd);
+    return ok;
 }
 
 // Our blocks are two little-endian words, OpenSSL's two big-endian ones.
@@ -119,9 +183,15 @@ void CheckAgainstReferences(const std::vector<std::uint8_t>& plain) {
 
     std::vector<std::uint8_t> theirs = data->payload;
     SwapWords(theirs);
-    OpenSslDecryptEcb(theirs);
+    OpenSslDecryptPerBlock(theirs);
     SwapWords(theirs);
-    if (theirs != ours) Fail("OpenSSL's Blowfish-ECB and ours decrypt the same blocks differently");
+    if (theirs != ours) Fail("OpenSSL's BF_ecb_encrypt and our Blowfish-ECB decrypt the same blocks differently");
+
+    theirs = data->payload;
+    SwapWords(theirs);
+    if (!OpenSslDecryptEvp(theirs)) Fail("OpenSSL's EVP BF-ECB failed");
+    SwapWords(theirs);
+    if (theirs != ours) Fail("OpenSSL's EVP BF-ECB and our Blowfish-ECB decrypt the same blocks differently");
 
     if (Crc32(data->payload) != crc32_z(0, data->payload.data(), data->payload.size()))
         Fail("our CRC-32 and zlib's disagree");
@@ -150,6 +220,23 @@ void BM_PkgLoadFile(benchmark::State& state) {
     SetBytes(state, data->fileBytes);
 }
 
+// The same load with the file's pages dropped first: the disk's speed, not ours.
+void BM_PkgLoadFileCold(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool dropped = DropFromPageCache(data->path);
+        state.counters["resident_before"] = ResidentShare(data->path);
+        state.ResumeTiming();
+        PackageHandle handle{};
+        if (!dropped || PkgLoadFile(data->path.c_str(), &handle) != kStatusSuccess) {
+            state.SkipWithError("the page cache could not be dropped or PkgLoadFile failed");
+            break;
+        }
+        PkgCloseAll();
+    }
+    SetBytes(state, data->fileBytes);
+}
+
 void BM_OurBlowfishDecryptEcb(benchmark::State& state) {
     for (auto _ : state) {
         RestoreScratch(state);
@@ -159,10 +246,24 @@ void BM_OurBlowfishDecryptEcb(benchmark::State& state) {
     SetBytes(state, data->scratch.size());
 }
 
-void BM_OpenSslBlowfishEcb(benchmark::State& state) {
+// The timed bytes are our file's, not byte-swapped into OpenSSL's word order:
+// Blowfish takes as long whatever the bytes, and the swap is no part of OpenSSL's work.
+void BM_OpenSslEvpBlowfishEcb(benchmark::State& state) {
     for (auto _ : state) {
         RestoreScratch(state);
-        OpenSslDecryptEcb(data->scratch);
+        if (!OpenSslDecryptEvp(data->scratch)) {
+            state.SkipWithError("EVP_DecryptUpdate failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    SetBytes(state, data->scratch.size());
+}
+
+void BM_OpenSslBlowfishPerBlock(benchmark::State& state) {
+    for (auto _ : state) {
+        RestoreScratch(state);
+        OpenSslDecryptPerBlock(data->scratch);
         benchmark::ClobberMemory();
     }
     SetBytes(state, data->scratch.size());
@@ -249,13 +350,19 @@ void BM_PkgLoadFilePeakMemory(benchmark::State& state) {
 }
 
 // The 64 MiB benchmarks take about 0.1 to 1 s an iteration: a few iterations
-// each keep the whole run well under a minute.
-BENCHMARK(BM_PkgLoadFile)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OurBlowfishDecryptEcb)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OpenSslBlowfishEcb)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_OurCrc32)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
-BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+// each keep the whole run well under a minute. All of them run on this one
+// thread and, with the file in the page cache, never wait: their rates are
+// taken from the process's CPU time, which a busy machine does not inflate.
+BENCHMARK(BM_PkgLoadFile)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OurBlowfishDecryptEcb)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OpenSslEvpBlowfishEcb)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OpenSslBlowfishPerBlock)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OurCrc32)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_ZlibCrc32)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_PkgLoadFilePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+// Last, so that every benchmark before it finds the file in the page cache.
+// Real time: the load waits for the disk.
+BENCHMARK(BM_PkgLoadFileCold)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // Prints as usual and keeps each benchmark's counters for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -272,12 +379,29 @@ public:
 
     void PrintSummary() const {
         const double load = Counter("BM_PkgLoadFile", "bytes_per_second");
-        const double openSsl = Counter("BM_OpenSslBlowfishEcb", "bytes_per_second");
+        const double cold = Counter("BM_PkgLoadFileCold", "bytes_per_second");
+        const double ours = Counter("BM_OurBlowfishDecryptEcb", "bytes_per_second");
+        const double evp = Counter("BM_OpenSslEvpBlowfishEcb", "bytes_per_second");
+        const double perBlock = Counter("BM_OpenSslBlowfishPerBlock", "bytes_per_second");
         const double peak = Counter("BM_PkgLoadFilePeakMemory", "peak_rss_x_file");
+        // The reference is whichever of OpenSSL's two ways was faster on this machine.
+        const double openSsl = std::max(evp, perBlock);
+        const char* fastest = evp >= perBlock ? "EVP over the whole buffer" : "one BF_ecb_encrypt per block";
         std::printf("\n");
+        if (warmResident_ >= 0)
+            std::printf("package file in the page cache before the load benchmark: %.0f %% of its pages\n",
+                        warmResident_ * 100);
+        if (evp > 0 && perBlock > 0)
+            std::printf("OpenSSL Blowfish-ECB: EVP %.1f MiB/s, per block %.1f MiB/s; the faster is the reference\n",
+                        evp / (1 << 20), perBlock / (1 << 20));
         if (load > 0 && openSsl > 0)
-            std::printf("load / OpenSSL Blowfish-ECB = %.2f  (%.1f / %.1f MiB/s; goal >= 0.90)\n", load / openSsl,
-                        load / (1 << 20), openSsl / (1 << 20));
+            std::printf("load (page cache) / OpenSSL (%s) = %.2f  (%.1f / %.1f MiB/s of CPU time; goal >= 0.90)\n",
+                        fastest, load / openSsl, load / (1 << 20), openSsl / (1 << 20));
+        if (ours > 0 && openSsl > 0)
+            std::printf("our Blowfish-ECB / OpenSSL (%s) = %.2f  (%.1f / %.1f MiB/s)\n", fastest, ours / openSsl,
+                        ours / (1 << 20), openSsl / (1 << 20));
+        if (cold > 0)
+            std::printf("load with the file's pages dropped first: %.1f MiB/s of real time\n", cold / (1 << 20));
         if (peak > 0) std::printf("peak memory of one load = %.2f x file size  (goal <= 1.20)\n", peak);
         std::fflush(stdout);
     }
@@ -291,6 +415,7 @@ private:
     }
 
     std::map<std::string, benchmark::UserCounters> counters_;
+    double warmResident_ = ResidentShare(data->path);
 };
 
 
@@ -312,6 +437,7 @@ int main(int argc, char** argv) {
         data->fileBytes = file.size();
         data->payload.assign(file.begin() + 2, file.end());
         data->scratch.resize(data->payload.size());
+        FetchEvpBlowfish();
         BF_set_key(&data->openSslKey, sizeof kPackageKeyText, reinterpret_cast<const unsigned char*>(kPackageKeyText));
         CheckAgainstReferences(plain);
     }

@@ -5,7 +5,10 @@
 //   fake_program [OPTIONS] ignore SOCKET          takes the request and runs on
 // Options: --map FILE maps a file into memory, as Wine maps a Windows program's
 // .exe; --ignore-term ignores SIGTERM, as a program that is stuck would (set
-// before the socket appears, so a test that waits for it knows it is ignored).
+// before the socket appears, so a test that waits for it knows it is ignored);
+// --ready-fd N writes one byte to the inherited descriptor N and closes it once
+// the program is set up (mapped, its signal handling set, its socket listening),
+// so that a test waits for exactly that, however slow the machine.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -15,11 +18,22 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
+
+int readyFd = -1;
+
+void SayReady() {
+    if (readyFd < 0) return;
+    const char byte = 'r';
+    if (write(readyFd, &byte, 1) != 1) std::_Exit(5);
+    close(readyFd);
+    readyFd = -1;
+}
 
 int Listen(const char* path) {
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -56,6 +70,9 @@ int main(int argc, char** argv) {
             if (fd < 0 || fstat(fd, &st) != 0 || mmap(nullptr, static_cast<std::size_t>(st.st_size) + 1, PROT_READ, MAP_PRIVATE, fd, 0) == MAP_FAILED)
                 return 3;
             arg += 2;
+        } else if (arg + 1 < argc && std::strcmp(argv[arg], "--ready-fd") == 0) {
+            readyFd = std::atoi(argv[arg + 1]);
+            arg += 2;
         } else if (arg < argc && std::strcmp(argv[arg], "--ignore-term") == 0) {
             std::signal(SIGTERM, SIG_IGN);
             ++arg;
@@ -67,6 +84,7 @@ int main(int argc, char** argv) {
     if (mode == "listen" && arg + 2 < argc) {
         const int listener = Listen(argv[arg + 1]);
         if (listener < 0) return 4;
+        SayReady();
         const auto bytes = ReceiveAll(listener);
         const std::string out = argv[arg + 2];
         FILE* f = std::fopen((out + ".part").c_str(), "wb");
@@ -78,7 +96,9 @@ int main(int argc, char** argv) {
     if (mode == "ignore" && arg + 1 < argc) {
         const int listener = Listen(argv[arg + 1]);
         if (listener < 0) return 4;
+        SayReady();
         ReceiveAll(listener);
     }
+    SayReady();
     for (;;) pause();
 }

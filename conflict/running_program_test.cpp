@@ -1,6 +1,7 @@
 #include "conflict/running_program.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/types.h>
@@ -8,11 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <thread>
 
 #include "common/clock.h"
 #include "common/system_failure.h"
@@ -77,28 +76,29 @@ protected:
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    // Copies the stand-in under `file` and starts it with argv[0] (default: its path).
+    // Copies the stand-in under `file`, starts it with argv[0] (default: its
+    // path) and waits until it says it is set up (its socket listening, its file
+    // mapped): through a pipe, not a timer, so a loaded machine changes nothing.
     pid_t Start(const std::string& file, std::vector<std::string> args = {"sleep"}, std::string argv0 = "") {
         const std::string path = Path(file);
         if (!fs::exists(path)) fs::copy_file(FAKE_PROGRAM_PATH, path);
-        std::vector<std::string> argv = {argv0.empty() ? path : argv0};
+        int ready[2];
+        EXPECT_EQ(pipe2(ready, O_CLOEXEC), 0);
+        const int childEnd = fcntl(ready[1], F_DUPFD, 10);  // without close-on-exec: the child inherits it
+        close(ready[1]);
+        std::vector<std::string> argv = {argv0.empty() ? path : argv0, "--ready-fd", std::to_string(childEnd)};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> raw;
         for (auto& a : argv) raw.push_back(a.data());
         raw.push_back(nullptr);
         pid_t pid = 0;
         EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, raw.data(), environ), 0);
+        close(childEnd);
         started_.push_back(pid);
+        char byte = 0;
+        EXPECT_EQ(read(ready[0], &byte, 1), 1) << file << " ended before it was set up";
+        close(ready[0]);
         return pid;
-    }
-
-    // Waits (really, up to 5 s) for a file the program makes, such as its socket.
-    bool AppearsSoon(const std::string& path) {
-        for (int i = 0; i < 500; ++i) {
-            if (fs::exists(path)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
     }
 
     // How a started program ended: its exit status, or -signal.
@@ -147,14 +147,9 @@ TEST_F(ProgramsTest, AWindowsProgramUnderWineIsKnownByItsArgv0) {
     std::ofstream(Path("Scanvell5.exe")) << "MZ not really a Windows program";
     const pid_t pid = Start("wine64-preloader", {"--map", Path("Scanvell5.exe"), "sleep"},
                             R"(C:\Program Files\Scanvell\Scanvell5.exe)");
-    ASSERT_TRUE(AppearsSoon("/proc/" + std::to_string(pid)));
-    std::vector<RunningProgram> list;
-    for (int i = 0; i < 100 && list.empty(); ++i) {  // until the file is mapped
-        list = OurPrograms();
-        if (!list.empty() && list[0].exePath.empty()) list.clear();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::vector<RunningProgram> list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].processId, static_cast<std::uint32_t>(pid));
     EXPECT_EQ(list[0].program.exeName, "Scanvell5.exe");
     EXPECT_TRUE(list[0].underWine);
     EXPECT_EQ(list[0].exePath, Path("Scanvell5.exe"));
@@ -162,7 +157,6 @@ TEST_F(ProgramsTest, AWindowsProgramUnderWineIsKnownByItsArgv0) {
 
 TEST_F(ProgramsTest, AProgramThatQuitsOnRequestIsNotTerminated) {
     const pid_t pid = Start("Tintorra 7.exe", {"listen", Path("Tintorra 7"), Path("received")});
-    ASSERT_TRUE(AppearsSoon(Path("Tintorra 7")));
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
     ChildEndClock clock(pid, kQuitCheckIntervalMs);
@@ -180,7 +174,6 @@ TEST_F(ProgramsTest, AProgramThatQuitsOnRequestIsNotTerminated) {
 
 TEST_F(ProgramsTest, AProgramThatIgnoresTheRequestIsTerminatedAfterFiveChecks) {
     const pid_t pid = Start("Scanvell5.exe", {"ignore", Path("Scanvell")});
-    ASSERT_TRUE(AppearsSoon(Path("Scanvell")));
     const auto list = OurPrograms();
     ASSERT_EQ(list.size(), 1u);
     ChildEndClock clock(pid);
@@ -245,9 +238,8 @@ TEST_F(ProgramsTest, TerminationAsksFirstAndForcesOnlyAProgramThatStaysOn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<std::string> args = c.options;
-        args.insert(args.end(), {"ignore", Path("ready")});  // the socket appears once SIGTERM is handled
+        args.insert(args.end(), {"ignore", Path("ready")});  // set up once SIGTERM is handled and the socket listens
         const pid_t pid = Start("Tintorra 6.exe", args);
-        ASSERT_TRUE(AppearsSoon(Path("ready")));
         const auto list = OurPrograms();
         ASSERT_EQ(list.size(), 1u);
         ChildEndClock endClock(pid);
@@ -356,12 +348,8 @@ TEST_F(ProgramsTest, RestartFromTheExecutablePathRunsTheProgramAgain) {
     EXPECT_EQ(Ended(pid), -SIGTERM);
     EXPECT_FALSE(list[0].IsRunning());
     list[0].RestartProgram();  // the real tools: a new process from exePath
-    bool running = false;
-    for (int i = 0; i < 500 && !running; ++i) {
-        running = list[0].IsRunning();
-        if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(running);
+    // posix_spawn returns once the new program has been executed, so it is listed at once.
+    EXPECT_TRUE(list[0].IsRunning());
 }
 
 // A program that cannot be started again leaves the call and its path.

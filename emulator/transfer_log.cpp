@@ -12,7 +12,8 @@ std::string FormatUsage(UsageAddress address) {
 
 std::string TransferRecord::Format() const {
     std::string line = std::to_string(timeMs) + (isSet ? " SET " : " GET ") + FormatUsage(report);
-    if (tunnelled) line += " " + FormatUsage(*tunnelled);
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on " " + std::string.
+    if (tunnelled) line.append(" ").append(FormatUsage(*tunnelled));
     line += err == 0 ? " ok" : std::string(" ") + strerrorname_np(err);
     for (std::uint8_t byte : bytes) {
         char hex[4];

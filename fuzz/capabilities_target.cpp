@@ -1,9 +1,11 @@
 // Fuzz target: capabilities derived from an interface's own report descriptor,
 // and received reports unpacked and read through them. Input: the descriptor's
 // length (u16), the descriptor, then reports, each a length byte and its bytes.
+// The whole way: the descriptor declared a report and a report was read through it.
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_target.h"
 #include "hid/capabilities.h"
 #include "hid/data_items.h"
 
@@ -32,16 +34,18 @@ void ReadValues(const HidCapabilities& caps, HidReportType type, std::span<const
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz_support::Reader in({data, size});
+bool fuzz_target::Run(std::span<const std::uint8_t> input) {
+    fuzz_support::Reader in(input);
     const std::span<const std::uint8_t> descriptor = in.Take(in.U16());
     const HidCapabilities caps = DeriveCapabilities(descriptor);
 
     std::array<std::vector<HidDataItem>, kHidReportTypes> items;
+    bool declaresReport = false;
     for (const HidReportType type : kTypes) {
         items[static_cast<std::size_t>(type)] = BuildDataItems(caps, type);
-        caps.ReportByteLength(type);
+        declaresReport = declaresReport || caps.ReportByteLength(type) > 0;
     }
+    const bool hasReports = !in.Empty();
     while (!in.Empty()) {
         const std::span<const std::uint8_t> received = in.Take(in.U8());
         for (const HidReportType type : kTypes) {
@@ -54,5 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             UnpackReport(caps, exact, type, items[static_cast<std::size_t>(type)]);
         }
     }
+    return declaresReport && hasReports;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz_target::Run({data, size});
     return 0;
 }

@@ -73,7 +73,8 @@ std::vector<std::uint8_t> DriverComponent() {
     return MakeImage(area, 7, area.Capacity(), 1);
 }
 
-void DriveMonitorLayer(std::span<const std::uint8_t> component) {
+bool DriveMonitorLayer(std::span<const std::uint8_t> component) {
+    bool written = false;
     MonOpenDevices(kAllFamilies);
     MonitorHandle handle = kNoMonitor;
     if (MonGetDevice(kAllFamilies, 0, &handle) == kStatusSuccess) {
@@ -84,10 +85,12 @@ void DriveMonitorLayer(std::span<const std::uint8_t> component) {
         std::array<char, kVersionTextBytes> version{};
         MonGetFirmwareVersion(handle, version);
         MonWriteValue(handle, 0xFF02, 0x00FB, 1);  // the boot selector, as an update sets it before writing
-        MonWriteAic653Component(handle, component.data(), static_cast<std::uint32_t>(component.size()));
+        written = MonWriteAic653Component(handle, component.data(), static_cast<std::uint32_t>(component.size())) ==
+                  kStatusSuccess;
         MonRefreshDevices();
     }
     MonCloseDevices(kAllFamilies);
+    return written;
 }
 
 }  // namespace hostile_monitor

@@ -53,7 +53,8 @@ private:
 
 // Drives the monitor layer through what an update does first: discovery,
 // identity, the version text, and writing one AIC653 component of `component`.
-void DriveMonitorLayer(std::span<const std::uint8_t> component);
+// True when the component write succeeded.
+bool DriveMonitorLayer(std::span<const std::uint8_t> component);
 
 // The AIC653 component the driver writes: an image the emulated monitors take.
 std::vector<std::uint8_t> DriverComponent();

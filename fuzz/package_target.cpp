@@ -1,11 +1,12 @@
 // Fuzz target: a package, image or backup file through PkgLoadFile, then every
 // property, set selection, attaching a set to a backup record, and saving.
-// A file the library saved must load again.
+// A file the library saved must load again. The whole way: the file loaded.
 #include <array>
 #include <cstdlib>
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_target.h"
 #include "package/container.h"
 #include "package/content.h"
 #include "package/pkg.h"
@@ -43,13 +44,14 @@ BackupInfo SampleInfo() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz_support::Reader in({data, size});
+bool fuzz_target::Run(std::span<const std::uint8_t> input) {
+    fuzz_support::Reader in(input);
     const std::uint8_t mode = in.U8();
     const std::string path = fuzz_support::WriteScratchFile("input", fuzz_support::FileBytes(mode, in.Rest()));
 
     PackageHandle handle = kNoPackageHandle;
-    if (PkgLoadFile(path.c_str(), &handle) == kStatusSuccess) {
+    const bool loaded = PkgLoadFile(path.c_str(), &handle) == kStatusSuccess;
+    if (loaded) {
         ReadEveryProperty(handle);
         PkgHasMatchingSet(handle, kMonitorVersion);
         PackageHandle selected = kNoPackageHandle;
@@ -72,5 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SaveAndReload(record);
     }
     PkgCloseAll();
+    return loaded;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz_target::Run({data, size});
     return 0;
 }

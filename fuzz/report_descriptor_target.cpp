@@ -1,10 +1,12 @@
 // Fuzz target: the parser of the vendor descriptor a tunnel monitor hands out,
 // and the lookups the tunnel makes in it. The first four bytes are a (page,
 // usage) pair to look up besides the monitor's own; the rest is the descriptor.
+// The whole way: the descriptor read as items to its end and held a collection.
 #include <array>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_target.h"
 #include "hid/report_descriptor.h"
 
 namespace {
@@ -31,8 +33,8 @@ std::size_t Visit(const reportdescriptor::MainItem& item, Address extra) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz_support::Reader in({data, size});
+bool fuzz_target::Run(std::span<const std::uint8_t> input) {
+    fuzz_support::Reader in(input);
     const Address extra{in.U16(), in.U16()};
     const std::span<const std::uint8_t> descriptor = in.Rest();
 
@@ -53,5 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const reportdescriptor::MainItem copy = roots.front();
         Visit(copy, extra);
     }
+    return pos == descriptor.size() && !roots.empty();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz_target::Run({data, size});
     return 0;
 }

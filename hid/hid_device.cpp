@@ -171,6 +171,15 @@ HidDataItem* HidDevice::FindData(std::uint16_t usagePage, std::uint16_t usage) {
     return FindFirst(featureData_, usagePage, usage);
 }
 
+const reportdescriptor::MainItem* HidDevice::TunnelledFeature(std::uint16_t usagePage, std::uint16_t usage) {
+    const std::uint32_t key = std::uint32_t{usagePage} << 16 | usage;
+    const auto found = tunnelledFeatures_.find(key);
+    if (found != tunnelledFeatures_.end()) return found->second;
+    const reportdescriptor::MainItem* item = reportdescriptor::FindFeatureItem(root_, usagePage, usage);
+    tunnelledFeatures_.emplace(key, item);
+    return item;
+}
+
 bool HidDevice::HasUsagePage(std::uint16_t usagePage) {
     return featureData_.contains(usagePage) || featureButtonCaps_.contains(usagePage);
 }

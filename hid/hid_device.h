@@ -71,6 +71,10 @@ public:
     std::uint16_t TunnelToken() const { return tunnelToken_; }
     // First top-level item of the descriptor read through the tunnel; empty without one.
     const reportdescriptor::MainItem& Root() const { return root_; }
+    // The feature item of that descriptor that declares (usagePage, usage), or
+    // null: reportdescriptor::FindFeatureItem, searched once per usage, since the
+    // tunnel asks for it at every transfer.
+    const reportdescriptor::MainItem* TunnelledFeature(std::uint16_t usagePage, std::uint16_t usage);
 
 private:
     template <typename T>
@@ -86,6 +90,8 @@ private:
     bool hasDescriptor_ = false;
     std::uint16_t tunnelToken_ = 0;
     reportdescriptor::MainItem root_;
+    // Found in root_, which never changes after the constructor; keyed by page << 16 | usage.
+    std::map<std::uint32_t, const reportdescriptor::MainItem*> tunnelledFeatures_;
 
     // Point into interfaceRecord_ and live exactly as long as it.
     UsageTable<HidDataItem> featureData_;

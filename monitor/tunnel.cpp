@@ -141,7 +141,7 @@ Status Write(HidDevice& device, bool block, MonUsage address, std::span<const st
         if (block) return monitor_native::WriteBlock(device, *native, data);
         return monitor_native::WriteValue(device, *native, static_cast<std::int32_t>(ReadU32(data, 0)));
     }
-    const reportdescriptor::MainItem* feature = reportdescriptor::FindFeatureItem(device.Root(), address.page, address.usage);
+    const reportdescriptor::MainItem* feature = device.TunnelledFeature(address.page, address.usage);
     if (feature == nullptr) return kMonFailed;
     bool ownerCheck = false;
     if (const Status owner = CheckOwner(device, ownerCheck); IsFailure(owner)) return owner;
@@ -163,7 +163,7 @@ Status Read(HidDevice& device, bool block, MonUsage address, std::span<std::uint
         WriteU32(out, 0, static_cast<std::uint32_t>(value));
         return kStatusSuccess;
     }
-    const reportdescriptor::MainItem* feature = reportdescriptor::FindFeatureItem(device.Root(), address.page, address.usage);
+    const reportdescriptor::MainItem* feature = device.TunnelledFeature(address.page, address.usage);
     if (feature == nullptr) return kMonFailed;
     bool ownerCheck = false;
     if (const Status owner = CheckOwner(device, ownerCheck); IsFailure(owner)) return owner;

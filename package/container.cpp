@@ -1,6 +1,7 @@
 #include "package/container.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -21,6 +23,21 @@ namespace {
 // small enough that no second copy of a large payload is ever held.
 constexpr std::size_t kChunk = 1 << 20;
 static_assert(kChunk % 8 == 0);
+
+// Makes room for a payload that is about to be read. A package of tens of MiB
+// lands in fresh memory at every load, and touching it page by page cost more
+// than decrypting it (each fault is dear on a virtual machine): the room is
+// advised for huge pages before its first touch, so it faults in 2 MiB at a
+// time. Advice only: where huge pages are off nothing changes.
+void PrepareForLoad(std::vector<std::uint8_t>& bytes, std::size_t size) {
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    bytes.reserve(size);
+    const auto start = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    bytes.resize(size);
+}
 
 // The fault text of a failed call ("cannot read: Input/output error"); the call
 // is noted as this thread's system failure too, with the file's path.
@@ -194,7 +211,8 @@ ContainerFile ReadContainerFile(const std::string& path) {
     if (!size) return result;
     std::shared_ptr<std::vector<std::uint8_t>> buffer;
     try {
-        buffer = std::make_shared<std::vector<std::uint8_t>>(*size);
+        buffer = std::make_shared<std::vector<std::uint8_t>>();
+        PrepareForLoad(*buffer, *size);
     } catch (const std::bad_alloc&) {
         result.status = kContainerCannotOpen;
         result.fault = "cannot be read: " + std::to_string(*size) + " bytes do not fit in memory";

@@ -1,5 +1,9 @@
 #include "update/older_monitor_update.h"
 
+#include <algorithm>
+#include <functional>
+#include <limits>
+
 #include "monitor/command_status.h"
 #include "monitor/component_transfer.h"
 #include "update/update_fixture_testing.h"
@@ -14,25 +18,79 @@ constexpr bool kRead = false, kWrite = true;
 
 class OlderMonitorUpdateTest : public UpdateFixture, public ::testing::WithParamInterface<MonitorKind> {};
 
-// The steps whose traces the monitor's log shows, as digits "1" to "9".
+// The steps whose traces the monitor's log shows, as digits "1" to "9" in the
+// order the monitor saw them. A step shows only when its transfers came in its
+// own order (step 3: boot selector 1, restart, boot selector 1, then the first
+// component), so a step done out of order, or missing one of its writes, or a
+// step run before another, changes the string.
 std::string StepsSeen(const std::vector<Call>& calls) {
+    using Match = std::function<bool(const Call&)>;
+    const auto write = [](MonUsage u) -> Match { return [u](const Call& c) { return Is(c, kWrite, u); }; };
+    const auto writeOf = [](MonUsage u, std::uint8_t v) -> Match {
+        return [u, v](const Call& c) { return Is(c, kWrite, u) && c.firstByte == v; };
+    };
+    const Match restart = write(cu::kRestart), geometry = write(cu::kGeometry), selector = write(cu::kBootSelector);
+    const Match packetRead = [](const Call& c) { return Is(c, kRead, cu::kPacket); };
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    // The first call from `from` on that matches; kNone when there is none.
+    const auto first = [&](std::size_t from, const Match& m) {
+        for (std::size_t i = from; i < calls.size(); ++i)
+            if (m(calls[i])) return i;
+        return kNone;
+    };
+    // The last call before `before` that matches.
+    const auto last = [&](std::size_t before, const Match& m) {
+        for (std::size_t i = std::min(before, calls.size()); i-- > 0;)
+            if (m(calls[i])) return i;
+        return kNone;
+    };
+    const auto selectorIs = [&](std::size_t i, std::uint8_t v) { return i != kNone && calls[i].firstByte == v; };
+    const auto after = [](std::size_t i) { return i == kNone ? kNone : i + 1; };
+
+    std::vector<std::pair<std::size_t, char>> seen;
+    const auto see = [&](std::size_t at, char step) {
+        if (at != kNone) seen.emplace_back(at, step);
+    };
+    // 1: the settings are saved.
+    see(first(0, [](const Call& c) { return Is(c, kRead, cu::kSetting53); }), '1');
+    // 2: switch F0 off, boot selector 1, restart into the update state.
+    const std::size_t switchOff = first(0, writeOf(cu::kSwitchF0, 0));
+    if (first(after(first(after(switchOff), writeOf(cu::kBootSelector, 1))), restart) != kNone) see(switchOff, '2');
+    // 3, 4: boot selector 1, restart, boot selector 1, then the components.
+    const std::size_t firstComponent = first(0, geometry);
+    const std::size_t lastComponent = last(calls.size(), geometry);
+    if (firstComponent != kNone) {
+        const std::size_t restartBefore = last(firstComponent, restart);
+        const std::size_t selectorBetween = last(firstComponent, selector);
+        if (restartBefore != kNone && selectorIs(last(restartBefore, selector), 1) && selectorIs(selectorBetween, 1) &&
+            selectorBetween > restartBefore)
+            see(restartBefore, '3');
+        see(firstComponent, '4');
+        // 5: boot selector 0 once the components are written.
+        const std::size_t selectorAfter = first(lastComponent, selector);
+        if (selectorIs(selectorAfter, 0)) see(selectorAfter, '5');
+    }
+    // 6: the restart into the new firmware, with the boot selector 0 before it.
+    const std::size_t from = lastComponent == kNone ? 0 : lastComponent;
+    for (std::size_t r = first(from, restart); r != kNone; r = first(r + 1, restart)) {
+        if (selectorIs(last(r, selector), 0)) {
+            see(r, '6');
+            break;
+        }
+    }
+    // 7: packets read back after the last restart.
+    const std::size_t lastRestart = last(calls.size(), restart);
+    see(first(lastRestart == kNone ? 0 : lastRestart, packetRead), '7');
+    // 8: the two listed settings stored again.
+    if (Count(calls, kWrite, cu::kIndexValue) == 2) see(first(0, write(cu::kIndexValue)), '8');
+    // 9: the completion command, then switch F0 back on.
+    const std::size_t completion = first(0, write(cu::kCompletion));
+    if (Count(calls, kWrite, cu::kCompletion) == 1 && first(after(completion), writeOf(cu::kSwitchF0, 1)) != kNone)
+        see(completion, '9');
+
+    std::sort(seen.begin(), seen.end());
     std::string steps;
-    const int restarts = Count(calls, kWrite, cu::kRestart);
-    const bool enteredUpdate = Count(calls, kWrite, cu::kSwitchF0, 0) > 0;
-    const bool wrote = Count(calls, kWrite, cu::kGeometry) > 0;
-    // Reads of packets after the last restart are the read-back of step 7.
-    const auto lastRestart = std::find_if(calls.rbegin(), calls.rend(), [](const Call& c) {
-        return Is(c, true, cu::kRestart);
-    });
-    const bool readBack = std::any_of(calls.rbegin(), lastRestart, [](const Call& c) { return Is(c, false, cu::kPacket); });
-    if (Count(calls, kRead, cu::kSetting53) > 0) steps += '1';
-    if (enteredUpdate) steps += '2';
-    if (wrote) steps += "345";
-    // Restarts: one for step 2, one for step 3, one for step 6.
-    if (restarts - (enteredUpdate ? 1 : 0) - (wrote ? 1 : 0) == 1) steps += '6';
-    if (readBack) steps += '7';
-    if (Count(calls, kWrite, cu::kIndexValue) == 2) steps += '8';
-    if (Count(calls, kWrite, cu::kCompletion) == 1 && Count(calls, kWrite, cu::kSwitchF0, 1) == 1) steps += '9';
+    for (const auto& [at, step] : seen) steps += step;
     return steps;
 }
 

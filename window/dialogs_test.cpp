@@ -178,6 +178,18 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
         .At<QMessageBox>([&](QMessageBox& box) {
             ExpectUpdaterIcon(box);
             Picture(box, "complete");
+            // The completion message in this language, with the new version, over the window.
+            const VersionLines after = MergedVersionLines(MemoryText(kAfter), "");
+            EXPECT_EQ(box.text().toStdString(), MessageText({text_id::kComplete, {after.head, after.tail}}));
+            EXPECT_EQ(box.windowTitle(), "window_test");  // the executable's name
+            EXPECT_EQ(box.icon(), QMessageBox::Information);
+            EXPECT_EQ(box.textFormat(), Qt::PlainText);
+            EXPECT_EQ(box.standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+            EXPECT_EQ(box.buttons().size(), 1);
+            EXPECT_TRUE(box.parentWidget() != nullptr && box.parentWidget()->isVisible());
+            ExpectTextsFit(box);
+            // The update is over before the message shows.
+            EXPECT_FALSE(bench.BackupExists());
             box.button(QMessageBox::Ok)->click();
         });
 
@@ -198,6 +210,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     run.UpdateButton().click();
     run.TickWhileWorking();
     EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());  // OK on the completion message ends the updater
     EXPECT_EQ(user.opened, (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "QMenu", "AboutDialog",
                                                      "WarningDialog", "QMessageBox"}));
 }

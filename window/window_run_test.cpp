@@ -104,6 +104,50 @@ TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
     EXPECT_EQ(bench.VersionOf(bench.Open()), after);
 }
 
+// However the user closes the completion message (OK, Escape, the box's close
+// button), the updater ends: the window goes, nothing else opens, and the
+// monitor keeps its new firmware.
+struct CompletionClose {
+    const char* how;
+    void (*close)(QMessageBox&);
+};
+const CompletionClose kCompletionCloses[] = {
+    {"OK", [](QMessageBox& box) { box.button(QMessageBox::Ok)->click(); }},
+    {"Escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }},
+    {"CloseButton", [](QMessageBox& box) { box.close(); }},
+};
+
+class CompletionCloseTest : public WindowTest, public ::testing::WithParamInterface<CompletionClose> {};
+INSTANTIATE_TEST_SUITE_P(EveryWay, CompletionCloseTest, ::testing::ValuesIn(kCompletionCloses),
+                         [](const auto& info) { return std::string(info.param.how); });
+
+TEST_P(CompletionCloseTest, ClosingTheCompletionMessageEndsTheUpdater) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    bool windowShownUnder = false;
+    user.Press<ReadMeDialog>("okButton")
+        .Press<MonitorSelectionDialog>("okButton")
+        .At<WarningDialog>([](WarningDialog& dialog) { ConfirmWarning(dialog); })
+        .At<QMessageBox>([&](QMessageBox& box) {
+            EXPECT_EQ(box.text(), Completion());
+            windowShownUnder = box.parentWidget() != nullptr && box.parentWidget()->isVisible();
+            GetParam().close(box);
+        });
+    WindowRun run(bench);
+    run.Start();
+    run.TickWhileWorking();
+    run.UpdateButton().click();
+    run.TickWhileWorking();
+    EXPECT_TRUE(windowShownUnder);
+    EXPECT_TRUE(run.Ended());
+    EXPECT_FALSE(run.window.isVisible());
+    EXPECT_FALSE(run.window.TimerRunning());
+    EXPECT_EQ(user.opened,
+              (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "WarningDialog", "QMessageBox"}));
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+}
+
 TEST_F(WindowTest, TwoMonitorsAreListedAndTheSecondIsUpdated) {
     Monitor& first = bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
     Monitor& second = bench.Plug(MonitorKind::OlderTunnel, "SN000002");
