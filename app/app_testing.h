@@ -121,6 +121,7 @@ struct PackageContents {
     std::string version = MemoryText(kAfter);
     std::uint16_t writeSeconds = 30;
     std::vector<std::uint16_t> types{2, 3, 1, 4, 5};  // the firmware components the set carries
+    std::uint32_t areaScale = 1;  // of the monitor it is for (MonitorConfig::areaScale)
 };
 
 // Writes a package with one set for `from`, components carrying `images`'
@@ -130,7 +131,7 @@ inline void WritePackageFile(const std::string& path, const PackageContents& con
     FirmwareSet set;
     set.key = MemoryText(contents.from);
     for (std::size_t i = 0; i < kAreaTypes.size(); ++i) {
-        const ComponentArea& area = ComponentAreas()[i];
+        const ComponentArea area = ScaledArea(ComponentAreas()[i], contents.areaScale).value();
         const std::uint16_t type = kAreaTypes[i];
         if (std::find(contents.types.begin(), contents.types.end(), type) == contents.types.end()) continue;
         const bool readBack = type == 3 || type == 5;

@@ -9,7 +9,7 @@ const char* const kUsage =
     "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
     "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 8CHARS] [--model NAME]\n"
     "           [--firmware-version 25DIGITS] [--state FILE] [--restart-seconds N] [--log FILE]\n"
-    "           [--legacy-settings] [--transfer-time US,US] [--fault FAULT]...\n"
+    "           [--legacy-settings] [--transfer-time US,US] [--area-scale N] [--fault FAULT]...\n"
     "  Each --kind after the first starts another monitor. --uhid serves them through /dev/uhid,\n"
     "  --usbip as USB devices on vhci_hcd (root and the vhci-hcd module).\n"
     "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n";
@@ -207,6 +207,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 !ParseNumber<std::uint32_t>(value.substr(comma + 1), config.transferTime.perPacketUs, 1000000)) {
                 return fail("--transfer-time takes PER_TRANSFER_US,PER_PACKET_US");
             }
+        } else if (arg == "--area-scale") {
+            // The monitor refuses a scale that takes a block count past 16 bits.
+            if (!ParseNumber<std::uint32_t>(value, config.areaScale, 4096) || config.areaScale == 0)
+                return fail("--area-scale takes 1 to 4096");
         } else if (arg == "--fault") {
             if (!ParseFault(value, config.faults)) return fail("unknown fault " + value);
         } else {

@@ -14,7 +14,7 @@ std::optional<CommandLine> Parse(std::vector<std::string> args, std::string* err
 
 TEST(OptionsTest, EachKindAfterTheFirstStartsAnotherMonitor) {
     const auto line = Parse({"--dir", "/tmp/m", "--serial", "AAAAAAAA", "--kind", "older-native", "--fault", "busy=3",
-                             "--fault", "no-return", "--kind", "older-tunnel", "--restart-seconds", "2", "--kind",
+                             "--fault", "no-return", "--kind", "older-tunnel", "--restart-seconds", "2", "--area-scale", "16", "--kind",
                              "combined-tunnel", "--firmware-version", "0010200201000030000400005", "--state", "/tmp/s"});
     ASSERT_TRUE(line && line->serve);
     const auto& m = line->serve->monitors;
@@ -26,6 +26,8 @@ TEST(OptionsTest, EachKindAfterTheFirstStartsAnotherMonitor) {
     EXPECT_EQ(m[1].config.kind, MonitorKind::OlderTunnel);
     EXPECT_EQ(m[1].config.serial, "EMU00002");
     EXPECT_EQ(m[1].config.restartMs, 2000u);
+    EXPECT_EQ(m[1].config.areaScale, 16u);
+    EXPECT_EQ(m[2].config.areaScale, 1u);
     EXPECT_EQ(m[1].config.faults.busyReads, 0u);
     EXPECT_EQ(m[2].config.model, "QC27-EMU");
     EXPECT_EQ(m[2].config.firmware, (VersionFields{102, 201, 3, 4, 5}));
@@ -49,6 +51,7 @@ TEST(OptionsTest, RefusesWhatCannotBeServed) {
         {"--dir", "d", "--serial", "AAAAAAAA", "--kind", "older-native", "--kind", "older-tunnel", "--serial",
          "AAAAAAAA"},                                                      // one serial for two monitors
         {"--dir", "d", "--restart-seconds", "-1"},
+        {"--dir", "d", "--area-scale", "0"},
         {"--dir", "d", "--fault", "melt"},
         {"--dir", "d", "--fault", "busy=0"},
         {"--dir", "d", "--fault", "unplug-at"},                            // needs its transfer number
