@@ -87,6 +87,17 @@ TEST_F(DiscoveryTest, EveryOpenAndRefreshStartsWithTheSameShortDelay) {
     EXPECT_EQ(clock.Waits(), (std::vector<std::uint32_t>{delay, delay}));
 }
 
+TEST_F(DiscoveryTest, ASeedMakesTheDelayRepeatable) {
+    std::vector<std::uint32_t> delays;
+    for (std::uint32_t seed : {1u, 2u, 3u, 1u}) {
+        SeedStartupDelay(seed);
+        delays.push_back(StartupDelayMs(clock));
+    }
+    SeedStartupDelay(0);  // the process id again
+    EXPECT_EQ(delays[0], delays[3]);
+    EXPECT_FALSE(delays[0] == delays[1] && delays[1] == delays[2]);  // the seed decides
+}
+
 TEST_F(DiscoveryTest, RefreshFollowsUnpluggingAndKeepsTheOthersHandles) {
     Monitor& a = platform.Add(QuietConfig(MonitorKind::OlderNative, "AAAAAAAA"));
     platform.Add(QuietConfig(MonitorKind::CombinedTunnel, "BBBBBBBB"));
