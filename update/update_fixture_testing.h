@@ -78,6 +78,10 @@ inline Settings GiveUnusualSettings(MonitorHandle m) {
     EXPECT_EQ(MonSetSetting68(m, 1), 0u);
     EXPECT_EQ(MonSetSetting45(m, 0), 0u);
     EXPECT_EQ(MonSetSetting54(m, 2), 0u);
+    // B8 off on an older monitor: its update switches B8 on, and has to put 0 back.
+    if (!HasUsage(m, 0xFF02, 0x00FE) && HasUsage(m, kSettingB8.page, kSettingB8.usage)) {
+        EXPECT_EQ(MonSetSettingB8(m, 0), 0u);
+    }
     return ReadSettings(m);
 }
 
