@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,7 +94,12 @@ public:
         estimates.push_back(minutes);
         return acceptWarning;
     }
-    void ShowMessage(const UserMessage& message) override { messages.push_back(message); }
+    void ShowMessage(const UserMessage& message) override {
+        messages.push_back(message);
+        if (onMessage) onMessage(message);
+    }
+    // Called as each message is shown, for a test to look at the monitor then.
+    std::function<void(const UserMessage&)> onMessage;
     void ShowTitle(const std::string& text) override { title = text; }
     void ShowCurrentVersion(const VersionLines& lines) override { currentVersion = lines; }
     void ShowNewVersion(const std::optional<VersionLines>& lines) override { newVersion = lines; }

@@ -223,11 +223,17 @@ void MainWorkflow::FinishUpdatePhase() {
     view_.SetTimerRunning(false);
     const MonitorHandle monitor = result.monitor;
     run_.target.monitorHandle = monitor;
+    Status status = result.status;
     if (monitor != kNoMonitor) {
-        if (IsOlderProtocolMonitor(monitor) && MonitorHasUsage(monitor, command_usage::kControlLock))
-            ReleaseControlLock(monitor);
+        // The user is told the update completed only once the lock is released:
+        // a monitor that stops answering here is reported as any failure, and the
+        // backup file (at its last stage) stays for the next start to finish.
+        if (IsOlderProtocolMonitor(monitor) && MonitorHasUsage(monitor, command_usage::kControlLock)) {
+            const Status released = ReleaseControlLock(monitor);
+            if (status == kStatusSuccess && IsFailure(released)) status = released;
+        }
         ReadBackupRecord(run_.record);
-        if (result.status == kStatusSuccess) {
+        if (status == kStatusSuccess) {
             std::error_code ignored;
             std::filesystem::remove(run_.record.filePath, ignored);
             const VersionLines lines = MergedVersionLines(run_.record.targetVersion, run_.record.currentVersion);
@@ -238,14 +244,14 @@ void MainWorkflow::FinishUpdatePhase() {
         }
         // A program that could not be closed would refuse again, and a package that
         // cannot update the monitor cannot do so on a restart either: no restart.
-        const bool repeatable = result.status != kAppProgramNotClosed && result.status != kPkgNoMatchingSet;
+        const bool repeatable = status != kAppProgramNotClosed && status != kPkgNoMatchingSet;
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             StartUpdateThread();
             return;
         }
     }
-    ShowStatus(result.status, result.failure, result.programNotClosed);
+    ShowStatus(status, result.failure, result.programNotClosed);
     Close();
 }
 

@@ -33,23 +33,17 @@ protected:
         config.model = "QX2701";
         config.transferTime = {0, 0};
         config.identityOutsideFirmware = p.identityWhenStopped;
-        Monitor& monitor = bench.platform.Add(config);
-        if (p.stopped) StopInUpdate(p.serial);
-        return monitor;
+        if (p.stopped) StartStoppedInUpdate(config, bench.dir.File(std::string("state-") + p.serial));
+        return bench.platform.Add(config);
     }
 
-    // Announcing a component erases it; the restart that follows cannot run the
-    // firmware, so the monitor comes back stopped in an update.
-    void StopInUpdate(const std::string& serial) {
-        const MonitorHandle h = bench.Open(serial);
-        std::vector<std::uint8_t> announce(16, 0);
-        std::copy_n("prg000", 6, announce.begin());
-        announce[7] = 0x02;  // block size 512
-        announce[8] = 8;     // blocks
-        ASSERT_EQ(MonWriteBlock(h, 0xFF02, 0x00C3, announce), 0u);
-        ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00F4, 0), 0u);
-        bench.clock.Advance(10'000);
-        MonCloseDevices(0xFFFFFFFF);
+    // A monitor that lost its power in its update state: it powers on stopped in an update.
+    static void StartStoppedInUpdate(MonitorConfig& config, const std::string& statePath) {
+        MonitorState state = Monitor(config).State();
+        state.mode = MonitorMode::Update;
+        std::string fault;
+        ASSERT_TRUE(SaveStateFile(statePath, state, &fault)) << fault;
+        config.statePath = statePath;
     }
 
     static std::string SerialOf(MonitorHandle h) {

@@ -90,8 +90,9 @@ TEST_P(RecordKindTest, ANewRecordHoldsTheMonitorAndOnOlderMonitorsTheSettingsItS
 }
 
 TEST_F(RecordTest, ASettingB8OutsideItsValuesIsRecordedAs0) {
-    const MonitorHandle m = Target(MonitorKind::OlderNative);
-    ASSERT_EQ(MonWriteValue(m, 0xFF00, 0x00B8, 2), 0u);
+    Target(MonitorKind::OlderNative);
+    ASSERT_NE(MonWriteValue(run.target.monitorHandle, 0xFF00, 0x00B8, 2), 0u);  // no write gives it
+    monitor->HoldSetting({0xFF00, 0x00B8}, {2});
     ASSERT_EQ(MakeBackupRecord(run), 0u);
     EXPECT_EQ(Reload().savedSettingB8, 0u);
 }

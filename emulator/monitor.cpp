@@ -123,6 +123,10 @@ void Monitor::Boot(bool powerCycle) {
     completionUntilMs_.reset();
     busy_ = 0;
     indexedWrite_.reset();
+    announced_ = {};
+    lock_ = {};
+    lockUntilMs_ = 0;
+    identify_ = 0;
     const std::uint32_t token = Crc32(std::span(reinterpret_cast<const std::uint8_t*>(config_.serial.data()),
                                                 config_.serial.size())) +
                                 bootCount_ * 0x9E37u;
@@ -183,6 +187,8 @@ void Monitor::AddFaults(const FaultPlan& f) {
     std::lock_guard lock(mutex_);
     auto& mine = config_.faults;
     if (f.unplugAtTransfer != 0) mine.unplugAtTransfer = static_cast<std::uint32_t>(transfers_) + f.unplugAtTransfer;
+    if (f.unplugAfterTransfer != 0)
+        mine.unplugAfterTransfer = static_cast<std::uint32_t>(transfers_) + f.unplugAfterTransfer;
     if (f.calibratingReads != 0) mine.calibratingReads = f.calibratingReads;
     if (f.busyReads != 0) mine.busyReads = f.busyReads;
     if (f.mismatchedReplies != 0) mine.mismatchedReplies = f.mismatchedReplies;
@@ -229,6 +235,12 @@ MonitorState Monitor::State() const {
     return state_;
 }
 
+void Monitor::HoldSetting(UsageAddress address, std::vector<std::uint8_t> value) {
+    std::lock_guard lock(mutex_);
+    state_.settings[address] = std::move(value);
+    Persist();
+}
+
 void Monitor::Persist() {
     if (config_.statePath.empty()) return;
     std::string fault;
@@ -252,13 +264,43 @@ std::uint64_t Monitor::TransferTimeMs() const {
     return transferTimeMs_;
 }
 
+std::uint32_t Monitor::PowerLosses() const {
+    std::lock_guard lock(mutex_);
+    return powerLosses_;
+}
+
+bool Monitor::PowerCutPending() const {
+    std::lock_guard lock(mutex_);
+    return config_.faults.unplugAtTransfer != 0 || config_.faults.unplugAfterTransfer != 0;
+}
+
+bool Monitor::LockHeld() const {
+    std::lock_guard lock(mutex_);
+    return pluggedIn_ && lock_[0] != 0 && NowMs() < lockUntilMs_;
+}
+
+void Monitor::LosePower() {
+    ++powerLosses_;
+    pluggedIn_ = false;
+    departure_ = Departure{config_.restartMs, true, true};
+    powerLost_ = true;
+    lock_ = {};
+}
+
+// Counts the transfer; the power goes before it acts when the plan says so.
 bool Monitor::PowerFails() {
     ++transfers_;
     if (config_.faults.unplugAtTransfer == 0 || transfers_ != config_.faults.unplugAtTransfer) return false;
     config_.faults.unplugAtTransfer = 0;
-    pluggedIn_ = false;
-    departure_ = Departure{config_.restartMs, true, true};
-    powerLost_ = true;
+    LosePower();
+    return true;
+}
+
+// After the counted transfer has acted: the power goes before its answer leaves.
+bool Monitor::PowerFailsAfter() {
+    if (config_.faults.unplugAfterTransfer == 0 || transfers_ != config_.faults.unplugAfterTransfer) return false;
+    config_.faults.unplugAfterTransfer = 0;
+    LosePower();
     return true;
 }
 
@@ -295,6 +337,7 @@ ReportReply Monitor::GetReport(std::uint8_t reportId) {
         reply.data.insert(reply.data.end(), data->begin(), data->end());
         reply.data.resize(length);
     }
+    if (PowerFailsAfter()) reply = {ENODEV, {}};
     Log(false, reportId, std::nullopt, reply.err, reply.data);
     return reply;
 }
@@ -312,13 +355,17 @@ int Monitor::SetReport(std::span<const std::uint8_t> report) {
     const FieldLayout* field = interfaceLayout_.FieldOfReport(reportId);
     std::optional<UsageAddress> tunnelled;
     int err = EIO;
-    if (field != nullptr) {
-        // A shorter report than declared counts as zero-padded; extra bytes are not part of it.
-        const Bytes payload = Fitted(report.subspan(1), interfaceLayout_.ReportLength(reportId) - 1);
+    // A report shorter than its descriptor declares does not carry the whole
+    // value and is refused; bytes past it (a host that sends every report at
+    // the interface's longest length) are not part of it.
+    const std::size_t declared = interfaceLayout_.ReportLength(reportId);
+    if (field != nullptr && report.size() >= declared) {
+        const auto payload = report.subspan(1, declared - 1);
         err = IsTunnel() && field->address.page == kPageTunnel
                   ? SetTunnelInterface(field->address.usage, payload, tunnelled)
                   : SetUsage(field->address, payload);
     }
+    if (PowerFailsAfter()) err = ENODEV;
     Log(true, reportId, tunnelled, err, report);
     return err;
 }

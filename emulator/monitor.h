@@ -3,6 +3,7 @@
 // sets as the monitor's HID interface would, on the process clock. It knows
 // nothing of sockets; a server (or a test) carries its reports and acts on its
 // departures (restart, power loss).
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -76,8 +77,19 @@ public:
     std::uint16_t OwnerValue() const;
     std::uint32_t IndexedSetting(std::uint8_t index) const;
     MonitorState State() const;
+    // Puts a value into a stored setting without a write, for tests of hosts
+    // that meet a value the monitor would refuse to take (as some monitors
+    // answer 2 for setting B8).
+    void HoldSetting(UsageAddress address, std::vector<std::uint8_t> value);
     // How often the monitor has booted: a power-on and every restart count.
     std::uint32_t Boots() const { return bootCount_; }
+    // How often it has lost its power through the faults unplug-at and unplug-after.
+    std::uint32_t PowerLosses() const;
+    // Whether a power cut of the fault plan is still to come.
+    bool PowerCutPending() const;
+    // Whether the control lock is held now (written with a mode and not yet
+    // released, expired, or lost with the power).
+    bool LockHeld() const;
 
 private:
     struct Selection {
@@ -103,6 +115,12 @@ private:
     void Log(bool isSet, std::uint8_t reportId, std::optional<UsageAddress> tunnelled, int err,
              std::span<const std::uint8_t> bytes);
     bool PowerFails();
+    bool PowerFailsAfter();
+    void LosePower();
+    // Whether component writes (announcement, packets) are taken in this mode.
+    bool TakesComponents() const;
+    std::optional<Bytes> GetLock(std::size_t length);
+    int SetLock(std::span<const std::uint8_t> data);
     void Persist();
 
     // The interface's own page-0xFF30 usages of a tunnel monitor.
@@ -136,6 +154,7 @@ private:
     VersionFields running_{};
     std::uint16_t tunnelToken_ = 0;
     std::uint32_t bootCount_ = 0;
+    std::uint32_t powerLosses_ = 0;
 
     // Volatile state of this boot.
     std::size_t chunkOffset_ = 0;
@@ -147,6 +166,11 @@ private:
     std::uint8_t busy_ = 0;
     std::uint32_t indexedValue_ = 0;
     std::optional<std::uint8_t> indexedWrite_;
+    // The block counts announced since this boot, per area: packets go only there.
+    std::array<std::optional<std::uint16_t>, 5> announced_;
+    std::array<std::uint8_t, 2> lock_{};  // [mode, seconds]; mode 0: free
+    std::uint64_t lockUntilMs_ = 0;
+    std::uint16_t identify_ = 0;          // the identification indicator, not kept
     std::uint64_t transfers_ = 0;
     std::uint64_t debtUs_ = 0;
     std::uint64_t transferTimeMs_ = 0;

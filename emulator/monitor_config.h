@@ -20,6 +20,9 @@ struct FaultPlan {
     static constexpr std::uint32_t kAlways = std::numeric_limits<std::uint32_t>::max();
 
     std::uint32_t unplugAtTransfer = 0;   // power lost at this transfer (1 = the first); 0 = never
+    // power lost once this transfer has acted, before its answer leaves (a set
+    // has taken effect, the host sees it fail); 0 = never
+    std::uint32_t unplugAfterTransfer = 0;
     std::uint32_t calibratingReads = 0;   // control lock reads that show the calibrating state
     std::uint32_t busyReads = 0;          // busy flag reads that give 1 whatever was written
     std::uint32_t mismatchedReplies = 0;  // tunnel replies that echo another usage

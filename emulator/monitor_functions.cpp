@@ -10,6 +10,7 @@
 #include "common/clock.h"
 #include "common/crc32.h"
 #include "emulator/monitor_usages.h"
+#include "emulator/setting_values.h"
 
 using namespace monitor_usages;
 
@@ -36,8 +37,17 @@ std::optional<std::size_t> Monitor::PacketOffset(std::size_t area, std::uint16_t
     return offset;
 }
 
+bool Monitor::TakesComponents() const {
+    // A combined kind takes components once its boot selector is 1, without a
+    // restart; an older kind only in its update state or stopped in an update.
+    if (config_.kind == MonitorKind::CombinedTunnel) return state_.bootSelector == 1;
+    return state_.mode != MonitorMode::Running;
+}
+
 int Monitor::WritePacket(std::size_t area, std::uint16_t block, std::uint16_t packet,
                          std::span<const std::uint8_t> data) {
+    // Only into an area announced since this boot, and within the blocks announced.
+    if (!TakesComponents() || !announced_[area] || block >= *announced_[area]) return EIO;
     const auto offset = PacketOffset(area, block, packet);
     if (!offset) return EIO;
     const ComponentArea& a = areas_[area];
@@ -118,9 +128,9 @@ std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address,
         }
         return data;
     }
-    if (address == kLock && config_.faults.calibratingReads > 0) {
-        Decrement(config_.faults.calibratingReads);
-        data[0] = kLockCalibrating;
+    if (address == kLock) return GetLock(length);
+    if (address == kIdentify) {
+        WriteU16(data, 0, identify_);
         return data;
     }
     if (address == kIndexValue) {
@@ -136,8 +146,33 @@ std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address,
     return data;
 }
 
+std::optional<std::vector<std::uint8_t>> Monitor::GetLock(std::size_t length) {
+    Bytes data(length);
+    if (config_.faults.calibratingReads > 0) {
+        Decrement(config_.faults.calibratingReads);
+        data[0] = kLockCalibrating;
+        return data;
+    }
+    if (lock_[0] != 0 && NowMs() >= lockUntilMs_) lock_ = {};  // expired
+    std::copy_n(lock_.begin(), std::min(length, lock_.size()), data.begin());
+    return data;
+}
+
+// [mode, seconds]: a mode (2 or 5) held for its seconds, or [0, 0], the release.
+int Monitor::SetLock(std::span<const std::uint8_t> data) {
+    if (config_.faults.calibratingReads > 0 || data.size() < lock_.size()) return EIO;
+    const std::uint8_t mode = data[0], seconds = data[1];
+    const bool release = mode == 0 && seconds == 0;
+    const bool take = (mode == 2 || mode == 5) && seconds > 0;
+    if (!release && !take) return EIO;
+    lock_ = {mode, seconds};
+    lockUntilMs_ = NowMs() + std::uint64_t{seconds} * 1000;
+    return 0;
+}
+
 int Monitor::SetUsage(UsageAddress address, std::span<const std::uint8_t> data) {
-    if (address == kIdentityBlock) return EIO;
+    if (address == kIdentityBlock || address == kLockMode2 || address == kLockMode5) return EIO;  // read-only
+    if (!IsValidSettingValue(address, data)) return EIO;
     if (address == kVersionRecord) {
         versionSelector_ = ReadU16(data, 0);
         return 0;
@@ -153,7 +188,8 @@ int Monitor::SetUsage(UsageAddress address, std::span<const std::uint8_t> data) 
         if (!area) return EIO;
         const ComponentArea& a = areas_[*area];
         const std::size_t size = ReadU16(data, kGeometrySizeOffset), count = ReadU16(data, kGeometryCountOffset);
-        if (size != a.blockSize || size * count > a.Capacity()) return EIO;
+        if (!TakesComponents() || size != a.blockSize || size * count > a.Capacity()) return EIO;
+        announced_[*area] = static_cast<std::uint16_t>(count);
         std::fill(state_.components[*area].begin(), state_.components[*area].end(), 0xFF);
         Persist();
         return 0;
@@ -200,9 +236,12 @@ int Monitor::SetUsage(UsageAddress address, std::span<const std::uint8_t> data) 
         busy_ = data[0];
         return 0;
     }
-    if (address == kLock) {
-        const std::uint8_t mode = data[0];
-        if (config_.faults.calibratingReads > 0 || (mode != 0 && mode != 2 && mode != 5)) return EIO;
+    if (address == kLock) return SetLock(data);
+    if (address == kIdentify) {
+        const std::uint16_t value = ReadU16(data, 0);
+        if (value != 0x8000 && value != 0x4000 && value != 0x0010) return EIO;
+        identify_ = value;
+        return 0;
     }
     if (address == kIndexSelect) {
         const std::uint8_t index = data[0], operation = data[1];

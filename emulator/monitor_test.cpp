@@ -74,6 +74,8 @@ TEST_F(MonitorTest, CorruptedWriteCannotRun) {
     ServedMonitor socketed(config, dir.Path());
     TestHost host = socketed.Connect();
     ASSERT_EQ(host.WriteValue({0xFF02, 0x00FB}, 1), 0);
+    ASSERT_EQ(host.WriteValue({0xFF02, 0x00F4}, 0), 0);  // into the update state
+    host = socketed.Connect();
     const ComponentArea& inp = ComponentAreas()[3];
     const auto image = MakeImage(inp, 55, inp.Capacity(), 4);
     ASSERT_EQ(WriteComponent(host, "INP027", image, false), 0);
@@ -102,6 +104,8 @@ TEST_F(MonitorTest, ScaledAreasHoldAndRunWholeLargerImages) {
     EXPECT_EQ(ReadU16(*geometry, 8), 12);
     // An image filling the scaled area is written, read back to its last block, and runs.
     ASSERT_EQ(host.WriteValue({0xFF02, 0x00FB}, 1), 0);
+    ASSERT_EQ(host.WriteValue({0xFF02, 0x00F4}, 0), 0);  // into the update state
+    host = socketed.Connect();
     const auto image = MakeImage(inp, 55, inp.Capacity(), 4);
     ASSERT_EQ(image.size(), 3072u);
     ASSERT_EQ(WriteComponent(host, "INP027", image, false), 0);

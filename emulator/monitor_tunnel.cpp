@@ -79,7 +79,9 @@ int Monitor::TunnelRequest(std::uint16_t channel, std::span<const std::uint8_t> 
 
     const bool isRead = std::find(kReadChannels.begin(), kReadChannels.end(), channel) != kReadChannels.end();
     if (!isRead) {
-        return SetUsage(address, Fitted(request.subspan(kTunnelHeader), length));
+        // A channel too short for the usage's bytes cannot carry its value.
+        if (request.size() < kTunnelHeader + length) return EIO;
+        return SetUsage(address, request.subspan(kTunnelHeader, length));
     }
     auto data = GetUsage(address, length);
     if (!data) return EIO;

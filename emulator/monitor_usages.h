@@ -27,7 +27,9 @@ constexpr UsageAddress kIndexSelect{0xFF01, 0x00F1}, kIndexValue{0xFF01, 0x00F2}
 constexpr UsageAddress kCompletion{0xFF02, 0x0037}, kSelect{0xFF02, 0x00C2}, kGeometry{0xFF02, 0x00C3},
     kPacket{0xFF02, 0x00C7}, kRestart{0xFF02, 0x00F4}, kBootSelector{0xFF02, 0x00FB}, kChecksum{0xFF02, 0x00FC},
     kCombined{0xFF02, 0x00FE};
-constexpr UsageAddress kBusy{0xFF03, 0x0004}, kLock{0xFF03, 0x0080};
+constexpr UsageAddress kBusy{0xFF03, 0x0004}, kLock{0xFF03, 0x0080}, kLockMode2{0xFF03, 0x0001},
+    kLockMode5{0xFF03, 0x0003};
+constexpr UsageAddress kIdentify{0xFF00, 0x000F};
 
 // Layouts of the blocks, as offsets into their bytes.
 constexpr std::size_t kBlockIndexOffset = 6, kPacketIndexOffset = 8, kCombinedDataOffset = 10;

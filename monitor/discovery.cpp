@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <random>
 #include <vector>
@@ -59,10 +60,13 @@ bool Belongs(HidDevice& device, const std::vector<std::uint16_t>& classes) {
     return std::find(classes.begin(), classes.end(), device.GetProductClass()) != classes.end();
 }
 
+std::atomic<std::uint32_t> g_startupSeed{0};  // 0: the process id
+
 // Spreads the start of processes that enumerate at the same moment: 10 to
 // 500 ms, the same for every call of one process.
 void StartupDelay() {
-    std::minstd_rand generator(static_cast<std::uint32_t>(::getpid()));
+    const std::uint32_t seed = g_startupSeed.load();
+    std::minstd_rand generator(seed != 0 ? seed : static_cast<std::uint32_t>(::getpid()));
     SleepMs(static_cast<std::uint32_t>(generator() % 50 + 1) * 10);
 }
 
@@ -103,6 +107,8 @@ bool Lacks(MonitorHandle handle, std::uint16_t page, std::uint16_t usage) {
 }
 
 }  // namespace
+
+void SeedStartupDelay(std::uint32_t seed) { g_startupSeed.store(seed); }
 
 std::uint32_t MonOpenDevices(std::uint32_t families) {
     StartupDelay();

@@ -19,6 +19,9 @@ inline constexpr std::uint32_t kFamilyStoppedInUpdate = 0x20000000;  // monitors
 // the start-up delay. Returns how many registered monitors (old and new)
 // belong to the families.
 std::uint32_t MonOpenDevices(std::uint32_t families);
+// Seeds the start-up delay in place of the process id, so that a test can
+// make the delay repeatable (the process keeps one delay, as before).
+void SeedStartupDelay(std::uint32_t seed);
 // How many interfaces of the maker's vendors are present that this user may
 // not open (no device rule grants access): they can never be listed.
 std::uint32_t MonCountRefusedDevices();

@@ -34,13 +34,23 @@ bool Works(MonitorHandle h) {
     return MonReadValue(h, 0xFF01, 0x0068, value) == 0;
 }
 
-// Stops a tunnel monitor in an update: its firmware erased, then restarted.
+// Stops a combined-packet monitor in an update: with its boot selector 1 it
+// takes the announcement, which erases its firmware; restarted, it cannot run.
 void StopInUpdate(MonitorHandle h, VirtualClock& clock) {
     std::vector<std::uint8_t> announce(16, 0);
     std::copy_n("prg000", 6, announce.begin());
     announce[7] = 0x02;  // block size 512
     announce[8] = 8;     // blocks
+    ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00FB, 1), 0u);
     ASSERT_EQ(MonWriteBlock(h, 0xFF02, 0x00C3, announce), 0u);
+    ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00FB, 0), 0u);
+    ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00F4, 0), 0u);
+    clock.Advance(MonitorConfig{}.restartMs);
+}
+
+// Restarts a monitor with its boot selector 1: an older one comes back in its update state.
+void RestartIntoUpdateState(MonitorHandle h, VirtualClock& clock) {
+    ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00FB, 1), 0u);
     ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00F4, 0), 0u);
     clock.Advance(MonitorConfig{}.restartMs);
 }
@@ -75,6 +85,17 @@ TEST_F(DiscoveryTest, EveryOpenAndRefreshStartsWithTheSameShortDelay) {
     MonOpenDevices(kFamilyNormal);
     MonRefreshDevices();
     EXPECT_EQ(clock.Waits(), (std::vector<std::uint32_t>{delay, delay}));
+}
+
+TEST_F(DiscoveryTest, ASeedMakesTheDelayRepeatable) {
+    std::vector<std::uint32_t> delays;
+    for (std::uint32_t seed : {1u, 2u, 3u, 1u}) {
+        SeedStartupDelay(seed);
+        delays.push_back(StartupDelayMs(clock));
+    }
+    SeedStartupDelay(0);  // the process id again
+    EXPECT_EQ(delays[0], delays[3]);
+    EXPECT_FALSE(delays[0] == delays[1] && delays[1] == delays[2]);  // the seed decides
 }
 
 TEST_F(DiscoveryTest, RefreshFollowsUnpluggingAndKeepsTheOthersHandles) {
@@ -124,14 +145,14 @@ TEST_F(DiscoveryTest, StoppedMonitorsAreAnotherFamilyThatRefreshLeavesAlone) {
     EXPECT_TRUE(Handles(kFamilyStoppedInUpdate).empty());
 }
 
-TEST_F(DiscoveryTest, TheVersionNumberTellsAnOlderMonitorStoppedInAnUpdate) {
+TEST_F(DiscoveryTest, TheVersionNumberTellsAnOlderMonitorInAnUpdate) {
     platform.Add(QuietConfig(MonitorKind::OlderNative));
     const MonitorHandle running = OpenNormal();
     std::uint16_t version = 0;
     ASSERT_EQ(MonGetVersionNumber(running, &version), 0u);
     EXPECT_EQ(version, 0x0102);
 
-    StopInUpdate(running, clock);
+    RestartIntoUpdateState(running, clock);
     EXPECT_EQ(MonRefreshDevices(), 1u);  // still family 1, under a new handle
     const MonitorHandle stopped = OpenNormal();
     ASSERT_EQ(MonGetVersionNumber(stopped, &version), 0u);

@@ -9,6 +9,7 @@
 #include "common/clock.h"
 #include "monitor/discovery.h"
 #include "monitor/model_platform_testing.h"
+#include "monitor/transactions.h"
 #include "emulator/monitor.h"
 
 inline constexpr std::uint32_t kAllFamilies = 0xFFFFFFFF;
@@ -44,6 +45,19 @@ protected:
         EXPECT_EQ(MonGetDevice(kFamilyNormal, index, &handle), 0u);
         clock.ClearWaits();
         return handle;
+    }
+
+    // Readies the only monitor for component writes and returns its present
+    // handle: the boot selector 1, and on an older monitor (without combined
+    // packets) the restart into its update state.
+    MonitorHandle EnterUpdateState(MonitorHandle h) {
+        EXPECT_EQ(MonWriteValue(h, 0xFF02, 0x00FB, 1), 0u);
+        std::uint32_t absent = 1;
+        if (MonIsUnsupported(h, 0xFF02, 0x00FE, &absent) == 0 && absent == 0) return h;
+        EXPECT_EQ(MonWriteValue(h, 0xFF02, 0x00F4, 0), 0u);
+        clock.Advance(MonitorConfig{}.restartMs);
+        MonCloseDevices(kAllFamilies);  // the handle of the earlier plug-in is gone
+        return OpenNormal();
     }
 
     VirtualClock clock{1'000'000};

@@ -43,10 +43,10 @@ TEST_P(TransactionTest, ValuesAndBlocksReachTheMonitor) {
     std::int32_t value = -1;
     EXPECT_EQ(MonReadValue(h, 0xFF01, 0x0068, value), 0u);
     EXPECT_EQ(value, 1);
-    EXPECT_EQ(MonWriteValue(h, 0xFF01, 0x0068, 1234), 0u);
-    EXPECT_EQ(Setting(monitor, 0xFF01, 0x0068), (std::vector<std::uint8_t>{0xD2, 0x04}));
-    EXPECT_EQ(MonReadValue(h, 0xFF01, 0x0068, value), 0u);
-    EXPECT_EQ(value, 1234);
+    EXPECT_EQ(MonWriteValue(h, 0xFF01, 0x0054, 2), 0u);
+    EXPECT_EQ(Setting(monitor, 0xFF01, 0x0054), (std::vector<std::uint8_t>{2, 0}));
+    EXPECT_EQ(MonReadValue(h, 0xFF01, 0x0054, value), 0u);
+    EXPECT_EQ(value, 2);
     EXPECT_EQ(MonReadValue(h, 0xFF00, 0x00CE, value), 0u);  // served natively on every kind
     EXPECT_EQ(value, 0x0102);
 
@@ -58,6 +58,7 @@ TEST_P(TransactionTest, ValuesAndBlocksReachTheMonitor) {
 
     std::vector<std::uint8_t> written(64);
     for (std::size_t i = 0; i < written.size(); ++i) written[i] = static_cast<std::uint8_t>(0x40 + i);
+    written[0] = 3;  // the setting: 0 to 3
     EXPECT_EQ(MonWriteBlock(h, 0xFF03, 0x0022, written), 0u);
     EXPECT_EQ(Setting(monitor, 0xFF03, 0x0022), written);
     EXPECT_EQ(MonReadBlock(h, 0xFF03, 0x0022, block), 0u);
@@ -166,7 +167,7 @@ TEST_P(TunnelTest, ChannelFollowsDirectionAndPayload) {
         {"block read of 16 bytes", [&] { return MonReadBlock(handle, 0xFF02, 0x00C3, block16); },
          {"SET FF30:0003", "GET FF30:0003"}},
         {"block write of 64 bytes", [&] { return MonWriteBlock(handle, 0xFF03, 0x0022, block64); }, {"SET FF30:0004"}},
-        {"value write", [&] { return MonWriteValue(handle, 0xFF01, 0x0068, 3); }, {"SET FF30:0002"}},
+        {"value write", [&] { return MonWriteValue(handle, 0xFF01, 0x0068, 0); }, {"SET FF30:0002"}},
     };
     for (const Case& c : cases) {
         log.records.clear();
@@ -243,12 +244,12 @@ TEST_P(TunnelTest, MismatchedPacketReadIsNotAskedAgain) {
 TEST_P(TunnelTest, WriteThatDoesNotFitTheChannelIsRefusedUnsent) {
     Monitor& monitor = AddLoggedMonitor();
     // The short channel carries 40 bytes: 6 of header, 34 of data.
-    const std::vector<std::uint8_t> fits(34, 0x11), tooLong(35, 0x22);
+    const std::vector<std::uint8_t> fits(34, 0x00), tooLong(35, 0x22);
     EXPECT_EQ(MonWriteBlock(handle, 0xFF01, 0x0068, tooLong), kMonFailed);
     EXPECT_EQ(Transfers(log), std::vector<std::string>{"GET FF30:000A"});
     EXPECT_EQ(Setting(monitor, 0xFF01, 0x0068), (std::vector<std::uint8_t>{1, 0}));
     EXPECT_EQ(MonWriteBlock(handle, 0xFF01, 0x0068, fits), 0u);
-    EXPECT_EQ(Setting(monitor, 0xFF01, 0x0068), (std::vector<std::uint8_t>{0x11, 0x11}));
+    EXPECT_EQ(Setting(monitor, 0xFF01, 0x0068), (std::vector<std::uint8_t>{0, 0}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "monitor/command_usages.h"
 #include "monitor/component_transfer.h"
 #include "monitor/discovery.h"
@@ -23,6 +24,7 @@
 #include "package/version_text.h"
 #include "emulator/firmware_image.h"
 #include "update/component_writing.h"
+#include "update/monitor_steps.h"
 #include "update/update_context.h"
 
 namespace update_testing {
@@ -35,6 +37,8 @@ inline std::string MemoryText(const VersionFields& fields) { return VersionToInt
 
 // componentType of each emulator area (ComponentAreas() order: PRG000, PRG001, AIC653, INP027, AIC904).
 inline constexpr std::array<std::uint16_t, 5> kAreaTypes{2, 3, 1, 4, 5};
+// Long enough for an emulated monitor's restart.
+inline constexpr std::uint32_t kRestartWaitMs = 15'000;
 
 // The settings an update must leave as it found them.
 struct Settings {
@@ -74,6 +78,10 @@ inline Settings GiveUnusualSettings(MonitorHandle m) {
     EXPECT_EQ(MonSetSetting68(m, 1), 0u);
     EXPECT_EQ(MonSetSetting45(m, 0), 0u);
     EXPECT_EQ(MonSetSetting54(m, 2), 0u);
+    // B8 off on an older monitor: its update switches B8 on, and has to put 0 back.
+    if (!HasUsage(m, 0xFF02, 0x00FE) && HasUsage(m, kSettingB8.page, kSettingB8.usage)) {
+        EXPECT_EQ(MonSetSettingB8(m, 0), 0u);
+    }
     return ReadSettings(m);
 }
 
@@ -213,8 +221,15 @@ protected:
     }
 
     void WriteNewFirmware(PackageHandle package) {
-        const MonUsage boot = command_usage::kBootSelector;
+        const MonUsage boot = command_usage::kBootSelector, restart = command_usage::kRestart;
         ASSERT_EQ(MonWriteValue(handle, boot.page, boot.usage, 1), 0u);
+        // An older monitor takes components only in its update state, entered by a restart.
+        if (!HasUsage(handle, 0xFF02, 0x00FE)) {
+            ASSERT_EQ(MonWriteValue(handle, restart.page, restart.usage, 0), 0u);
+            SleepMs(kRestartWaitMs);
+            handle = MonReopenByIdentity("QX2701", "SN000001");
+            ASSERT_NE(handle, kNoMonitor);
+        }
         for (std::uint16_t type : kComponentWriteOrder) {
             ComponentDescriptor d;
             if (PkgGetProperty(package, kPropComponentType + type, &d, sizeof d) != 0) continue;

@@ -120,6 +120,10 @@ bool ParseFault(const std::string& text, FaultPlan& faults) {
         faults.unplugAtTransfer = *count;
         return true;
     }
+    if (name == "unplug-after" && count) {
+        faults.unplugAfterTransfer = *count;
+        return true;
+    }
     if (count) return false;
     if (name == "no-return") {
         faults.noReturn = true;

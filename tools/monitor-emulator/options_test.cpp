@@ -91,6 +91,9 @@ TEST(OptionsTest, FaultsWithAndWithoutCounts) {
     EXPECT_EQ(faults.wrongCrcs, 1u);
     ASSERT_TRUE(ParseFault("unplug-at=40", faults));
     EXPECT_EQ(faults.unplugAtTransfer, 40u);
+    ASSERT_TRUE(ParseFault("unplug-after=41", faults));
+    EXPECT_EQ(faults.unplugAfterTransfer, 41u);
+    EXPECT_FALSE(ParseFault("unplug-after", faults));  // needs its transfer number
     ASSERT_TRUE(ParseFault("chunk-offset=21", faults));
     EXPECT_EQ(faults.wrongChunkOffsets, 21u);
     ASSERT_TRUE(ParseFault("foreign-owner", faults));
