@@ -17,7 +17,9 @@
 #include "fuzz/hostile_monitor.h"
 #include "hid/descriptor_testing.h"
 #include "hid/hid_platform_testing.h"
+#include "monitor/discovery.h"
 #include "monitor/model_platform_testing.h"
+#include "monitor/transactions.h"
 #include "emulator/descriptors.h"
 #include "tools/vfwtool/vfwtool_testing.h"
 
@@ -170,6 +172,19 @@ void MonitorSeed(const std::string& name, MonitorKind kind, bool legacy) {
     config.legacySettings = legacy;
     config.transferTime = {0, 0};
     const Monitor& monitor = model.Add(config);
+    if (kind != MonitorKind::CombinedTunnel) {
+        // An older monitor takes components only in its update state: restart it
+        // there with the boot selector 1 before the session is recorded.
+        const ScopedHidPlatform direct(model);
+        constexpr std::uint32_t kEveryFamily = 0xFFFFFFFF;
+        MonOpenDevices(kEveryFamily);
+        MonitorHandle handle = kNoMonitor;
+        MonGetDevice(kEveryFamily, 0, &handle);
+        MonWriteValue(handle, 0xFF02, 0x00FB, 1);
+        MonWriteValue(handle, 0xFF02, 0x00F4, 0);
+        MonCloseDevices(kEveryFamily);
+        clock.Advance(config.restartMs);
+    }
     Recording rec;
     RecordingPlatform platform(model, monitor, rec);
     const ScopedHidPlatform usePlatform(platform);
