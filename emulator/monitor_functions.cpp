@@ -46,8 +46,10 @@ bool Monitor::TakesComponents() const {
 
 int Monitor::WritePacket(std::size_t area, std::uint16_t block, std::uint16_t packet,
                          std::span<const std::uint8_t> data) {
-    // Only into an area announced since this boot, and within the blocks announced.
-    if (!TakesComponents() || !announced_[area] || block >= *announced_[area]) return EIO;
+    // Only into an area announced since this boot, and within the blocks announced
+    // plus one: hosts announce an image whose length is not a whole number of
+    // blocks rounded down, then send its short last block after them.
+    if (!TakesComponents() || !announced_[area] || block > *announced_[area]) return EIO;
     const auto offset = PacketOffset(area, block, packet);
     if (!offset) return EIO;
     const ComponentArea& a = areas_[area];

@@ -115,9 +115,10 @@ TEST_P(RefusalTest, PacketsOnlyIntoTheBlocksAnnouncedSinceTheLastRestart) {
     ASSERT_EQ(Announce(2), 0);
     EXPECT_EQ(WritePacket(0), 0);
     EXPECT_EQ(WritePacket(1), 0);
-    EXPECT_EQ(WritePacket(2), EIO);  // past the announced blocks, though within the area
+    EXPECT_EQ(WritePacket(2), 0);    // the short last block after an announcement rounded down
+    EXPECT_EQ(WritePacket(3), EIO);  // past that, though within the area
     const auto held = served_.monitor->HeldComponent(3);
-    EXPECT_EQ(held[2 * 256], 0xFF);
+    EXPECT_EQ(held[3 * 256], 0xFF);
     Restart(1);  // a restart forgets the announcement
     EXPECT_EQ(WritePacket(0), EIO);
     EXPECT_EQ(served_.monitor->HeldComponent(3), held);
