@@ -234,6 +234,35 @@ TEST_P(TransportTest, ARefusedRequestFailsThatTransferOnly) {
     EXPECT_EQ(std::string(read.begin() + 1, read.begin() + 9), "KRN00007");
 }
 
+// An older monitor restarted into its update state comes back as a new USB
+// device whose release number (bcdDevice) is 40000, which is how the updater
+// knows it waits in an update.
+TEST_F(KernelTest, AnOlderMonitorInItsUpdateStateShowsItThroughBcdDevice) {
+    ScopedHidPlatform useHidraw{*hidraw};
+    EmulatorProcess plugged(EmulatorArgs(Transport::Usb, kOlderNative, "KRN00008"), 1);
+    ASSERT_TRUE(plugged.Running());
+    ASSERT_TRUE(WaitUntil([] { return MonOpenDevices(kFamilyNormal) == 1; }, kArrivalLimitMs));
+    MonitorHandle handle = kNoMonitor;
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+    const std::optional<std::string> before = FindInterface(*hidraw, kOlderNative.vendor);
+    ASSERT_TRUE(before);
+    ASSERT_EQ(MonWriteValue(handle, 0xFF02, 0x00FB, 1), 0u);
+    ASSERT_EQ(MonWriteValue(handle, 0xFF02, 0x00F4, 0), 0u);
+
+    std::optional<std::string> after;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (after = FindInterface(*hidraw, kOlderNative.vendor)).has_value() && *after != *before; },
+        kArrivalLimitMs));
+    const std::unique_ptr<HidConnection> connection = hidraw->Open(*after, true);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(connection->Attributes().versionNumber, kVersionNumberStoppedInUpdate);
+    ASSERT_TRUE(WaitUntil([] { return MonRefreshDevices() == 1; }, kArrivalLimitMs));
+    ASSERT_EQ(MonGetDevice(kFamilyNormal, 0, &handle), 0u);
+    std::uint16_t version = 0;
+    EXPECT_EQ(MonGetVersionNumber(handle, &version), 0u);
+    EXPECT_EQ(version, kVersionNumberStoppedInUpdate);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernel, TransportTest, ::testing::Values(Transport::Usb, Transport::Uhid), TransportName);
 
 // What `udevadm test` says it would do for a device.
