@@ -17,7 +17,6 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "common/temp_dir_testing.h"
@@ -37,36 +36,14 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-struct LogCounts {
-    int transfers = 0;
-    int packets = 0;  // component packets written
-};
-
-LogCounts CountTransfers(const std::string& path) {
-    LogCounts counts;
-    std::ifstream log(path);
-    for (std::string line; std::getline(log, line);) {
-        ++counts.transfers;
-        if (line.find(" SET ") != std::string::npos &&
-            (line.find("FF02:00C7") != std::string::npos || line.find("FF02:00FE") != std::string::npos))
-            ++counts.packets;
-    }
-    return counts;
-}
-
 // One update from start to completion; false when it did not complete.
 bool MeasureUpdate(const Kind& kind, bool usb) {
     MonCloseDevices(0xFFFFFFFF);
     PkgCloseAll();
     TempDir dir;
     const std::string log = dir.File("transfers.log");
-    std::vector<std::string> args;
-    if (usb) {
-        args = EmulatorArgs(Transport::Usb, kind, "KRN00020", "", log);
-    } else {
-        args = {"--dir", dir.File(""), "--kind", kind.name, "--serial", "KRN00020", "--model", "QX2701",
-                "--restart-seconds", "1", "--transfer-time", "0,0", "--log", log};
-    }
+    std::vector<std::string> args =
+        EmulatorArgs(usb ? PlugIn(Transport::Usb) : PlugIn(dir.File("")), kind, "KRN00020", "", log);
     args.insert(args.end(), {"--area-scale", std::to_string(kAreaScale)});
     const std::unique_ptr<HidPlatform> emulated = usb ? nullptr : MakeEmulatedPlatform(dir.File(""));
     std::optional<ScopedHidPlatform> useEmulated;
@@ -89,7 +66,7 @@ bool MeasureUpdate(const Kind& kind, bool usb) {
     const double cpu = CpuSeconds() - startCpu;
     const std::uint64_t wallMs = NowMs() - startMs;
     const bool complete = runs.back() == std::vector<TextId>{text_id::kComplete};
-    const LogCounts counts = CountTransfers(log);
+    const LoggedTransfers counts = CountLoggedTransfers(log);
     const double mib = static_cast<double>(componentBytes) / (1024.0 * 1024.0);
     std::printf("%-16s %-7s %-9s %8.1f s %9.1f ms %10.1f ms %9d %8d %9.1f\n", kind.name, usb ? "kernel" : "socket",
                 complete ? "complete" : "FAILED", static_cast<double>(wallMs) / 1000.0, cpu * 1000.0, cpu * 1000.0 / mib,

@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "app/message_catalogue.h"
@@ -44,10 +43,7 @@ struct InterfaceCase {
 };
 
 std::string Name(const ::testing::TestParamInfo<InterfaceCase>& info) {
-    std::string name = std::string(info.param.transport == Transport::Usb ? "Usb_" : "Uhid_") + info.param.kind.name;
-    for (char& c : name)
-        if (c == '-') c = '_';
-    return name;
+    return std::string(info.param.transport == Transport::Usb ? "Usb_" : "Uhid_") + TestName(info.param.kind.name);
 }
 
 class InterfaceTest : public KernelTest, public ::testing::WithParamInterface<InterfaceCase> {};
@@ -77,7 +73,7 @@ TEST_P(InterfaceTest, ListsOpensAndIdentifiesTheMonitor) {
     EXPECT_EQ(attributes.versionNumber, transport == Transport::Usb ? 0x0102 : 0);
 
     // The same monitor over the emulated device socket.
-    EmulatorProcess socket({"--dir", dir.File(""), "--kind", kind.name, "--serial", "KRN00002"}, 1);
+    EmulatorProcess socket(EmulatorArgs(PlugIn(dir.File("")), kind, "KRN00002"), 1);
     ASSERT_TRUE(socket.Running());
     const std::unique_ptr<HidPlatform> emulated = MakeEmulatedPlatform(dir.File(""));
     const std::unique_ptr<HidConnection> reference = emulated->Open(socket.Where().at(0), true);

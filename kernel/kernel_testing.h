@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,16 +32,51 @@ inline constexpr Kind kOlderTunnel{MonitorKind::OlderTunnel, "older-tunnel", 0x7
 inline constexpr Kind kCombinedTunnel{MonitorKind::CombinedTunnel, "combined-tunnel", 0x7E53, 0x4203};
 inline constexpr Kind kAllKinds[] = {kOlderNative, kOlderTunnel, kCombinedTunnel};
 
-inline const char* TransportOption(Transport t) { return t == Transport::Usb ? "--usbip" : "--uhid"; }
+// Where the program plugs its monitors in: `transport`, or a socket directory.
+inline std::vector<std::string> PlugIn(Transport transport) {
+    return {transport == Transport::Usb ? "--usbip" : "--uhid"};
+}
+inline std::vector<std::string> PlugIn(const std::string& socketDirectory) { return {"--dir", socketDirectory}; }
 
 // The command line of one monitor, with the emulated timings at their shortest.
-inline std::vector<std::string> EmulatorArgs(Transport transport, const Kind& kind, const std::string& serial,
-                                             const std::string& statePath = "", const std::string& logPath = "") {
-    std::vector<std::string> args{TransportOption(transport), "--kind", kind.name, "--serial", serial,
-                                  "--model", "QX2701", "--restart-seconds", "1", "--transfer-time", "0,0"};
+inline std::vector<std::string> EmulatorArgs(std::vector<std::string> where, const Kind& kind,
+                                             const std::string& serial, const std::string& statePath = "",
+                                             const std::string& logPath = "") {
+    std::vector<std::string> args = std::move(where);
+    args.insert(args.end(), {"--kind", kind.name, "--serial", serial, "--model", "QX2701", "--restart-seconds", "1",
+                             "--transfer-time", "0,0"});
     if (!statePath.empty()) args.insert(args.end(), {"--state", statePath});
     if (!logPath.empty()) args.insert(args.end(), {"--log", logPath});
     return args;
+}
+inline std::vector<std::string> EmulatorArgs(Transport transport, const Kind& kind, const std::string& serial,
+                                             const std::string& statePath = "", const std::string& logPath = "") {
+    return EmulatorArgs(PlugIn(transport), kind, serial, statePath, logPath);
+}
+
+// What a monitor's transfer log (--log) holds so far: every transfer, and the
+// component packets it took (combined or not).
+struct LoggedTransfers {
+    int transfers = 0;
+    int packets = 0;
+};
+inline LoggedTransfers CountLoggedTransfers(const std::string& logPath) {
+    LoggedTransfers counts;
+    std::ifstream log(logPath);
+    for (std::string line; std::getline(log, line);) {
+        ++counts.transfers;
+        if (line.find(" SET ") != std::string::npos && line.find(" ok") != std::string::npos &&
+            (line.find("FF02:00C7") != std::string::npos || line.find("FF02:00FE") != std::string::npos))
+            ++counts.packets;
+    }
+    return counts;
+}
+
+// A test name from a kind's name ("older-native" gives "older_native").
+inline std::string TestName(std::string name) {
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
 }
 
 // Polls `done` on the process clock (real time here) every 50 ms for up to

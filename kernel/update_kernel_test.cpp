@@ -4,7 +4,6 @@
 // from its state file) with the next run resuming to completion.
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,17 +22,6 @@ using kernel_testing::WaitUntil;
 
 // A user starts the updater again after a failed run, up to this many times in all.
 constexpr int kMaxRuns = 4;
-
-// Component packets the monitor has taken so far, from its transfer log.
-int PacketsWritten(const std::string& logPath) {
-    std::ifstream log(logPath);
-    int packets = 0;
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" SET ") != std::string::npos && line.find(" ok") != std::string::npos &&
-            (line.find("FF02:00C7") != std::string::npos || line.find("FF02:00FE") != std::string::npos))
-            ++packets;
-    return packets;
-}
 
 struct UpdateCase {
     Kind kind;
@@ -99,7 +87,7 @@ TEST_P(UpdateTest, EndsWithThePackagesFirmwareAndTheSettingsBack) {
     std::thread powerCut;
     if (c.cutAtPacket > 0) {
         powerCut = std::thread([&] {
-            if (!WaitUntil([&] { return finished || PacketsWritten(dir.File("transfers.log")) >= c.cutAtPacket; },
+            if (!WaitUntil([&] { return finished || kernel_testing::CountLoggedTransfers(dir.File("transfers.log")).packets >= c.cutAtPacket; },
                            600'000) || finished)
                 return;
             std::lock_guard lock(emulatorMutex);
@@ -135,9 +123,7 @@ TEST_P(UpdateTest, EndsWithThePackagesFirmwareAndTheSettingsBack) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<UpdateCase>& info) {
-    std::string name = info.param.kind.name;
-    for (char& ch : name)
-        if (ch == '-') ch = '_';
+    const std::string name = kernel_testing::TestName(info.param.kind.name);
     return info.param.cutAtPacket > 0 ? name + "_PowerCutMidComponent" : name;
 }
 
