@@ -34,7 +34,7 @@ enum class Answer { AsTheMonitor, Failure, Short, OverLong, Never };
 // `bentReportId` are bent as `answer` says.
 class BentUhidDevice {
 public:
-    BentUhidDevice(MonitorKind kind, std::vector<std::uint8_t> descriptor = {}) : monitor_(Config(kind)) {
+    BentUhidDevice(MonitorKind kind, std::vector<std::uint8_t> descriptor = {}) : monitor_(app_testing::Bench::Config(kind, "KRN00030")) {
         uhid_ = UniqueFd(::open("/dev/uhid", O_RDWR | O_CLOEXEC));
         EXPECT_TRUE(uhid_) << "/dev/uhid: " << std::strerror(errno);
         auto create = std::make_unique<uhid_event>();
@@ -70,15 +70,6 @@ public:
     int Unanswered() const { return unanswered_; }
 
 private:
-    static MonitorConfig Config(MonitorKind kind) {
-        MonitorConfig config;
-        config.kind = kind;
-        config.serial = "KRN00030";
-        config.model = "QX2701";
-        config.transferTime = {0, 0};
-        return config;
-    }
-
     void Serve() {
         while (!stop_) {
             pollfd p{uhid_.get(), POLLIN, 0};
