@@ -1,0 +1,42 @@
+#pragma once
+// How an update tells what it is doing. The update sequences, the component
+// writers and the waits under them report through this one interface, passed
+// in by whoever runs the update; update/progress_tracker.h turns the reports
+// into a snapshot the window and the command line read. Every call comes from
+// the thread that runs the update.
+#include <cstdint>
+#include <vector>
+
+enum class UpdateStep : std::uint8_t {
+    Preparing,            // saving the settings and attaching the package's set
+    EnteringUpdateState,  // restarting the monitor into its update state
+    WritingComponent,     // component X of N, block by block
+    VerifyingComponent,   // component X of N, by checksum or by reading it back
+    Restarting,           // restarting the monitor and waiting for it to come back
+    RestoringSettings,    // putting the saved settings back
+    Finishing,            // checking the versions and releasing the monitor
+};
+
+// One step of the work ahead, as the sequence plans it from the stage it starts at.
+struct PlannedStep {
+    UpdateStep step = UpdateStep::Preparing;
+    std::uint32_t component = 0;   // 1-based, with the component steps; 0 otherwise
+    std::uint64_t bytes = 0;       // bytes to transfer (written or read back)
+    std::uint32_t waitMs = 0;      // the expected length of its waits: first attempts, not longest bounds
+    bool done = false;             // done by an earlier run (a resumed update)
+};
+
+class UpdateProgress {
+public:
+    virtual ~UpdateProgress() = default;
+    // The whole update, the steps an earlier run finished marked done. Called
+    // once by each run of a sequence, before its first step.
+    virtual void Plan(const std::vector<PlannedStep>& steps) = 0;
+    // A step begins; `component` of `components` with the component steps.
+    virtual void EnterStep(UpdateStep step, std::uint32_t component = 0, std::uint32_t components = 0) = 0;
+    // Within the present step: bytes transferred so far of its total.
+    virtual void TransferProgress(std::uint64_t doneBytes, std::uint64_t totalBytes) = 0;
+    // A wait begins: expected to last `expectedMs`, bounded by `longestMs`.
+    virtual void WaitBegins(std::uint32_t expectedMs, std::uint32_t longestMs) = 0;
+    virtual void WaitEnds() = 0;
+};
