@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/status.h"
+#include "common/update_progress.h"
 #include "monitor/registry.h"
 #include "package/content.h"
 #include "package/pkg.h"
@@ -43,6 +44,8 @@ struct UpdateContext {
     PackageHandle package = kNoPackageHandle;  // kept from an earlier call when a later one passes none
     // Where the backup file is written; empty: ".backup" beside the executable.
     std::string backupPath;
+    // Where the sequence reports its progress; none when nobody follows it.
+    UpdateProgress* progress = nullptr;
 };
 
 // Reads every field of the record into the context; the first failure is returned.
