@@ -14,6 +14,7 @@
 #include "conflict/running_program.h"
 #include "common/system_failure.h"
 #include "package/pkg.h"
+#include "update/progress_tracker.h"
 
 inline constexpr char kBackupFileName[] = ".backup";
 inline constexpr std::uint32_t kProgressRangeStarting = 10000;
@@ -36,6 +37,9 @@ struct UpdateRun {
     // The programs the update thread closed; the exit path, which runs only
     // once no worker is left, starts them again.
     std::vector<RunningProgram> closedPrograms;
+    // The update's progress, kept across the automatic restarts so that the bar
+    // never goes back; the update thread reports into it, the window reads it.
+    ProgressTracker progress;
 };
 
 // The folder of the package and backup files; kAppNoExecutablePath when the

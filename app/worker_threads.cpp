@@ -176,6 +176,7 @@ UpdateResult RunUpdatePhase(UpdateRun& run) {
     UpdateContext update;
     // The sequence writes the backup file where the run keeps it.
     update.backupPath = run.record.filePath;
+    update.progress = &run.progress;
     const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
                               ? RunCombinedPacketUpdate(update, monitor, package, record)
                               : RunOlderMonitorUpdate(update, monitor, package, record);

@@ -1,0 +1,175 @@
+#include "update/progress_tracker.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/clock.h"
+
+namespace {
+
+// Before the first block of this run has been timed: the rate of a
+// full-speed control transfer of one 512-byte packet every two milliseconds.
+constexpr double kSeedMsPerByte = 2.0 / 512;
+// Below 100% until the update says it has completed.
+constexpr std::uint32_t kBeforeCompletion = 9999;
+constexpr std::uint32_t kWhole = 10000;
+
+bool SameStep(const PlannedStep& planned, UpdateStep step, std::uint32_t component) {
+    return planned.step == step && planned.component == component;
+}
+
+}  // namespace
+
+struct ProgressTracker::State {
+    std::vector<PlannedStep> plan;
+    std::size_t current = 0;  // index into plan; plan.size() before the first planned step
+    bool inPlannedStep = false;
+    ProgressSnapshot shown;   // step, component and the highest progress reported so far
+
+    // The transfer rate measured in this run.
+    std::uint64_t timedBytes = 0;
+    std::uint64_t timedMs = 0;
+    std::uint64_t lastTransferMs = 0;
+    std::uint64_t lastTransferBytes = 0;
+    bool transferTimed = false;  // lastTransfer* belong to the present step
+
+    // The present step's own progress.
+    std::uint64_t stepBytes = 0;
+    std::uint64_t stepWaitedMs = 0;  // waits of this step that have ended
+    bool waiting = false;
+    std::uint64_t waitStartMs = 0;
+    std::uint32_t waitExpectedMs = 0;
+    std::uint32_t waitLongestMs = 0;
+
+    double MsPerByte() const {
+        return timedBytes == 0 || timedMs == 0 ? kSeedMsPerByte : static_cast<double>(timedMs) / timedBytes;
+    }
+    double Weight(const PlannedStep& step) const { return step.bytes * MsPerByte() + step.waitMs; }
+
+    // Milliseconds of the planned work that are done, and that are planned in all.
+    std::pair<double, double> Work(std::uint64_t nowMs) const {
+        double done = 0, total = 0;
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            const double weight = Weight(plan[i]);
+            total += weight;
+            if (plan[i].done || (i < current && current < plan.size())) {
+                done += weight;
+            } else if (i == current && inPlannedStep) {
+                const double bytes = std::min<std::uint64_t>(stepBytes, plan[i].bytes) * MsPerByte();
+                const std::uint64_t waited = stepWaitedMs + (waiting ? nowMs - waitStartMs : 0);
+                done += std::min(weight, bytes + std::min<double>(waited, plan[i].waitMs));
+            }
+        }
+        return {done, total};
+    }
+};
+
+ProgressTracker::ProgressTracker() : state_(std::make_unique<State>()) {}
+
+ProgressTracker::~ProgressTracker() = default;
+
+void ProgressTracker::Plan(const std::vector<PlannedStep>& steps) {
+    const std::lock_guard lock(mutex_);
+    state_->plan = steps;
+    state_->current = steps.size();
+    state_->inPlannedStep = false;
+    state_->shown.started = true;
+}
+
+void ProgressTracker::EnterStep(UpdateStep step, std::uint32_t component, std::uint32_t components) {
+    ProgressSnapshot entered;
+    {
+        const std::lock_guard lock(mutex_);
+        State& s = *state_;
+        // The next planned step of that kind; an unplanned step (a second
+        // restart after a version mismatch) holds the bar where it is.
+        const std::size_t from = s.current < s.plan.size() && s.inPlannedStep ? s.current + 1 : 0;
+        for (std::size_t i = from; i < s.plan.size(); ++i) {
+            if (!s.plan[i].done && SameStep(s.plan[i], step, component)) {
+                s.current = i;
+                s.inPlannedStep = true;
+                break;
+            }
+        }
+        s.stepBytes = 0;
+        s.stepWaitedMs = 0;
+        s.waiting = false;
+        s.transferTimed = false;
+        s.shown.step = step;
+        s.shown.component = component;
+        s.shown.components = components;
+    }
+    entered = Snapshot();
+    if (stepListener_) stepListener_(entered);
+}
+
+void ProgressTracker::TransferProgress(std::uint64_t doneBytes, std::uint64_t totalBytes) {
+    (void)totalBytes;
+    const std::uint64_t now = NowMs();
+    const std::lock_guard lock(mutex_);
+    State& s = *state_;
+    if (s.transferTimed && doneBytes > s.lastTransferBytes) {
+        s.timedBytes += doneBytes - s.lastTransferBytes;
+        s.timedMs += now - s.lastTransferMs;
+    }
+    s.transferTimed = true;
+    s.lastTransferBytes = doneBytes;
+    s.lastTransferMs = now;
+    s.stepBytes = doneBytes;
+}
+
+void ProgressTracker::WaitBegins(std::uint32_t expectedMs, std::uint32_t longestMs) {
+    const std::uint64_t now = NowMs();
+    const std::lock_guard lock(mutex_);
+    State& s = *state_;
+    s.waiting = true;
+    s.waitStartMs = now;
+    s.waitExpectedMs = expectedMs;
+    s.waitLongestMs = longestMs;
+    // A wait between two blocks is not transfer time.
+    s.transferTimed = false;
+}
+
+void ProgressTracker::WaitEnds() {
+    const std::uint64_t now = NowMs();
+    const std::lock_guard lock(mutex_);
+    State& s = *state_;
+    if (!s.waiting) return;
+    s.stepWaitedMs += now - s.waitStartMs;
+    s.waiting = false;
+}
+
+void ProgressTracker::Complete() {
+    const std::lock_guard lock(mutex_);
+    state_->shown.completed = true;
+    state_->shown.progress = kWhole;
+    state_->shown.secondsLeft = 0;
+    state_->waiting = false;
+}
+
+ProgressSnapshot ProgressTracker::Snapshot() const {
+    const std::uint64_t now = NowMs();
+    const std::lock_guard lock(mutex_);
+    State& s = *state_;
+    ProgressSnapshot snapshot = s.shown;
+    if (snapshot.completed || !snapshot.started) return snapshot;
+    const auto [done, total] = s.Work(now);
+    if (total > 0) {
+        const auto share = static_cast<std::uint32_t>(done / total * kWhole);
+        // The bar never goes back: a repeated step holds it until the repeat passes it.
+        s.shown.progress = std::max(s.shown.progress, std::min(share, kBeforeCompletion));
+        snapshot.progress = s.shown.progress;
+        snapshot.secondsLeft = static_cast<std::uint32_t>((total - done + 999) / 1000);
+    }
+    if (s.waiting) {
+        const std::uint64_t elapsed = now - s.waitStartMs;
+        snapshot.waitEndUnknown = elapsed > s.waitExpectedMs;
+        snapshot.waitElapsedSeconds = static_cast<std::uint32_t>(elapsed / 1000);
+        snapshot.waitLongestSeconds = (s.waitLongestMs + 999) / 1000;
+    }
+    return snapshot;
+}
+
+void ProgressTracker::SetStepListener(std::function<void(const ProgressSnapshot&)> listener) {
+    stepListener_ = std::move(listener);
+}

@@ -1,0 +1,90 @@
+#include "update/progress_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include "common/clock.h"
+
+namespace {
+
+class ProgressTrackerTest : public testing::Test {
+protected:
+    VirtualClock clock{1000};
+    ScopedClock useClock{clock};
+    ProgressTracker tracker;
+
+    // Writes `bytes` in 512-byte blocks of 2 ms each.
+    void Write(std::uint64_t bytes) {
+        for (std::uint64_t done = 0; done <= bytes; done += 512) {
+            tracker.TransferProgress(done, bytes);
+            clock.Advance(2);
+        }
+    }
+};
+
+const std::vector<PlannedStep> kTwoComponents{
+    {UpdateStep::Restarting, 0, 0, 10000},
+    {UpdateStep::WritingComponent, 1, 512 * 1000, 0},
+    {UpdateStep::WritingComponent, 2, 512 * 1000, 0},
+};
+
+TEST_F(ProgressTrackerTest, MovesWithTheWorkAndReachesTheWholeOnlyOnCompletion) {
+    EXPECT_FALSE(tracker.Snapshot().started);
+    tracker.Plan(kTwoComponents);
+    EXPECT_EQ(tracker.Snapshot().progress, 0u);
+    tracker.EnterStep(UpdateStep::Restarting, 0, 0);
+    tracker.WaitBegins(10000, 40000);
+    clock.Advance(5000);
+    const ProgressSnapshot halfWait = tracker.Snapshot();
+    EXPECT_FALSE(halfWait.waitEndUnknown);
+    EXPECT_EQ(halfWait.waitLongestSeconds, 40u);
+    clock.Advance(6000);
+    EXPECT_TRUE(tracker.Snapshot().waitEndUnknown);
+    tracker.WaitEnds();
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);
+    Write(512 * 1000);
+    tracker.EnterStep(UpdateStep::WritingComponent, 2, 2);
+    Write(512 * 1000);
+    const ProgressSnapshot written = tracker.Snapshot();
+    EXPECT_GT(written.progress, 9900u);
+    EXPECT_LT(written.progress, 10000u);
+    EXPECT_FALSE(written.completed);
+    tracker.Complete();
+    EXPECT_EQ(tracker.Snapshot().progress, 10000u);
+    EXPECT_EQ(tracker.Snapshot().Percent(), 100u);
+}
+
+TEST_F(ProgressTrackerTest, TimeLeftFollowsTheMeasuredRate) {
+    tracker.Plan(kTwoComponents);
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);  // the restart was done before
+    Write(512 * 500);
+    // Half of the first component at 2 ms a block: 1500 blocks are left, 3 s.
+    const ProgressSnapshot snapshot = tracker.Snapshot();
+    ASSERT_TRUE(snapshot.secondsLeft.has_value());
+    EXPECT_NEAR(*snapshot.secondsLeft, 3, 1);
+}
+
+TEST_F(ProgressTrackerTest, ARepeatedRunHoldsTheBarUntilItPassesIt) {
+    tracker.Plan(kTwoComponents);
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);
+    Write(512 * 1000);
+    const std::uint32_t before = tracker.Snapshot().progress;
+    // An automatic restart begins again from the first component.
+    tracker.Plan({{UpdateStep::Restarting, 0, 0, 10000, true}, kTwoComponents[1], kTwoComponents[2]});
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);
+    EXPECT_EQ(tracker.Snapshot().progress, before);
+    Write(512 * 1000);
+    tracker.EnterStep(UpdateStep::WritingComponent, 2, 2);
+    Write(512 * 500);
+    EXPECT_GT(tracker.Snapshot().progress, before);
+}
+
+TEST_F(ProgressTrackerTest, TellsEachStepToItsListener) {
+    std::vector<UpdateStep> steps;
+    tracker.SetStepListener([&](const ProgressSnapshot& s) { steps.push_back(s.step); });
+    tracker.Plan(kTwoComponents);
+    tracker.EnterStep(UpdateStep::Restarting, 0, 0);
+    tracker.EnterStep(UpdateStep::Finishing, 0, 0);  // not planned: told, and the bar holds
+    EXPECT_EQ(steps, (std::vector<UpdateStep>{UpdateStep::Restarting, UpdateStep::Finishing}));
+}
+
+}  // namespace
