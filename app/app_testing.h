@@ -58,8 +58,7 @@ public:
     std::string title;
     std::optional<VersionLines> currentVersion;
     std::optional<VersionLines> newVersion;
-    std::vector<std::uint32_t> positions;
-    std::uint32_t progressUpper = 0;
+    std::vector<ProgressSnapshot> progress;  // every snapshot shown, in order
     bool updateEnabled = false;
     bool waitCursor = false;
     bool timerRunning = false;
@@ -106,10 +105,7 @@ public:
     void SetUpdateEnabled(bool enabled) override { updateEnabled = enabled; }
     void SetWaitCursor(bool on) override { waitCursor = on; }
     void SetTimerRunning(bool running) override { timerRunning = running; }
-    void ShowProgress(std::uint32_t position, std::uint32_t upper) override {
-        positions.push_back(position);
-        progressUpper = upper;
-    }
+    void ShowProgress(const ProgressSnapshot& snapshot) override { progress.push_back(snapshot); }
     void EndDialog() override { ended = true; }
 
     std::vector<TextId> MessageIds() const {

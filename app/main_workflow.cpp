@@ -56,7 +56,7 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
 
 void MainWorkflow::Start() {
     view_.SetUpdateEnabled(false);
-    view_.ShowProgress(0, run_.progressMax);
+    view_.ShowProgress(ProgressSnapshot{});
     if (!StartUp()) {
         Close();
         return;
@@ -93,7 +93,6 @@ bool MainWorkflow::StartUp() {
     // Said once: the next start finds no damaged file under the backup file's name.
     if (!run_.keptBackupPath.empty())
         view_.ShowMessage({text_id::kDamagedBackupKept, {run_.keptBackupPath}, MessageIcon::Information});
-    view_.ShowProgress(progress_, run_.progressMax);
 
     if (!SelectMonitor()) return false;
     if (const Status status = PrepareMonitor(run_.target); IsFailure(status)) {
@@ -190,8 +189,7 @@ void MainWorkflow::Tick() {
     }
     if (updateThread_) {
         if (!updateThread_->HasEnded()) {
-            progress_ = NextProgressPosition(progress_, run_.progressMax);
-            view_.ShowProgress(progress_, run_.progressMax);
+            view_.ShowProgress(run_.progress.Snapshot());
             return;
         }
         FinishUpdatePhase();
@@ -212,8 +210,6 @@ void MainWorkflow::FinishFilePhase() {
     const std::string& current = run_.target.CurrentVersion(true);
     view_.ShowNewVersion(version ? MergedVersionLines(*version, current) : VersionLines{});
     view_.SetUpdateEnabled(true);
-    run_.progressMax = kProgressRangeUpdating;
-    view_.ShowProgress(progress_, run_.progressMax);
 }
 
 void MainWorkflow::FinishUpdatePhase() {
@@ -236,6 +232,8 @@ void MainWorkflow::FinishUpdatePhase() {
         if (status == kStatusSuccess) {
             std::error_code ignored;
             std::filesystem::remove(run_.record.filePath, ignored);
+            run_.progress.Complete();
+            view_.ShowProgress(run_.progress.Snapshot());
             const VersionLines lines = MergedVersionLines(run_.record.targetVersion, run_.record.currentVersion);
             view_.ShowMessage({text_id::kComplete, {lines.head, lines.tail}, MessageIcon::Information,
                                MessageCaption::ExecutableName});

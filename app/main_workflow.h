@@ -46,7 +46,9 @@ public:
     virtual void SetWaitCursor(bool on) = 0;
     // The once-a-second timer that calls MainWorkflow::Tick.
     virtual void SetTimerRunning(bool running) = 0;
-    virtual void ShowProgress(std::uint32_t position, std::uint32_t upper) = 0;
+    // The update's progress: the bar and the line under it. Before the update
+    // has begun the snapshot is empty (no plan) and the bar stands at 0.
+    virtual void ShowProgress(const ProgressSnapshot& progress) = 0;
     // The run is over: the window closes.
     virtual void EndDialog() = 0;
 };
@@ -95,7 +97,6 @@ private:
     UpdateRun run_;
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;
-    std::uint32_t progress_ = 0;
     bool ended_ = false;
 };
 

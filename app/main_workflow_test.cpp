@@ -30,7 +30,17 @@ TEST_P(FreshUpdateTest, EndsWithTheNewFirmwareTheSettingsBackAndNoBackupFile) {
     bench.Plug(GetParam());
     bench.WritePackage();
     auto run = bench.NewRun(view);
+    std::optional<ProgressSnapshot> atMessage;
+    view.onMessage = [&](const UserMessage&) { atMessage = view.progress.back(); };
     RunToEnd(*run, view);
+    // The bar is full when the completion shows, and not before.
+    ASSERT_TRUE(atMessage.has_value());
+    EXPECT_TRUE(atMessage->completed);
+    EXPECT_EQ(atMessage->Percent(), 100u);
+    for (std::size_t i = 0; i + 1 < view.progress.size(); ++i) {
+        EXPECT_LT(view.progress[i].progress, 10000u) << i;
+        EXPECT_LE(view.progress[i].progress, view.progress[i + 1].progress) << i;
+    }
 
     ASSERT_TRUE(run->Ended());
     ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete});
@@ -138,14 +148,13 @@ TEST_F(WorkflowTest, TheFilePhaseShowsBothVersionsAndOffersTheUpdate) {
     EXPECT_TRUE(run->FilePhaseRunning());
     EXPECT_TRUE(view.waitCursor);
     EXPECT_FALSE(view.updateEnabled);
-    EXPECT_EQ(view.progressUpper, kProgressRangeStarting);
+    EXPECT_FALSE(view.progress.back().started);  // the bar stands at 0 until the update begins
     EXPECT_EQ(view.currentVersion, (VersionLines{"00102-00201-00003", "-00004-00005"}));
 
     TickWhileWorking(*run);
     EXPECT_FALSE(view.waitCursor);
     EXPECT_TRUE(view.updateEnabled);
     EXPECT_EQ(view.newVersion, (VersionLines{"00103-00201-00004", "-00004-0001a"}));
-    EXPECT_EQ(view.progressUpper, kProgressRangeUpdating);
     EXPECT_TRUE(bench.BackupExists());
 
     EXPECT_TRUE(run->Close());  // the user leaves without updating
@@ -242,6 +251,13 @@ TEST_F(WorkflowTest, AFailingUpdateIsStartedThreeTimesMoreWhileTheMonitorIsHeld)
 
     EXPECT_EQ(run->Run().retryCount, kAutomaticRestarts);
     ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kUpdateFailed});
+    // The restarts repeat the writing, yet the bar never went back, nor was ever full.
+    for (std::size_t i = 0; i < view.progress.size(); ++i) {
+        EXPECT_LT(view.progress[i].progress, 10000u) << i;
+        if (i > 0) {
+            EXPECT_LE(view.progress[i - 1].progress, view.progress[i].progress) << i;
+        }
+    }
     EXPECT_EQ(view.messages[0].arguments, std::vector<MessageArgument>{std::string("0001010100")});
     EXPECT_TRUE(bench.BackupExists());  // the next start resumes
 }

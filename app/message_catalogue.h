@@ -17,6 +17,11 @@ inline constexpr TextId kAboutItem = 101, kUpdatedVersion = 102, kUpdateButton =
     kNoFileForMonitor = 552, kAlreadyApplied = 553, kCannotUpdateWithFile = 554, kUpdateFailed = 555,
     kSamePc = 600, kMonitorNotFound = 601, kOnlyOneMonitor = 602, kCommunicationError = 650,
     kDevicesRefused = 660, kProgramNotClosed = 661, kDamagedBackupKept = 662;
+// The line under the progress bar: the step, then the time left or what a long wait waits for.
+inline constexpr TextId kStepPreparing = 700, kStepEnteringUpdateMode = 701, kStepWriting = 702,
+    kStepVerifying = 703, kStepRestarting = 704, kStepRestoringSettings = 705, kStepFinishing = 706,
+    kMinutesLeft = 707, kUnderAMinuteLeft = 708, kWaitingForReturn = 709, kWaitingForCheck = 710,
+    kWaitingForMonitor = 711;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

@@ -19,7 +19,9 @@ constexpr TextId kAllIds[] = {
     kWarningHeading, kWarningText, kWarningPower, kWarningCable, kExecute, kReadMeHeading, kReadMe,
     kComplete, kFileOpenFailed, kFileBroken, kNoFileForMonitor, kAlreadyApplied, kCannotUpdateWithFile,
     kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError, kDevicesRefused,
-    kProgramNotClosed, kDamagedBackupKept,
+    kProgramNotClosed, kDamagedBackupKept, kStepPreparing, kStepEnteringUpdateMode, kStepWriting,
+    kStepVerifying, kStepRestarting, kStepRestoringSettings, kStepFinishing, kMinutesLeft, kUnderAMinuteLeft,
+    kWaitingForReturn, kWaitingForCheck, kWaitingForMonitor,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

@@ -92,7 +92,6 @@ Status LoadBackupFile(UpdateRun& run) {
         run.target.modelName = run.record.modelName;
         run.target.serialNumber = run.record.serialNumber;
         run.target.currentVersion = run.record.currentVersion;
-        run.progressMax = kProgressRangeUpdating;
         return kStatusSuccess;
     }
     if (status == kPkgBadChecksum) {

@@ -17,8 +17,6 @@
 #include "update/progress_tracker.h"
 
 inline constexpr char kBackupFileName[] = ".backup";
-inline constexpr std::uint32_t kProgressRangeStarting = 10000;
-inline constexpr std::uint32_t kProgressRangeUpdating = 10;
 
 struct UpdateRun {
     TargetMonitor target;
@@ -30,7 +28,6 @@ struct UpdateRun {
     Status fileStatus = kAppFailed;
     std::optional<SystemFailure> workerFailure;  // the failed call behind the package check's status
     std::uint32_t retryCount = 0;
-    std::uint32_t progressMax = kProgressRangeStarting;
     // Where the package file is searched and the backup file lives; empty: the
     // executable's directory (tests point it elsewhere). Ends in "/".
     std::string folder;

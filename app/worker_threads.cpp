@@ -183,10 +183,6 @@ UpdateResult RunUpdatePhase(UpdateRun& run) {
     return {status, update.monitor, std::nullopt, {}};
 }
 
-std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper) {
-    return position >= upper ? 0 : position + 1;
-}
-
 namespace worker_thread_testing {
 void FailThreadCreation(bool fail) { failThreadCreation.store(fail); }
 }  // namespace worker_thread_testing

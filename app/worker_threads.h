@@ -108,9 +108,6 @@ bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
 // field ("00000") taken from the monitor's current version.
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
 
-// One step of the activity indicator: the next position in 0..upper.
-std::uint32_t NextProgressPosition(std::uint32_t position, std::uint32_t upper);
-
 namespace worker_thread_testing {
 // While set, creating a worker thread fails, as when the system refuses one.
 void FailThreadCreation(bool fail);

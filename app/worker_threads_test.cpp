@@ -37,14 +37,6 @@ TEST(ExpectedVersion, WildcardFieldsComeFromTheMonitor) {
     EXPECT_NE(ExpectedVersion("00000", current), current);
 }
 
-TEST(Progress, StepsThroughTheRangeAndStartsAgain) {
-    std::vector<std::uint32_t> positions;
-    std::uint32_t position = 0;
-    for (int tick = 0; tick < 13; ++tick) positions.push_back(position = NextProgressPosition(position, 10));
-    EXPECT_EQ(positions, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 1, 2}));
-    EXPECT_EQ(NextProgressPosition(10000, 10), 0u);  // after the range shrinks
-}
-
 // --- The file thread ---
 
 class FilePhaseTest : public ::testing::Test {

@@ -7,8 +7,10 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QtTest/QTest>
 
+#include "app/progress_text.h"
 #include "window/about_dialog.h"
 #include "window/window_testing.h"
 #include "window/read_me_dialog.h"
@@ -202,6 +204,36 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     EXPECT_EQ(LabelText(run.window, "newLabel"), text(text_id::kUpdatedVersion));
     EXPECT_EQ(run.UpdateButton().text(), text(text_id::kUpdateButton));
     Picture(run.window, "main-window");
+
+    // The bar and its line as an update shows them: writing, then a wait whose end is unknown.
+    ProgressSnapshot writing;
+    writing.started = true;
+    writing.step = UpdateStep::WritingComponent;
+    writing.component = 2;
+    writing.components = 3;
+    writing.progress = 4200;
+    writing.secondsLeft = 11 * 60 + 20;
+    WorkflowView& shown = run.window;  // as the workflow shows it
+    shown.SetUpdateEnabled(false);
+    shown.ShowProgress(writing);
+    const QProgressBar& bar = Child<QProgressBar>(run.window, "progress");
+    EXPECT_EQ(bar.value(), 4200);
+    EXPECT_EQ(bar.maximum(), 10000);
+    EXPECT_EQ(LabelText(run.window, "progressText").toStdString(), ProgressLine(writing, GetParam()));
+    ExpectTextsFit(run.window);
+    Picture(run.window, "main-window-progress");
+    ProgressSnapshot waiting = writing;
+    waiting.step = UpdateStep::Restarting;
+    waiting.waitEndUnknown = true;
+    waiting.waitElapsedSeconds = 20;
+    waiting.waitLongestSeconds = 60;
+    shown.ShowProgress(waiting);
+    EXPECT_EQ(bar.maximum(), 0);  // busy
+    EXPECT_EQ(LabelText(run.window, "progressText").toStdString(), ProgressLine(waiting, GetParam()));
+    ExpectTextsFit(run.window);
+    Picture(run.window, "main-window-waiting");
+    shown.ShowProgress(ProgressSnapshot{});
+    shown.SetUpdateEnabled(true);
 
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, run.window.rect().center(),
                                 run.window.mapToGlobal(run.window.rect().center()));

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "app/progress_text.h"
 #include "window/about_dialog.h"
 #include "window/catalogue_qt.h"
 #include "window/message_box.h"
@@ -21,6 +22,8 @@
 namespace {
 
 constexpr int kTickMs = 1000;
+// The bar counts hundredths of a percent, as the progress snapshot does.
+constexpr int kProgressWhole = 10000;
 
 // The arrow from the current version to the new one.
 QPixmap ArrowPixmap(QSize size, const QColor& color) {
@@ -69,7 +72,9 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
     ui_->updateButton->setEnabled(false);
     // Enter must not press Update by surprise: the button takes a click or Space.
     ui_->updateButton->setAutoDefault(false);
-    ui_->progress->setRange(0, static_cast<int>(kProgressRangeStarting));
+    ui_->progress->setRange(0, kProgressWhole);
+    // Room for two lines from the start: the window does not grow when a long step wraps.
+    ui_->progressText->setMinimumHeight(2 * ui_->progressText->fontMetrics().lineSpacing());
     connect(ui_->updateButton, &QPushButton::clicked, this, [this] { workflow_.PressUpdate(); });
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &MainDialog::Tick);
@@ -163,9 +168,11 @@ void MainDialog::SetTimerRunning(bool running) {
         timer_.stop();
 }
 
-void MainDialog::ShowProgress(std::uint32_t position, std::uint32_t upper) {
-    ui_->progress->setRange(0, static_cast<int>(upper));
-    ui_->progress->setValue(static_cast<int>(position));
+void MainDialog::ShowProgress(const ProgressSnapshot& progress) {
+    // A wait whose end is unknown shows busy; its line says how long it may last.
+    ui_->progress->setRange(0, progress.waitEndUnknown ? 0 : kProgressWhole);
+    ui_->progress->setValue(static_cast<int>(progress.progress));
+    ui_->progressText->setText(QString::fromStdString(ProgressLine(progress, CatalogueLanguage())));
 }
 
 void MainDialog::EndDialog() {

@@ -46,7 +46,7 @@ private:
     void SetUpdateEnabled(bool enabled) override;
     void SetWaitCursor(bool on) override;
     void SetTimerRunning(bool running) override;
-    void ShowProgress(std::uint32_t position, std::uint32_t upper) override;
+    void ShowProgress(const ProgressSnapshot& progress) override;
     void EndDialog() override;
 
     void closeEvent(QCloseEvent* event) override;

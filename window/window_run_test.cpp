@@ -85,7 +85,11 @@ TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
     EXPECT_EQ(LabelText(run.window, "newHead").toStdString(), FormatVersionHead(after));
     EXPECT_EQ(LabelText(run.window, "newTail").toStdString(), FormatVersionTail(after));
     EXPECT_TRUE(run.UpdateButton().isEnabled());
-    EXPECT_EQ(Child<QProgressBar>(run.window, "progress").maximum(), 10);
+    // Until the update begins, the bar stands at 0 with no line under it.
+    const QProgressBar& bar = Child<QProgressBar>(run.window, "progress");
+    EXPECT_EQ(bar.maximum(), 10000);
+    EXPECT_EQ(bar.value(), 0);
+    EXPECT_EQ(LabelText(run.window, "progressText"), "");
 
     run.UpdateButton().click();
     // Five components of 30 s: (150 + 59) / 60 + 1 minutes.
@@ -96,6 +100,7 @@ TEST_P(FreshUpdateWindowTest, LeadsThroughEveryDialogToTheCompletionMessage) {
 
     ASSERT_EQ(user.messages.size(), 1u);
     EXPECT_EQ(user.messages[0].text, Completion());
+    EXPECT_EQ(bar.value(), 10000);  // full once the update completed, not before
     EXPECT_EQ(user.messages[0].icon, QMessageBox::Information);
     EXPECT_EQ(user.messages[0].caption, "window_test");  // the executable's name
     EXPECT_TRUE(run.Ended());
