@@ -27,6 +27,26 @@ constexpr ComponentIds kPrg000{"PRG000", "prg000"}, kPrg001{"PRG001", "prg001"},
 
 using Bytes = std::span<const std::uint8_t>;
 
+// Tells the bytes moved within one writer call: the written bytes first, then
+// those read back, of all the call will move.
+class TransferReport {
+public:
+    TransferReport(UpdateProgress* progress, std::uint64_t total) : progress_(progress), total_(total) {}
+    void Moved(std::uint64_t bytes) {
+        done_ += bytes;
+        if (progress_) progress_->TransferProgress(done_, total_);
+    }
+    void Start() {
+        if (progress_) progress_->TransferProgress(done_, total_);
+    }
+    UpdateProgress* Progress() const { return progress_; }
+
+private:
+    UpdateProgress* progress_;
+    std::uint64_t total_;
+    std::uint64_t done_ = 0;
+};
+
 // Blocks g = 0, 1, … while g × block size ≤ length: the last pass is short,
 // and empty when the length is a multiple of the block size.
 std::uint64_t BlockPasses(std::uint64_t length, std::uint16_t blockSize) { return length / blockSize + 1; }
@@ -38,12 +58,7 @@ Bytes BlockOf(Bytes data, std::uint16_t blockSize, std::uint64_t g) {
     return data.subspan(start, std::min<std::uint64_t>(blockSize, data.size() - start));
 }
 
-Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data) {
-    const std::uint32_t crc = Crc32(data);
-    if (const Status status = command_access::WriteBlock(handle, usage::kChecksum, MakeChecksumRequest(lowerId));
-        IsFailure(status)) {
-        return status;
-    }
+Status PollChecksum(MonitorHandle handle, std::uint32_t crc) {
     for (int poll = 0; poll < kChecksumPollLimit; ++poll) {
         SleepMs(kChecksumPollMs);
         ChecksumBlock reply{};
@@ -56,8 +71,22 @@ Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data
     return kMonTransferFailed;
 }
 
+Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data, UpdateProgress* progress) {
+    const std::uint32_t crc = Crc32(data);
+    if (const Status status = command_access::WriteBlock(handle, usage::kChecksum, MakeChecksumRequest(lowerId));
+        IsFailure(status)) {
+        return status;
+    }
+    // Mostly ready at the first poll; the longest is every poll.
+    if (progress) progress->WaitBegins(kChecksumPollMs, kChecksumPollLimit * kChecksumPollMs);
+    const Status status = PollChecksum(handle, crc);
+    if (progress) progress->WaitEnds();
+    return status;
+}
+
 // Reads the data's span of the component back block by block and compares.
-Status ReadBackAndCompare(MonitorHandle handle, std::string_view id, Bytes data, std::uint16_t blockSize) {
+Status ReadBackAndCompare(MonitorHandle handle, std::string_view id, Bytes data, std::uint16_t blockSize,
+                          TransferReport& report) {
     std::vector<std::uint8_t> block(std::min<std::size_t>(blockSize, data.size()));
     bool equal = true;
     for (std::uint64_t g = 0; g < BlockPasses(data.size(), blockSize); ++g) {
@@ -67,17 +96,19 @@ Status ReadBackAndCompare(MonitorHandle handle, std::string_view id, Bytes data,
             return status;
         }
         equal = equal && std::equal(got.begin(), got.end(), expected.begin());
+        report.Moved(got.size());
     }
     return equal ? kStatusSuccess : kMonVerifyMismatch;
 }
 
-Status VerifyWritten(MonitorHandle handle, std::string_view lowerId, Bytes data) {
-    if (command_access::IsAvailable(handle, usage::kChecksum)) return VerifyChecksum(handle, lowerId, data);
+Status VerifyWritten(MonitorHandle handle, std::string_view lowerId, Bytes data, TransferReport& report) {
+    if (command_access::IsAvailable(handle, usage::kChecksum))
+        return VerifyChecksum(handle, lowerId, data, report.Progress());
     Geometry geometry;
     if (const Status status = QueryGeometry(handle, lowerId, geometry); IsFailure(status)) return status;
     if (data.size() > geometry.Capacity()) return kMonGeometryMismatch;
     if (geometry.blockSize == 0) return kMonTransferFailed;  // no way through the data
-    return ReadBackAndCompare(handle, lowerId, data, geometry.blockSize);
+    return ReadBackAndCompare(handle, lowerId, data, geometry.blockSize, report);
 }
 
 enum class Fit {
@@ -85,8 +116,8 @@ enum class Fit {
     WholeBlocks  // AIC653: the announcement counts the data's whole blocks
 };
 
-Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std::uint8_t* data,
-                      std::uint32_t length) {
+Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std::uint8_t* data, std::uint32_t length,
+                      UpdateProgress* progress) {
     if (data == nullptr) return kMonBadArgument;
     const auto lock = monitor_registry::Lock();
     const Bytes bytes(data, length);
@@ -104,12 +135,16 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
     if (const Status status = BeginComponent(handle, ids.lower, announced); IsFailure(status)) return status;
 
     const std::uint64_t passes = BlockPasses(length, geometry.blockSize);
+    const bool readsBack = !command_access::IsAvailable(handle, usage::kChecksum);
+    TransferReport report(progress, readsBack ? 2ull * length : length);
+    report.Start();
     if (command_access::IsAvailable(handle, usage::kCombinedPacket)) {
         for (std::uint64_t g = 0; g < passes; ++g) {
             const Bytes block = BlockOf(bytes, geometry.blockSize, g);
             if (block.empty()) continue;
             // A block the monitor refused shows up in the verification.
             if (IsFailure(WriteBlockCombined(handle, ids.lower, block, static_cast<std::uint16_t>(g)))) break;
+            report.Moved(block.size());
         }
     } else {
         for (std::uint64_t g = 0; g < passes; ++g) {
@@ -118,38 +153,44 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
                 IsFailure(status)) {
                 return status;
             }
+            report.Moved(block.size());
         }
     }
-    return VerifyWritten(handle, ids.lower, bytes);
+    return VerifyWritten(handle, ids.lower, bytes, report);
 }
 
 }  // namespace
 
 Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data,
-                            std::uint32_t length) {
+                            std::uint32_t length, UpdateProgress* progress) {
     if (index > 1) return kMonBadArgument;
-    return WriteComponent(handle, index == 0 ? kPrg000 : kPrg001, Fit::Exact, data, length);
+    return WriteComponent(handle, index == 0 ? kPrg000 : kPrg001, Fit::Exact, data, length, progress);
 }
 
-Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
-    return WriteComponent(handle, kInp027, Fit::Exact, data, length);
+Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress) {
+    return WriteComponent(handle, kInp027, Fit::Exact, data, length, progress);
 }
 
-Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
-    return WriteComponent(handle, kAic904, Fit::Exact, data, length);
+Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress) {
+    return WriteComponent(handle, kAic904, Fit::Exact, data, length, progress);
 }
 
-Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length) {
-    return WriteComponent(handle, kAic653, Fit::WholeBlocks, data, length);
+Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress) {
+    return WriteComponent(handle, kAic653, Fit::WholeBlocks, data, length, progress);
 }
 
-Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data,
-                          std::uint32_t length) {
+Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,
+                          UpdateProgress* progress) {
     if (data == nullptr || id.size() != kIdBytes) return kMonBadArgument;
     const auto lock = monitor_registry::Lock();
     Geometry geometry;
     if (const Status status = QueryGeometry(handle, id, geometry); IsFailure(status)) return status;
     if (geometry.Capacity() < length) return kMonAreaTooSmall;
     if (geometry.blockSize == 0) return kMonTransferFailed;  // no way through the data
-    return ReadBackAndCompare(handle, id, Bytes(data, length), geometry.blockSize);
+    TransferReport report(progress, length);
+    report.Start();
+    return ReadBackAndCompare(handle, id, Bytes(data, length), geometry.blockSize, report);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/update_progress.h"
 #include "monitor/monitor_status.h"
 #include "monitor/registry.h"
 
@@ -24,14 +25,22 @@ inline constexpr std::uint32_t kChecksumPollMs = 1000;
 // geometry cannot be read or a block (older monitors) cannot be written,
 // kMonGeometryMismatch when the data does not fill the monitor's area exactly,
 // then the result of the verification. On monitors with combined packets a
-// failed block ends the writing and the verification decides.
-Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data, std::uint32_t length);
-Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
-Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
+// failed block ends the writing and the verification decides. With a
+// `progress`, each block written or read back is told as bytes moved of all the
+// call moves (the data once, twice where it is read back), and the checksum
+// polls as a wait.
+Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data, std::uint32_t length,
+                            UpdateProgress* progress = nullptr);
+Status MonWriteInp027Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress = nullptr);
+Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress = nullptr);
 // AIC653 may be shorter or longer than the monitor's geometry: the
 // announcement counts its whole blocks, the writing covers every byte.
-Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length);
+Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
+                               UpdateProgress* progress = nullptr);
 
 // Reads the component `id` (six characters, as the monitor knows it) back and
 // compares it with the data: kMonAreaTooSmall when the data exceeds the monitor's area.
-Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length);
+Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,
+                          UpdateProgress* progress = nullptr);

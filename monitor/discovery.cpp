@@ -44,8 +44,6 @@ constexpr std::size_t kModelLimit = 17, kSerialLimit = 9;
 
 constexpr std::uint16_t kUpdatePage = 0xFF02;
 constexpr std::uint16_t kCombinedPacket = 0x00FE, kBootSelector = 0x00FB, kRestart = 0x00F4;
-constexpr int kReconnectAttempts = 240;            // an hour in all
-constexpr std::uint32_t kReconnectWaitMs = 15000;
 
 std::vector<std::uint16_t> ClassesOf(std::uint32_t families) {
     std::vector<std::uint16_t> classes;
@@ -250,14 +248,19 @@ MonitorHandle MonReopenByIdentity(std::string_view model, std::string_view seria
     return kNoMonitor;
 }
 
-MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial) {
+MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial,
+                                     UpdateProgress* progress) {
     if (!Lacks(handle, kUpdatePage, kCombinedPacket) && IsFailure(MonWriteValue(handle, kUpdatePage, kBootSelector, 0)))
         return kNoMonitor;
     if (IsFailure(MonWriteValue(handle, kUpdatePage, kRestart, 0))) return kNoMonitor;
+    // Mostly back after the first wait; the longest is every attempt.
+    if (progress) progress->WaitBegins(kRestartReconnectWaitMs, kRestartReconnectAttempts * kRestartReconnectWaitMs);
+    MonitorHandle found = kNoMonitor;
     // The registry lock is not held between attempts.
-    for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
-        SleepMs(kReconnectWaitMs);
-        if (const MonitorHandle found = MonReopenByIdentity(model, serial); found != kNoMonitor) return found;
+    for (int attempt = 0; attempt < kRestartReconnectAttempts && found == kNoMonitor; ++attempt) {
+        SleepMs(kRestartReconnectWaitMs);
+        found = MonReopenByIdentity(model, serial);
     }
-    return kNoMonitor;
+    if (progress) progress->WaitEnds();
+    return found;
 }

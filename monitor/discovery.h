@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/update_progress.h"
 #include "monitor/monitor_status.h"
 #include "monitor/registry.h"
 
@@ -62,4 +63,8 @@ MonitorHandle MonReopenByIdentity(std::string_view model, std::string_view seria
 // Restarts the monitor (with the boot selector at 0 where it has combined block
 // packets) and waits for it to come back, trying every 15 s for up to an hour.
 // The new handle, or kNoMonitor.
-MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial);
+// Waits reach `progress` when given.
+inline constexpr int kRestartReconnectAttempts = 240;  // an hour in all
+inline constexpr std::uint32_t kRestartReconnectWaitMs = 15000;
+MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial,
+                                     UpdateProgress* progress = nullptr);

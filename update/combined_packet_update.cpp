@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "monitor/discovery.h"
 #include "package/version_text.h"
 #include "update/component_writing.h"
 #include "update/monitor_settings.h"
 #include "update/monitor_steps.h"
+#include "update/progress_steps.h"
 #include "update/update_context.h"
 #include "update/update_status.h"
 
@@ -40,10 +42,38 @@ bool NeedsWriting(const UpdateContext& c, std::uint16_t type) {
            current == kWildcardField;
 }
 
+std::vector<std::uint16_t> ChangedTypes(const UpdateContext& c) {
+    std::vector<std::uint16_t> types;
+    for (const std::uint16_t type : kComponentWriteOrder)
+        if (NeedsWriting(c, type)) types.push_back(type);
+    return types;
+}
+
+// The whole update from the record's stage: the steps before it are done.
+void PlanRun(const UpdateContext& c) {
+    if (!c.progress) return;
+    std::vector<PlannedStep> steps{
+        PlannedStepAt(c, UpdateStep::Preparing, kStagePrepared),
+        PlannedStepAt(c, UpdateStep::EnteringUpdateState, kStageRestarted),
+    };
+    // A monitor stopped in an update takes components already.
+    if (c.loaderFlag == 1) steps.back().done = true;
+    const std::vector<std::uint16_t> changed = ChangedTypes(c);
+    for (std::uint32_t i = 0; i < changed.size(); ++i)
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten));
+    steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
+    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored));
+    steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone));
+    PlanSteps(c, steps);
+}
+
 Status AttachPackage(UpdateContext& c) {
     if (c.package == kNoPackageHandle) return kUpdBadArgument;
     if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
     if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    // The plan needs the set's components, so it is made once they are attached.
+    PlanRun(c);
+    EnterStep(c, UpdateStep::Preparing);
     // With nothing to write the update would leave the boot selector at 1 and
     // fail: the package cannot update this monitor. Decided before the boot selector is touched.
     const auto writes = [&](std::uint16_t type) { return NeedsWriting(c, type); };
@@ -53,17 +83,21 @@ Status AttachPackage(UpdateContext& c) {
 
 // Writes the components whose version field the monitor does not have already.
 Status WriteChangedComponents(const UpdateContext& c) {
-    Status result = kUpdFailed;  // until a component is written
-    for (const std::uint16_t type : kComponentWriteOrder) {
-        if (!NeedsWriting(c, type)) continue;
-        if (const Status status = WriteComponent(c.monitor, type, c.components.at(type)); IsFailure(status))
+    const std::vector<std::uint16_t> types = ChangedTypes(c);
+    if (types.empty()) return kUpdFailed;
+    const auto count = static_cast<std::uint32_t>(types.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
+        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
+            IsFailure(status)) {
             return status;
-        result = kStatusSuccess;
+        }
     }
-    return result;
+    return kStatusSuccess;
 }
 
 Status CheckAndFinish(UpdateContext& c) {
+    EnterStep(c, UpdateStep::Finishing);
     if (IsFailure(CheckMonitorVersions(c))) {
         if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
         if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
@@ -75,13 +109,17 @@ Status CheckAndFinish(UpdateContext& c) {
 Status RunSteps(UpdateContext& c) {
     // A finished update is not started again.
     if (c.stage == kStageDone) return kStatusSuccess;
+    // A new update plans once its set is attached.
+    if (c.stage != kStageNew) PlanRun(c);
     Status status = kStatusSuccess;
     if (c.stage == kStageNew && IsFailure(status = AttachPackage(c))) return status;
     // A monitor stopped in an update (loaderFlag 1) takes components already.
     // Once it has restarted into the new firmware the boot selector stays 0:
     // left at 1, the monitor's next restart would take it into its update state.
-    if (c.loaderFlag != 1 && c.stage < kStageRestarted && IsFailure(status = WriteBootSelector(c.monitor, 1)))
-        return status;
+    if (c.loaderFlag != 1 && c.stage < kStageRestarted) {
+        EnterStep(c, UpdateStep::EnteringUpdateState);
+        if (IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
+    }
     if (c.stage == kStagePrepared && IsFailure(status = ChangeStage(c, kStageWriting))) return status;
     if (c.stage == kStageWriting) {
         if (IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
@@ -90,13 +128,15 @@ Status RunSteps(UpdateContext& c) {
     }
     if (c.stage == kStageWritten) {
         // Writes the boot selector 0 before the restart on these monitors.
-        c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber);
+        EnterStep(c, UpdateStep::Restarting);
+        c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber, c.progress);
         if (c.monitor == kNoMonitor) return kUpdFailed;
         if (IsFailure(status = ChangeStage(c, kStageRestarted))) return status;
     }
     // These monitors check each component by its checksum while it is written.
     if (c.stage == kStageRestarted && IsFailure(status = ChangeStage(c, kStageChecked))) return status;
     if (c.stage == kStageChecked) {
+        EnterStep(c, UpdateStep::RestoringSettings);
         if (IsFailure(status = RestoreListedSettings(c))) return status;
         if (IsFailure(status = ChangeStage(c, kStageSettingsStored))) return status;
     }

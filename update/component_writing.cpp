@@ -21,21 +21,23 @@ std::string_view ComponentIdentifier(std::uint16_t type) {
     }
 }
 
-Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c) {
+Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c,
+                      UpdateProgress* progress) {
     if (c.data == nullptr) return kUpdBadArgument;
     switch (type) {
-        case 1: return MonWriteAic653Component(monitor, c.data, c.length);
-        case 2: return MonWritePrgComponent(monitor, 0, c.data, c.length);
-        case 3: return MonWritePrgComponent(monitor, 1, c.data, c.length);
-        case 4: return MonWriteInp027Component(monitor, c.data, c.length);
-        case 5: return MonWriteAic904Component(monitor, c.data, c.length);
+        case 1: return MonWriteAic653Component(monitor, c.data, c.length, progress);
+        case 2: return MonWritePrgComponent(monitor, 0, c.data, c.length, progress);
+        case 3: return MonWritePrgComponent(monitor, 1, c.data, c.length, progress);
+        case 4: return MonWriteInp027Component(monitor, c.data, c.length, progress);
+        case 5: return MonWriteAic904Component(monitor, c.data, c.length, progress);
         default: return kUpdBadArgument;
     }
 }
 
-Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c) {
+Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c,
+                       UpdateProgress* progress) {
     if (c.data == nullptr) return kUpdBadArgument;
     const std::string_view id = ComponentIdentifier(type);
     if (id.empty()) return kUpdBadArgument;
-    return MonVerifyComponent(monitor, id, c.data, c.length);
+    return MonVerifyComponent(monitor, id, c.data, c.length, progress);
 }

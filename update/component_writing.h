@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/status.h"
+#include "common/update_progress.h"
 #include "monitor/registry.h"
 #include "package/content.h"
 
@@ -20,6 +21,9 @@ bool CarriesFirmware(const std::map<std::uint16_t, ComponentDescriptor>& compone
 std::string_view ComponentIdentifier(std::uint16_t type);
 
 // Writes the component with its type's writer; kUpdBadArgument without data.
-Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component);
+// The bytes moved and the checksum's wait reach `progress` when given.
+Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component,
+                      UpdateProgress* progress = nullptr);
 // Reads the component back from the monitor and compares; kUpdBadArgument without data.
-Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component);
+Status VerifyComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component,
+                       UpdateProgress* progress = nullptr);

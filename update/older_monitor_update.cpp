@@ -1,5 +1,7 @@
 #include "update/older_monitor_update.h"
 
+#include <vector>
+
 #include "monitor/command_status.h"
 #include "monitor/command_usages.h"
 #include "monitor/device_commands.h"
@@ -8,6 +10,7 @@
 #include "update/component_writing.h"
 #include "update/monitor_settings.h"
 #include "update/monitor_steps.h"
+#include "update/progress_steps.h"
 #include "update/update_context.h"
 #include "update/update_status.h"
 
@@ -17,6 +20,47 @@ constexpr std::uint8_t kReadBackAttribute = 1;
 
 bool Has(MonitorHandle monitor, MonUsage usage) { return HasUsage(monitor, usage.page, usage.usage); }
 
+// The components written, in order, and those read back after the restart.
+std::vector<std::uint16_t> WrittenTypes(const UpdateContext& c) {
+    std::vector<std::uint16_t> types;
+    for (const std::uint16_t type : kComponentWriteOrder)
+        if (c.components.contains(type)) types.push_back(type);
+    return types;
+}
+
+std::vector<std::uint16_t> ReadBackTypes(const UpdateContext& c) {
+    std::vector<std::uint16_t> types;
+    for (const std::uint16_t type : WrittenTypes(c))
+        if (c.components.at(type).attribute == kReadBackAttribute) types.push_back(type);
+    return types;
+}
+
+// The whole update from the record's stage: the steps before it are done.
+void PlanRun(const UpdateContext& c) {
+    if (!c.progress) return;
+    // A monitor stopped in an update is in its update state already.
+    const std::uint32_t enterWaitMs = c.loaderFlag != 1 ? kEnterUpdateReconnectMs : 0;
+    std::vector<PlannedStep> steps{
+        PlannedStepAt(c, UpdateStep::Preparing, kStagePrepared),
+        PlannedStepAt(c, UpdateStep::EnteringUpdateState, kStageRestarted, enterWaitMs),
+        PlannedStepAt(c, UpdateStep::Restarting, kStageWritten, kReconnectMs),
+    };
+    const std::vector<std::uint16_t> written = WrittenTypes(c);
+    for (std::uint32_t i = 0; i < written.size(); ++i)
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten));
+    steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
+    const std::vector<std::uint16_t> readBack = ReadBackTypes(c);
+    for (std::uint32_t i = 0; i < readBack.size(); ++i) {
+        PlannedStep step = PlannedStepAt(c, UpdateStep::VerifyingComponent, kStageChecked);
+        step.component = i + 1;
+        step.bytes = c.components.at(readBack[i]).length;
+        steps.push_back(step);
+    }
+    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored));
+    steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone));
+    PlanSteps(c, steps);
+}
+
 // Saves the settings and attaches the package's set to the record; the monitor
 // is not touched yet, so a set that cannot update it stops here.
 Status PrepareRecord(UpdateContext& c) {
@@ -24,6 +68,9 @@ Status PrepareRecord(UpdateContext& c) {
     if (const Status status = SaveMonitorSettings(c); IsFailure(status)) return status;
     if (const Status status = PkgAttachSet(c.package, &c.record); IsFailure(status)) return status;
     if (const Status status = LoadUpdateContext(c); IsFailure(status)) return status;
+    // The plan needs the set's components, so it is made once they are attached.
+    PlanRun(c);
+    EnterStep(c, UpdateStep::Preparing);
     // Without firmware the update would take the monitor into its update state
     // and then have nothing to write: the package cannot update this monitor.
     if (!CarriesFirmware(c.components)) return kPkgNoMatchingSet;
@@ -33,6 +80,7 @@ Status PrepareRecord(UpdateContext& c) {
 // Restarts the monitor into its update state. Runs again on every resumed
 // run, since a monitor that lost power meanwhile has left that state.
 Status EnterUpdateState(UpdateContext& c) {
+    EnterStep(c, UpdateStep::EnteringUpdateState);
     // A monitor stopped in an update is in that state already.
     if (c.loaderFlag != 1) {
         if (Has(c.monitor, command_usage::kSwitchF0)) {
@@ -48,6 +96,7 @@ Status EnterUpdateState(UpdateContext& c) {
 
 // Restarts once more before writing and leaves the boot selector at 1.
 Status RestartBeforeWriting(UpdateContext& c) {
+    EnterStep(c, UpdateStep::Restarting);
     if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
     if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
     if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
@@ -56,41 +105,51 @@ Status RestartBeforeWriting(UpdateContext& c) {
 }
 
 Status WriteComponents(const UpdateContext& c) {
-    Status result = kUpdFailed;  // until a component is written
-    for (const std::uint16_t type : kComponentWriteOrder) {
-        const auto it = c.components.find(type);
-        if (it == c.components.end()) continue;
-        if (const Status status = WriteComponent(c.monitor, type, it->second); IsFailure(status)) return status;
-        result = kStatusSuccess;
+    const std::vector<std::uint16_t> types = WrittenTypes(c);
+    if (types.empty()) return kUpdFailed;
+    const auto count = static_cast<std::uint32_t>(types.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
+        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
+            IsFailure(status)) {
+            return status;
+        }
     }
-    return result;
+    return kStatusSuccess;
 }
 
 Status RestartIntoNewFirmware(UpdateContext& c) {
     // A resumed update has taken the monitor into its update state again
     // (boot selector 1): without this, the restart would not leave that state.
+    EnterStep(c, UpdateStep::Restarting);
     if (const Status status = WriteBootSelector(c.monitor, 0); IsFailure(status)) return status;
-    c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber);
+    c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber, c.progress);
     if (c.monitor == kNoMonitor) return kUpdFailed;
     if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
     return ChangeStage(c, kStageRestarted);
 }
 
 Status ReadBackComponents(UpdateContext& c) {
-    for (const std::uint16_t type : kComponentWriteOrder) {
-        const auto it = c.components.find(type);
-        if (it == c.components.end() || it->second.attribute != kReadBackAttribute) continue;
-        if (const Status status = VerifyComponent(c.monitor, type, it->second); IsFailure(status)) return status;
+    const std::vector<std::uint16_t> types = ReadBackTypes(c);
+    const auto count = static_cast<std::uint32_t>(types.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EnterStep(c, UpdateStep::VerifyingComponent, i + 1, count);
+        if (const Status status = VerifyComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
+            IsFailure(status)) {
+            return status;
+        }
     }
     return ChangeStage(c, kStageChecked);
 }
 
 Status StoreListedSettings(UpdateContext& c) {
+    EnterStep(c, UpdateStep::RestoringSettings);
     if (const Status status = RestoreListedSettings(c); IsFailure(status)) return status;
     return ChangeStage(c, kStageSettingsStored);
 }
 
 Status CheckAndFinish(UpdateContext& c) {
+    EnterStep(c, UpdateStep::Finishing);
     if (IsFailure(CheckMonitorVersions(c))) {
         // One more restart gives a monitor that came up with stale records a second chance.
         if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
@@ -113,6 +172,8 @@ Status CheckAndFinish(UpdateContext& c) {
 Status RunSteps(UpdateContext& c) {
     // A finished update is not started again: that would take the monitor back into its update state.
     if (c.stage == kStageDone) return kStatusSuccess;
+    // A new update plans once its set is attached.
+    if (c.stage != kStageNew) PlanRun(c);
     Status status = kStatusSuccess;
     if (c.stage == kStageNew && IsFailure(status = PrepareRecord(c))) return status;
     // Once the monitor runs the new firmware it is not taken back into its update state.
