@@ -3,6 +3,7 @@
 // and the completion command that ends an update on older monitors.
 #include <cstdint>
 
+#include "common/update_progress.h"
 #include "monitor/command_status.h"
 #include "monitor/registry.h"
 
@@ -15,7 +16,8 @@ Status MonIdentify(MonitorHandle handle, bool on);
 // Starts the completion (0xFF02:0x0037 = 0xFF) and polls it: kMonFailed when
 // the write fails, the monitor reports idle, or it has not finished after
 // kCompletionPolls reads; kMonTransferFailed for a failed read. Waits
-// kCompletionPollMs only while the monitor reports it is working.
+// kCompletionPollMs only while the monitor reports it is working; that wait
+// reaches `progress` when given.
 inline constexpr int kCompletionPolls = 20;
 inline constexpr std::uint32_t kCompletionPollMs = 1000;
-Status MonRunCompletionCommand(MonitorHandle handle);
+Status MonRunCompletionCommand(MonitorHandle handle, UpdateProgress* progress = nullptr);

@@ -6,8 +6,6 @@
 namespace {
 
 constexpr std::uint16_t kPage = 0xFF00, kUsage = 0x00B8;
-constexpr std::uint32_t kSettleAfterOnMs = 10000;
-constexpr std::uint32_t kSettleAfterOtherMs = 1000;
 
 bool Available(MonitorHandle handle) {
     std::uint32_t absent = 1;
@@ -25,9 +23,12 @@ Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value) {
     return kStatusSuccess;
 }
 
-Status MonSetSettingB8(MonitorHandle handle, std::int32_t value) {
+Status MonSetSettingB8(MonitorHandle handle, std::int32_t value, UpdateProgress* progress) {
     if (!Available(handle)) return kMonUnavailable;
     if (IsFailure(MonWriteValue(handle, kPage, kUsage, value))) return kMonTransferFailed;
-    SleepMs(value == 1 ? kSettleAfterOnMs : kSettleAfterOtherMs);
+    const std::uint32_t settleMs = SettingB8SettleMs(value);
+    if (progress) progress->WaitBegins(settleMs, settleMs);
+    SleepMs(settleMs);
+    if (progress) progress->WaitEnds();
     return kStatusSuccess;
 }

@@ -62,7 +62,7 @@ void PlanRun(const UpdateContext& c) {
     for (std::uint32_t i = 0; i < changed.size(); ++i)
         steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten));
     steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
-    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored));
+    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
     steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone));
     PlanSteps(c, steps);
 }

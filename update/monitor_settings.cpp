@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::uint16_t kSettingListType = 6;
 
 // A monitor that lacks a setting is no reason to stop.
 bool Fatal(Status status) { return IsFailure(status) && status != kMonUnavailable; }
@@ -53,15 +52,15 @@ Status SaveMonitorSettings(UpdateContext& c) {
     return Fatal(status) ? status : kStatusSuccess;
 }
 
-Status NeutraliseMonitorSettings(MonitorHandle m) {
+Status NeutraliseMonitorSettings(MonitorHandle m, UpdateProgress* progress) {
     if (const Status status = MonSetSetting45(m, 1); Fatal(status)) return status;
     if (Has(m, command_usage::kSetting68)) {
         const MonUsage u = command_usage::kSetting68;
         if (IsFailure(MonWriteValue(m, u.page, u.usage, 0))) return kUpdWriteFailed;
     }
     // Switching B8 off and on makes the monitor take the values that follow.
-    Status status = MonSetSettingB8(m, 0);
-    if (status == kStatusSuccess) status = MonSetSettingB8(m, 1);
+    Status status = MonSetSettingB8(m, 0, progress);
+    if (status == kStatusSuccess) status = MonSetSettingB8(m, 1, progress);
     if (Fatal(status)) return status;
     if (status = MonSetSetting54(m, 0); Fatal(status)) return status;
     if (status = MonSetSetting53(m, 0); Fatal(status)) return status;
@@ -98,7 +97,7 @@ Status RestoreMonitorSettings(const UpdateContext& c) {
     }
     if (const Status status = MonSetSetting45(m, c.setting9); Fatal(status)) return status;
     // A monitor without setting B8 has nothing of it to put back.
-    const Status b8 = MonSetSettingB8(m, static_cast<std::int32_t>(c.savedSettingB8));
+    const Status b8 = MonSetSettingB8(m, static_cast<std::int32_t>(c.savedSettingB8), c.progress);
     return Fatal(b8) ? b8 : kStatusSuccess;
 }
 
@@ -118,7 +117,7 @@ Status RestoreListedSettings(const UpdateContext& c) {
     // Switching B8 off and on makes the monitor take the stored values. A
     // monitor that stops answering here would be left with B8 off: the stage
     // then stays, so that a resumed update does this again.
-    if (const Status status = MonSetSettingB8(c.monitor, 0); Fatal(status)) return status;
-    if (const Status status = MonSetSettingB8(c.monitor, 1); Fatal(status)) return status;
+    if (const Status status = MonSetSettingB8(c.monitor, 0, c.progress); Fatal(status)) return status;
+    if (const Status status = MonSetSettingB8(c.monitor, 1, c.progress); Fatal(status)) return status;
     return kStatusSuccess;
 }

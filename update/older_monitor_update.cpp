@@ -6,6 +6,7 @@
 #include "monitor/command_usages.h"
 #include "monitor/device_commands.h"
 #include "monitor/discovery.h"
+#include "monitor/setting_b8.h"
 #include "monitor/settings.h"
 #include "update/component_writing.h"
 #include "update/monitor_settings.h"
@@ -39,7 +40,7 @@ std::vector<std::uint16_t> ReadBackTypes(const UpdateContext& c) {
 void PlanRun(const UpdateContext& c) {
     if (!c.progress) return;
     // A monitor stopped in an update is in its update state already.
-    const std::uint32_t enterWaitMs = c.loaderFlag != 1 ? kEnterUpdateReconnectMs : 0;
+    const std::uint32_t enterWaitMs = c.loaderFlag != 1 ? kEnterUpdateReconnectMs + SettingB8CycleMs(c) : 0;
     std::vector<PlannedStep> steps{
         PlannedStepAt(c, UpdateStep::Preparing, kStagePrepared),
         PlannedStepAt(c, UpdateStep::EnteringUpdateState, kStageRestarted, enterWaitMs),
@@ -56,8 +57,11 @@ void PlanRun(const UpdateContext& c) {
         step.bytes = c.components.at(readBack[i]).length;
         steps.push_back(step);
     }
-    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored));
-    steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone));
+    steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
+    // The completion command's first poll, and B8 settling at its saved value.
+    const std::uint32_t completionMs = Has(c.monitor, command_usage::kSelect) ? kCompletionPollMs : 0;
+    const std::uint32_t b8Ms = HasSettingB8(c) ? SettingB8SettleMs(static_cast<std::int32_t>(c.savedSettingB8)) : 0;
+    steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone, completionMs + b8Ms));
     PlanSteps(c, steps);
 }
 
@@ -89,7 +93,7 @@ Status EnterUpdateState(UpdateContext& c) {
         if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
         if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
         if (const Status status = ReconnectLoop(c, kEnterUpdateReconnectMs); IsFailure(status)) return status;
-        if (const Status status = NeutraliseMonitorSettings(c.monitor); IsFailure(status)) return status;
+        if (const Status status = NeutraliseMonitorSettings(c.monitor, c.progress); IsFailure(status)) return status;
     }
     return c.stage == kStagePrepared ? ChangeStage(c, kStageWriting) : kStatusSuccess;
 }
@@ -158,7 +162,7 @@ Status CheckAndFinish(UpdateContext& c) {
         if (const Status status = CheckMonitorVersions(c); IsFailure(status)) return status;
     }
     if (Has(c.monitor, command_usage::kSelect)) {
-        const Status status = MonRunCompletionCommand(c.monitor);
+        const Status status = MonRunCompletionCommand(c.monitor, c.progress);
         if (IsFailure(status) && status != kMonUnavailable) return status;
     }
     if (const Status status = RestoreMonitorSettings(c); IsFailure(status)) return status;

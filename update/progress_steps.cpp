@@ -2,6 +2,8 @@
 
 #include "monitor/command_usages.h"
 #include "monitor/component_transfer.h"
+#include "monitor/setting_b8.h"
+#include "update/monitor_settings.h"
 #include "update/monitor_steps.h"
 
 void PlanSteps(const UpdateContext& c, const std::vector<PlannedStep>& steps) {
@@ -14,6 +16,17 @@ void EnterStep(const UpdateContext& c, UpdateStep step, std::uint32_t component,
 
 PlannedStep PlannedStepAt(const UpdateContext& c, UpdateStep step, std::int32_t doneAt, std::uint32_t waitMs) {
     return PlannedStep{.step = step, .waitMs = waitMs, .done = c.stage >= doneAt};
+}
+
+bool HasSettingB8(const UpdateContext& c) {
+    const MonUsage b8 = command_usage::kSettingB8;
+    return HasUsage(c.monitor, b8.page, b8.usage);
+}
+
+std::uint32_t SettingB8CycleMs(const UpdateContext& c) { return HasSettingB8(c) ? kSettingB8CycleMs : 0; }
+
+std::uint32_t ListedSettingsWaitMs(const UpdateContext& c) {
+    return c.components.contains(kSettingListType) ? SettingB8CycleMs(c) : 0;
 }
 
 PlannedStep PlannedWrite(const UpdateContext& c, std::uint32_t component, const ComponentDescriptor& descriptor,
