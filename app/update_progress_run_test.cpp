@@ -1,0 +1,239 @@
+// The progress a whole run shows, seen at every transfer the monitor serves:
+// the bar never goes back and is full only once the update completed, on each
+// kind of monitor, on a run that resumes an interrupted update and across an
+// automatic restart; and, with areas large enough for the transfers to take
+// most of the time, the time left is close to the time the run really took.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/app_testing.h"
+
+namespace {
+
+using namespace app_testing;
+
+constexpr std::uint32_t kWhole = 10000;
+
+// What the window would show, on the virtual clock: at every transfer the
+// monitor serves, and every second of every wait, as the window's timer ticks.
+class ProgressSampler final : public TransferLog, public Clock {
+public:
+    ProgressSampler(const ProgressTracker& tracker, VirtualClock& clock) : tracker_(tracker), clock_(clock) {}
+    struct Seen {
+        std::uint64_t ms;
+        ProgressSnapshot snapshot;
+        std::uint32_t transfers;  // served so far
+    };
+    void Record(const TransferRecord&) override {
+        ++transfers_;
+        Take();
+    }
+    void SleepMs(std::uint32_t ms) override {
+        if (std::getenv("SHOW_SLEEPS")) std::cout << "sleep " << clock_.NowMs() << " " << ms << " step " << static_cast<int>(tracker_.Snapshot().step) << "\n";
+        for (std::uint32_t left = ms; left > 0;) {
+            const std::uint32_t step = std::min(left, kTickMs);
+            clock_.Advance(step);
+            left -= step;
+            Take();
+        }
+    }
+    std::uint64_t NowMs() override { return clock_.NowMs(); }
+
+    std::vector<Seen> Taken() {
+        const std::lock_guard lock(mutex_);
+        return seen_;
+    }
+
+private:
+    static constexpr std::uint32_t kTickMs = 1000;
+    void Take() {
+        const std::lock_guard lock(mutex_);
+        seen_.push_back({clock_.NowMs(), tracker_.Snapshot(), transfers_});
+    }
+    const ProgressTracker& tracker_;
+    VirtualClock& clock_;
+    std::mutex mutex_;
+    std::vector<Seen> seen_;
+    std::atomic<std::uint32_t> transfers_ = 0;
+};
+
+struct RunTrace {
+    std::vector<ProgressSampler::Seen> seen;  // once a plan was reported
+    std::vector<ProgressSnapshot> shown;             // what the window was given
+    std::vector<TextId> messages;
+    std::uint64_t endMs = 0;                         // when the run said it completed
+    std::uint32_t restarts = 0;
+};
+
+RunTrace RunUpdate(Bench& bench, Monitor& monitor) {
+    ScriptedView view;
+    RunTrace trace;
+    view.onMessage = [&](const UserMessage& message) {
+        if (message.text == text_id::kComplete) trace.endMs = NowMs();
+    };
+    auto run = bench.NewRun(view);
+    ProgressSampler sampler(run->Run().progress, bench.clock);
+    {
+        const ScopedClock useSampler(sampler);
+        monitor.SetLog(&sampler);
+        RunToEnd(*run, view);
+        monitor.SetLog(nullptr);
+        if (!run->Ended()) run->Close();
+    }
+    for (const auto& s : sampler.Taken())
+        if (s.snapshot.started) trace.seen.push_back(s);
+    trace.shown = view.progress;
+    trace.messages = view.MessageIds();
+    trace.restarts = run->Run().retryCount;
+    return trace;
+}
+
+// Never back, below the whole until the update completed; the whole at its end when it did.
+void ExpectSteadyBar(const RunTrace& trace, bool completes) {
+    std::uint32_t last = 0;
+    for (std::size_t i = 0; i < trace.seen.size(); ++i) {
+        const ProgressSnapshot& s = trace.seen[i].snapshot;
+        EXPECT_GE(s.progress, last) << "transfer " << i;
+        EXPECT_LT(s.progress, kWhole) << "transfer " << i;
+        EXPECT_FALSE(s.completed) << "transfer " << i;
+        last = s.progress;
+    }
+    last = 0;
+    for (std::size_t i = 0; i < trace.shown.size(); ++i) {
+        const ProgressSnapshot& s = trace.shown[i];
+        EXPECT_GE(s.progress, last) << "shown " << i;
+        EXPECT_EQ(s.progress == kWhole, s.completed) << "shown " << i;
+        last = s.progress;
+    }
+    ASSERT_FALSE(trace.shown.empty());
+    EXPECT_EQ(trace.shown.back().completed, completes);
+    if (completes) {
+        EXPECT_EQ(trace.shown.back().progress, kWhole);
+    }
+}
+
+std::uint32_t LargestJump(const RunTrace& trace) {
+    std::uint32_t jump = 0, last = 0;
+    for (const auto& s : trace.seen) {
+        jump = std::max(jump, s.snapshot.progress - last);
+        last = s.snapshot.progress;
+    }
+    return jump;
+}
+
+class UpdateProgressRunTest : public ::testing::TestWithParam<MonitorKind> {
+protected:
+    // Transfers timed as a full-speed bus times them, and areas `areaScale`
+    // times the normal, for the writing to take most of the update.
+    static Monitor& PlugTimed(Bench& bench, std::uint32_t areaScale, FaultPlan faults = {}) {
+        SeedHidRetryRandom(kSeed);
+        SeedStartupDelay(kSeed);
+        MonitorConfig config = Bench::Config(GetParam());
+        config.transferTime = TransferTimeModel{};
+        config.areaScale = areaScale;
+        Monitor& monitor = bench.Plug(config);
+        Bench::PackageContents contents;
+        contents.areaScale = areaScale;
+        bench.WritePackage(contents);
+        monitor.AddFaults(faults);
+        return monitor;
+    }
+
+    static constexpr std::uint32_t kSeed = 20261210;
+};
+
+INSTANTIATE_TEST_SUITE_P(AllKinds, UpdateProgressRunTest, ::testing::ValuesIn(kAllKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+TEST_P(UpdateProgressRunTest, TheTimeLeftIsCloseToTheTimeTheRunTook) {
+    Bench bench;
+    Monitor& monitor = PlugTimed(bench, 4);
+    const RunTrace trace = RunUpdate(bench, monitor);
+    ASSERT_EQ(trace.messages, std::vector<TextId>{text_id::kComplete});
+    ExpectSteadyBar(trace, true);
+
+    // From the first tenth on, within a fifth of what was really left (and a
+    // second, the resolution of the estimate).
+    double worst = 0;
+    std::size_t judged = 0;
+    for (const auto& [ms, s, transfers] : trace.seen) {
+        if (s.progress < kWhole / 10) continue;
+        ASSERT_TRUE(s.secondsLeft.has_value());
+        const double real = static_cast<double>(trace.endMs - ms);
+        const double error = std::abs(*s.secondsLeft * 1000.0 - real);
+        EXPECT_LE(error, 0.2 * real + 1000) << "at " << s.progress << ": " << *s.secondsLeft << " s told, "
+                                            << real / 1000 << " s left";
+        worst = std::max(worst, error / std::max(real, 1000.0));
+        ++judged;
+    }
+    EXPECT_GT(judged, trace.seen.size() / 2);
+    if (std::getenv("SHOW_TIMELINE")) {
+        int lastStep = -1; std::uint32_t lastComp = 99;
+        for (const auto& [ms, s, transfers] : trace.seen) {
+            if (static_cast<int>(s.step) == lastStep && s.component == lastComp) continue;
+            lastStep = static_cast<int>(s.step); lastComp = s.component;
+            std::cout << (ms - trace.seen.front().ms) << " step " << lastStep << "/" << s.component << " p " << s.progress
+                      << " told " << s.secondsLeft.value_or(0) << " real " << (trace.endMs - ms) / 1000.0 << "\n";
+        }
+    }
+    std::cout << KindName(GetParam()) << ": " << (trace.endMs - trace.seen.front().ms) / 1000 << " s, "
+              << trace.seen.size() << " samples, largest step of the bar " << LargestJump(trace) / 100.0
+              << "%, worst time-left error " << worst * 100 << "% of the real remainder\n";
+}
+
+// Power lost once the components are written (while they are checked or the
+// settings are stored), then a new run: it starts where the first one was.
+TEST_P(UpdateProgressRunTest, AResumedRunStartsAtTheShareAlreadyDone) {
+    const UpdateStep cutIn = GetParam() == MonitorKind::CombinedTunnel ? UpdateStep::RestoringSettings
+                                                                       : UpdateStep::VerifyingComponent;
+    std::uint32_t cutTransfer = 0, shareThen = 0;
+    {
+        Bench bench;
+        Monitor& monitor = PlugTimed(bench, 1);
+        const RunTrace clean = RunUpdate(bench, monitor);
+        ASSERT_EQ(clean.messages, std::vector<TextId>{text_id::kComplete});
+        const auto at = std::find_if(clean.seen.begin(), clean.seen.end(),
+                                     [&](const auto& s) { return s.snapshot.step == cutIn; });
+        ASSERT_NE(at, clean.seen.end());
+        // The power fails at the next transfer (counted from 1, the file phase's included).
+        cutTransfer = at->transfers + 1;
+        shareThen = at->snapshot.progress;
+    }
+    Bench bench;
+    FaultPlan cut;
+    cut.unplugAtTransfer = cutTransfer;
+    Monitor& monitor = PlugTimed(bench, 1, cut);
+    const RunTrace interrupted = RunUpdate(bench, monitor);
+    ASSERT_NE(interrupted.messages, std::vector<TextId>{text_id::kComplete});
+    ASSERT_FALSE(monitor.PowerCutPending());
+    ASSERT_TRUE(bench.BackupExists());
+    ExpectSteadyBar(interrupted, false);
+
+    bench.clock.Advance(60'000);  // the user starts the updater again a minute later
+    const RunTrace resumed = RunUpdate(bench, monitor);
+    ASSERT_EQ(resumed.messages, std::vector<TextId>{text_id::kComplete});
+    ExpectSteadyBar(resumed, true);
+    ASSERT_FALSE(resumed.seen.empty());
+    // The rate is not measured yet when the resumed run plans, so the share is
+    // weighed a little differently than in the first run.
+    EXPECT_GE(resumed.seen.front().snapshot.progress, shareThen * 8 / 10);
+    EXPECT_GT(shareThen, kWhole / 2);
+}
+
+// A run that fails once and is started again by itself repeats the writing:
+// the bar holds until the repeat passes it, and is full only at the end.
+TEST_P(UpdateProgressRunTest, AnAutomaticRestartHoldsTheBar) {
+    Bench bench;
+    FaultPlan faults;
+    faults.corruptWrites = 1;
+    Monitor& monitor = PlugTimed(bench, 1, faults);
+    const RunTrace trace = RunUpdate(bench, monitor);
+    ASSERT_EQ(trace.messages, std::vector<TextId>{text_id::kComplete});
+    EXPECT_EQ(trace.restarts, 1u);
+    ExpectSteadyBar(trace, true);
+}
+
+}  // namespace
