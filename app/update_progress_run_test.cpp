@@ -150,7 +150,10 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, UpdateProgressRunTest, ::testing::ValuesIn(kA
 
 TEST_P(UpdateProgressRunTest, TheTimeLeftIsCloseToTheTimeTheRunTook) {
     Bench bench;
-    Monitor& monitor = PlugTimed(bench, 4);
+    // Areas for the writing to take about three quarters of the update
+    // (combined packets through the tunnel move fewer bytes a millisecond).
+    const std::uint32_t scale = GetParam() == MonitorKind::CombinedTunnel ? 40 : 300;
+    Monitor& monitor = PlugTimed(bench, scale);
     const RunTrace trace = RunUpdate(bench, monitor);
     ASSERT_EQ(trace.messages, std::vector<TextId>{text_id::kComplete});
     ExpectSteadyBar(trace, true);
@@ -164,7 +167,7 @@ TEST_P(UpdateProgressRunTest, TheTimeLeftIsCloseToTheTimeTheRunTook) {
         ASSERT_TRUE(s.secondsLeft.has_value());
         const double real = static_cast<double>(trace.endMs - ms);
         const double error = std::abs(*s.secondsLeft * 1000.0 - real);
-        EXPECT_LE(error, 0.2 * real + 1000) << "at " << s.progress << ": " << *s.secondsLeft << " s told, "
+        EXPECT_LE(error, 0.2 * real + 2000) << "at " << s.progress << ": " << *s.secondsLeft << " s told, "
                                             << real / 1000 << " s left";
         worst = std::max(worst, error / std::max(real, 1000.0));
         ++judged;

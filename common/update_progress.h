@@ -24,6 +24,10 @@ struct PlannedStep {
     std::uint64_t bytes = 0;       // bytes to transfer (written or read back)
     std::uint32_t waitMs = 0;      // the expected length of its waits: first attempts, not longest bounds
     bool done = false;             // done by an earlier run (a resumed update)
+    // With the component steps: the monitor's time per byte as estimated
+    // before any byte has moved; 0 when unknown. A rate measured in the run
+    // replaces it.
+    std::uint32_t estimatedNsPerByte = 0;
 };
 
 class UpdateProgress {

@@ -182,6 +182,20 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
     return WriteComponent(handle, kAic653, Fit::WholeBlocks, data, length, progress);
 }
 
+std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId) {
+    constexpr int kQueries = 4;  // enough commands for a millisecond clock
+    constexpr int kCommandsPerQuery = 2;
+    const auto lock = monitor_registry::Lock();
+    Geometry geometry;
+    const std::uint64_t start = NowMs();
+    for (int i = 0; i < kQueries; ++i)
+        if (IsFailure(QueryGeometry(handle, upperId, geometry)) || geometry.blockSize == 0) return 0;
+    const double commandNs = static_cast<double>(NowMs() - start) * 1e6 / (kQueries * kCommandsPerQuery);
+    const bool combined = command_access::IsAvailable(handle, usage::kCombinedPacket);
+    const std::uint64_t commandsPerBlock = PacketCount(geometry.blockSize) + (combined ? 0 : 1);
+    return static_cast<std::uint32_t>(commandNs * static_cast<double>(commandsPerBlock) / geometry.blockSize);
+}
+
 Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,
                           UpdateProgress* progress) {
     if (data == nullptr || id.size() != kIdBytes) return kMonBadArgument;

@@ -40,6 +40,13 @@ Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, s
 Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
                                UpdateProgress* progress = nullptr);
 
+// An estimate of the time a byte of component `upperId` takes to move, in
+// nanoseconds, before any has moved: a few geometry queries timed on this
+// monitor give the time of one command, and a block takes a selection and its
+// packets (one combined packet each, where the monitor takes those). 0 when
+// the monitor does not answer.
+std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId);
+
 // Reads the component `id` (six characters, as the monitor knows it) back and
 // compares it with the data: kMonAreaTooSmall when the data exceeds the monitor's area.
 Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,

@@ -59,8 +59,11 @@ void PlanRun(const UpdateContext& c) {
     // A monitor stopped in an update takes components already.
     if (c.loaderFlag == 1) steps.back().done = true;
     const std::vector<std::uint16_t> changed = ChangedTypes(c);
-    for (std::uint32_t i = 0; i < changed.size(); ++i)
-        steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten));
+    for (std::uint32_t i = 0; i < changed.size(); ++i) {
+        // Timed only where there is something left to write.
+        const std::uint32_t nsPerByte = c.stage < kStageWritten ? EstimateNsPerByte(c, changed[i]) : 0;
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten, nsPerByte));
+    }
     steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
     steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
     steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone));

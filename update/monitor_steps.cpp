@@ -31,9 +31,9 @@ Status WriteRestart(MonitorHandle monitor) {
     return IsFailure(MonWriteValue(monitor, u.page, u.usage, 0)) ? kUpdWriteFailed : kStatusSuccess;
 }
 
-Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs) {
+Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs) {
     // Expected back after the first wait; the longest is every attempt.
-    if (context.progress) context.progress->WaitBegins(waitMs, kReconnectAttempts * waitMs);
+    if (context.progress) context.progress->WaitBegins(waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
     MonitorHandle found = kNoMonitor;
     for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
         SleepMs(waitMs);

@@ -22,7 +22,8 @@ Status WriteRestart(MonitorHandle monitor);
 
 // Up to four times: wait, then look for the monitor by its identity. The
 // context's monitor becomes what was found; kUpdFailed when nothing was.
-Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs);
+// `lookMs`: how long a look that finds it is expected to take, for the progress.
+Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs = 0);
 
 // Takes the control lock again on a monitor that has one, clearing its busy flag first.
 Status RetakeControlLock(MonitorHandle monitor);

@@ -1,5 +1,6 @@
 #include "update/older_monitor_update.h"
 
+#include <map>
 #include <vector>
 
 #include "monitor/command_status.h"
@@ -40,23 +41,24 @@ std::vector<std::uint16_t> ReadBackTypes(const UpdateContext& c) {
 void PlanRun(const UpdateContext& c) {
     if (!c.progress) return;
     // A monitor stopped in an update is in its update state already.
-    const std::uint32_t enterWaitMs = c.loaderFlag != 1 ? kEnterUpdateReconnectMs + SettingB8CycleMs(c) : 0;
+    const std::uint32_t enterWaitMs =
+        c.loaderFlag != 1 ? kEnterUpdateReconnectMs + ExpectedLookMs(c) + SettingB8CycleMs(c) : 0;
     std::vector<PlannedStep> steps{
         PlannedStepAt(c, UpdateStep::Preparing, kStagePrepared),
         PlannedStepAt(c, UpdateStep::EnteringUpdateState, kStageRestarted, enterWaitMs),
         PlannedStepAt(c, UpdateStep::Restarting, kStageWritten, kReconnectMs),
     };
     const std::vector<std::uint16_t> written = WrittenTypes(c);
-    for (std::uint32_t i = 0; i < written.size(); ++i)
-        steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten));
-    steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
     const std::vector<std::uint16_t> readBack = ReadBackTypes(c);
-    for (std::uint32_t i = 0; i < readBack.size(); ++i) {
-        PlannedStep step = PlannedStepAt(c, UpdateStep::VerifyingComponent, kStageChecked);
-        step.component = i + 1;
-        step.bytes = c.components.at(readBack[i]).length;
-        steps.push_back(step);
-    }
+    // Timed only where there is something left to move.
+    std::map<std::uint16_t, std::uint32_t> nsPerByte;
+    for (const std::uint16_t type : c.stage < kStageWritten ? written : readBack)
+        if (c.stage < kStageChecked) nsPerByte[type] = EstimateNsPerByte(c, type);
+    for (std::uint32_t i = 0; i < written.size(); ++i)
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten, nsPerByte[written[i]]));
+    steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
+    for (std::uint32_t i = 0; i < readBack.size(); ++i)
+        steps.push_back(PlannedReadBack(c, i + 1, c.components.at(readBack[i]), nsPerByte[readBack[i]]));
     steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
     // The completion command's first poll, and B8 settling at its saved value.
     const std::uint32_t completionMs = Has(c.monitor, command_usage::kSelect) ? kCompletionPollMs : 0;
@@ -91,8 +93,9 @@ Status EnterUpdateState(UpdateContext& c) {
             if (const Status status = MonSetSwitchF0(c.monitor, 0); IsFailure(status)) return status;
         }
         if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
+        const std::uint32_t lookMs = ExpectedLookMs(c);
         if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
-        if (const Status status = ReconnectLoop(c, kEnterUpdateReconnectMs); IsFailure(status)) return status;
+        if (const Status status = ReconnectLoop(c, kEnterUpdateReconnectMs, lookMs); IsFailure(status)) return status;
         if (const Status status = NeutraliseMonitorSettings(c.monitor, c.progress); IsFailure(status)) return status;
     }
     return c.stage == kStagePrepared ? ChangeStage(c, kStageWriting) : kStatusSuccess;

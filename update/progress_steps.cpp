@@ -3,6 +3,7 @@
 #include "monitor/command_usages.h"
 #include "monitor/component_transfer.h"
 #include "monitor/setting_b8.h"
+#include "update/component_writing.h"
 #include "update/monitor_settings.h"
 #include "update/monitor_steps.h"
 
@@ -29,13 +30,36 @@ std::uint32_t ListedSettingsWaitMs(const UpdateContext& c) {
     return c.components.contains(kSettingListType) ? SettingB8CycleMs(c) : 0;
 }
 
+std::uint32_t ExpectedLookMs(const UpdateContext& c) {
+    const MonUsage combined = command_usage::kCombinedPacket;
+    if (HasUsage(c.monitor, combined.page, combined.usage)) return 0;
+    std::int32_t b8 = 0;  // a failed read counts as off, as the look takes it
+    if (MonGetSettingB8(c.monitor, &b8) == kMonUnavailable) return 0;
+    return b8 == 0 ? kSettingB8CycleMs : 0;
+}
+
+std::uint32_t EstimateNsPerByte(const UpdateContext& c, std::uint16_t type) {
+    const std::string_view id = ComponentIdentifier(type);
+    return id.empty() ? 0 : MonEstimateNsPerByte(c.monitor, id);
+}
+
+PlannedStep PlannedReadBack(const UpdateContext& c, std::uint32_t component, const ComponentDescriptor& descriptor,
+                            std::uint32_t estimatedNsPerByte) {
+    return PlannedStep{.step = UpdateStep::VerifyingComponent,
+                       .component = component,
+                       .bytes = descriptor.length,
+                       .done = c.stage >= kStageChecked,
+                       .estimatedNsPerByte = estimatedNsPerByte};
+}
+
 PlannedStep PlannedWrite(const UpdateContext& c, std::uint32_t component, const ComponentDescriptor& descriptor,
-                         std::int32_t doneAt) {
+                         std::int32_t doneAt, std::uint32_t estimatedNsPerByte) {
     const MonUsage checksum = command_usage::kChecksum;
     const bool checksummed = HasUsage(c.monitor, checksum.page, checksum.usage);
     return PlannedStep{.step = UpdateStep::WritingComponent,
                        .component = component,
                        .bytes = checksummed ? descriptor.length : 2ull * descriptor.length,
                        .waitMs = checksummed ? kChecksumPollMs : 0,
-                       .done = c.stage >= doneAt};
+                       .done = c.stage >= doneAt,
+                       .estimatedNsPerByte = estimatedNsPerByte};
 }

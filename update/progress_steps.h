@@ -20,7 +20,17 @@ bool HasSettingB8(const UpdateContext& context);
 std::uint32_t SettingB8CycleMs(const UpdateContext& context);
 // Storing the listed settings again ends with switching B8 off and on.
 std::uint32_t ListedSettingsWaitMs(const UpdateContext& context);
+// How long finding an older monitor again after a restart takes beyond the
+// wait: one that comes back with setting B8 off has it switched off and on. As
+// the monitor's B8 reads now, which a restart keeps.
+std::uint32_t ExpectedLookMs(const UpdateContext& context);
 // Writing component `component`: its bytes, read back by the writer on a
 // monitor without a checksum, and the checksum's first poll on one with it.
 PlannedStep PlannedWrite(const UpdateContext& context, std::uint32_t component, const ComponentDescriptor& descriptor,
-                         std::int32_t doneAt);
+                         std::int32_t doneAt, std::uint32_t estimatedNsPerByte);
+// Reading component `component` back after the restart.
+PlannedStep PlannedReadBack(const UpdateContext& context, std::uint32_t component,
+                            const ComponentDescriptor& descriptor, std::uint32_t estimatedNsPerByte);
+// The monitor's time per byte of a component transfer, timed on component
+// `type` before the first byte moves (a few commands); 0 when unknown.
+std::uint32_t EstimateNsPerByte(const UpdateContext& context, std::uint16_t type);

@@ -29,6 +29,7 @@ struct ProgressTracker::State {
     // The transfer rate measured in this run.
     std::uint64_t timedBytes = 0;
     std::uint64_t timedMs = 0;
+    double timedEstimateMs = 0;  // what the timed bytes were estimated to take
     std::uint64_t lastTransferMs = 0;
     std::uint64_t lastTransferBytes = 0;
     bool transferTimed = false;  // lastTransfer* belong to the present step
@@ -41,10 +42,19 @@ struct ProgressTracker::State {
     std::uint32_t waitExpectedMs = 0;
     std::uint32_t waitLongestMs = 0;
 
-    double MsPerByte() const {
-        return timedBytes == 0 || timedMs == 0 ? kSeedMsPerByte : static_cast<double>(timedMs) / timedBytes;
+    // A step's time per byte. Its estimate (block sizes differ between
+    // components, and with them the cost of a byte) scaled by how the bytes
+    // timed in this run compared with their estimates; without an estimate,
+    // the rate measured in this run, else the seed.
+    double MsPerByte(const PlannedStep& step) const {
+        const bool measured = timedBytes != 0 && timedMs != 0;
+        if (step.estimatedNsPerByte != 0) {
+            const double estimate = step.estimatedNsPerByte / 1e6;
+            return measured && timedEstimateMs > 0 ? estimate * timedMs / timedEstimateMs : estimate;
+        }
+        return measured ? static_cast<double>(timedMs) / timedBytes : kSeedMsPerByte;
     }
-    double Weight(const PlannedStep& step) const { return step.bytes * MsPerByte() + step.waitMs; }
+    double Weight(const PlannedStep& step) const { return step.bytes * MsPerByte(step) + step.waitMs; }
 
     // Milliseconds of the planned work that are done, and that are planned in all.
     std::pair<double, double> Work(std::uint64_t nowMs) const {
@@ -55,7 +65,7 @@ struct ProgressTracker::State {
             if (plan[i].done || (i < current && current < plan.size())) {
                 done += weight;
             } else if (i == current && inPlannedStep) {
-                const double bytes = std::min<std::uint64_t>(stepBytes, plan[i].bytes) * MsPerByte();
+                const double bytes = std::min<std::uint64_t>(stepBytes, plan[i].bytes) * MsPerByte(plan[i]);
                 const std::uint64_t waited = stepWaitedMs + (waiting ? nowMs - waitStartMs : 0);
                 done += std::min(weight, bytes + std::min<double>(waited, plan[i].waitMs));
             }
@@ -111,6 +121,10 @@ void ProgressTracker::TransferProgress(std::uint64_t doneBytes, std::uint64_t to
     if (s.transferTimed && doneBytes > s.lastTransferBytes) {
         s.timedBytes += doneBytes - s.lastTransferBytes;
         s.timedMs += now - s.lastTransferMs;
+        if (s.inPlannedStep && s.current < s.plan.size()) {
+            const std::uint32_t estimate = s.plan[s.current].estimatedNsPerByte;
+            s.timedEstimateMs += (doneBytes - s.lastTransferBytes) * (estimate != 0 ? estimate / 1e6 : kSeedMsPerByte);
+        }
     }
     s.transferTimed = true;
     s.lastTransferBytes = doneBytes;
