@@ -85,19 +85,7 @@ Status AttachPackage(UpdateContext& c) {
 }
 
 // Writes the components whose version field the monitor does not have already.
-Status WriteChangedComponents(const UpdateContext& c) {
-    const std::vector<std::uint16_t> types = ChangedTypes(c);
-    if (types.empty()) return kUpdFailed;
-    const auto count = static_cast<std::uint32_t>(types.size());
-    for (std::uint32_t i = 0; i < count; ++i) {
-        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
-        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
-            IsFailure(status)) {
-            return status;
-        }
-    }
-    return kStatusSuccess;
-}
+Status WriteChangedComponents(const UpdateContext& c) { return WriteComponentSteps(c, ChangedTypes(c)); }
 
 Status CheckAndFinish(UpdateContext& c) {
     EnterStep(c, UpdateStep::Finishing);

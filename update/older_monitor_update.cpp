@@ -111,19 +111,7 @@ Status RestartBeforeWriting(UpdateContext& c) {
     return WriteBootSelector(c.monitor, 1);
 }
 
-Status WriteComponents(const UpdateContext& c) {
-    const std::vector<std::uint16_t> types = WrittenTypes(c);
-    if (types.empty()) return kUpdFailed;
-    const auto count = static_cast<std::uint32_t>(types.size());
-    for (std::uint32_t i = 0; i < count; ++i) {
-        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
-        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
-            IsFailure(status)) {
-            return status;
-        }
-    }
-    return kStatusSuccess;
-}
+Status WriteComponents(const UpdateContext& c) { return WriteComponentSteps(c, WrittenTypes(c)); }
 
 Status RestartIntoNewFirmware(UpdateContext& c) {
     // A resumed update has taken the monitor into its update state again

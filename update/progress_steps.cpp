@@ -6,6 +6,20 @@
 #include "update/component_writing.h"
 #include "update/monitor_settings.h"
 #include "update/monitor_steps.h"
+#include "update/update_status.h"
+
+Status WriteComponentSteps(const UpdateContext& c, const std::vector<std::uint16_t>& types) {
+    if (types.empty()) return kUpdFailed;
+    const auto count = static_cast<std::uint32_t>(types.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
+        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
+            IsFailure(status)) {
+            return status;
+        }
+    }
+    return kStatusSuccess;
+}
 
 void PlanSteps(const UpdateContext& c, const std::vector<PlannedStep>& steps) {
     if (c.progress) c.progress->Plan(steps);

@@ -14,6 +14,10 @@ void EnterStep(const UpdateContext& context, UpdateStep step, std::uint32_t comp
 
 // A step the run will make, done already when the record's stage has reached `doneAt`.
 PlannedStep PlannedStepAt(const UpdateContext& context, UpdateStep step, std::int32_t doneAt, std::uint32_t waitMs = 0);
+// Writes the components of these types, in this order, each as step X of N;
+// kUpdFailed when there is none.
+Status WriteComponentSteps(const UpdateContext& context, const std::vector<std::uint16_t>& types);
+
 // Whether the monitor has setting B8, whose changes it is given time to act on.
 bool HasSettingB8(const UpdateContext& context);
 // Switching B8 off and on, where the monitor has it.
