@@ -63,6 +63,24 @@ TEST_F(ProgressTrackerTest, TimeLeftFollowsTheMeasuredRate) {
     EXPECT_NEAR(*snapshot.secondsLeft, 3, 1);
 }
 
+// Component 2's bytes were estimated to cost twice component 1's (smaller
+// blocks): once component 1 is timed, component 2 is expected to take twice as long.
+TEST_F(ProgressTrackerTest, EachStepsEstimateIsScaledByTheRateMeasured) {
+    tracker.Plan({{UpdateStep::WritingComponent, 1, 512 * 1000, 0, false, 1000},
+                  {UpdateStep::WritingComponent, 2, 512 * 1000, 0, false, 2000}});
+    // Before anything moved: the estimates, 0.5 s and 1 s.
+    ASSERT_TRUE(tracker.Snapshot().secondsLeft.has_value());
+    EXPECT_EQ(*tracker.Snapshot().secondsLeft, 2u);  // 1.5 s, rounded up
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);
+    Write(512 * 1000);  // 2 s: about four times the estimate
+    tracker.EnterStep(UpdateStep::WritingComponent, 2, 2);
+    const ProgressSnapshot snapshot = tracker.Snapshot();
+    ASSERT_TRUE(snapshot.secondsLeft.has_value());
+    EXPECT_NEAR(*snapshot.secondsLeft, 4, 1);
+    // A third of the bar for a third of the time.
+    EXPECT_NEAR(snapshot.progress, 3333, 100);
+}
+
 TEST_F(ProgressTrackerTest, ARepeatedRunHoldsTheBarUntilItPassesIt) {
     tracker.Plan(kTwoComponents);
     tracker.EnterStep(UpdateStep::WritingComponent, 1, 2);
