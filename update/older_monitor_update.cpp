@@ -52,8 +52,10 @@ void PlanRun(const UpdateContext& c) {
     const std::vector<std::uint16_t> readBack = ReadBackTypes(c);
     // Timed only where there is something left to move.
     std::map<std::uint16_t, std::uint32_t> nsPerByte;
-    for (const std::uint16_t type : c.stage < kStageWritten ? written : readBack)
-        if (c.stage < kStageChecked) nsPerByte[type] = EstimateNsPerByte(c, type);
+    if (c.stage < kStageChecked) {
+        for (const std::uint16_t type : c.stage < kStageWritten ? written : readBack)
+            nsPerByte[type] = EstimateNsPerByte(c, type);
+    }
     for (std::uint32_t i = 0; i < written.size(); ++i)
         steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten, nsPerByte[written[i]]));
     steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
