@@ -81,13 +81,13 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     // Held for the whole run, from before the backup file is read until the
     // monitor's settings are back: the window and other runs wait their turn.
     const UpdateLock lock(*folder, "quillon-cli");
-    if (!lock.Held()) {
-        if (!lock.Busy()) ReportFailure(io.err, kCliUpdateRunning, lock.Failure());
-        const std::string holder = lock.Busy() ? lock.Holder().Description() : "?";
-        view.Refuse(kCliUpdateRunning,
-                    LocalText(text_id::kUpdateRunning, io.language, {holder}));
+    if (lock.Busy()) {
+        view.Refuse(kCliUpdateRunning, LocalText(text_id::kUpdateRunning, io.language, {lock.Holder().Description()}));
         return Finish(line, io, view, workflow, std::nullopt);
     }
+    // A folder that cannot hold the lock file cannot hold the backup file
+    // either: the run goes on as the window's does and says so when it writes it.
+    if (!lock.Held()) ReportFailure(io.err, kAppFailed, lock.Failure());
 
     workflow.Start();
     bool pressed = false;
