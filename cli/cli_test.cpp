@@ -160,9 +160,9 @@ TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
     EXPECT_TRUE(lines.front().starts_with("{\"event\":\"summary\",\"model\":\"QX2701\",\"serial\":\"SN000001\""))
         << lines.front();
     EXPECT_TRUE(Contains(lines.front(), "\"newVersion\":\"" + Shown(kAfter) + "\"")) << lines.front();
-    const std::string complete = MessageText({text_id::kComplete,
-                                              {MergedVersionLines(MemoryText(kAfter), "").head,
-                                               MergedVersionLines(MemoryText(kAfter), "").tail}});
+    const std::string complete = MessageText(
+        {text_id::kComplete,
+         {MergedVersionLines(MemoryText(kAfter), "").head, MergedVersionLines(MemoryText(kAfter), "").tail}});
     EXPECT_EQ(lines.back(), "{\"event\":\"result\",\"status\":\"0x00000000\",\"message\":\"" + complete +
                                 "\",\"version\":\"" + Shown(kAfter) + "\"}");
     for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("{\"event\":\"")) << line;
@@ -221,15 +221,16 @@ TEST(StatusTest, NothingRecordedAndThenTheInterruptedUpdateWhichTheNextUpdateFin
     CliRun status(bench);
     ASSERT_EQ(status.Run({"status", "--json"}), 0) << status.err.str();
     const std::string json = status.out.str();
-    EXPECT_TRUE(json.starts_with("{\"interrupted\":true,\"model\":\"QX2701\",\"serial\":\"SN000001\",\"currentVersion\":\"" +
-                                 Shown(kBefore) + "\",\"targetVersion\":\"" + Shown(kAfter) + "\",\"stage\":"))
+    EXPECT_TRUE(
+        json.starts_with("{\"interrupted\":true,\"model\":\"QX2701\",\"serial\":\"SN000001\",\"currentVersion\":\"" +
+                         Shown(kBefore) + "\",\"targetVersion\":\"" + Shown(kAfter) + "\",\"stage\":"))
         << json;
     CliRun text(bench);
     ASSERT_EQ(text.Run({"status"}), 0);
-    EXPECT_TRUE(text.out.str().starts_with(MessageText({text_id::kInterruptedUpdate,
-                                                        {std::string("QX2701"), std::string("SN000001"), Shown(kBefore),
-                                                         Shown(kAfter), 0, std::string()}})
-                                               .substr(0, 20)));
+    EXPECT_TRUE(text.out.str().starts_with(
+        MessageText({text_id::kInterruptedUpdate,
+                     {std::string("QX2701"), std::string("SN000001"), Shown(kBefore), Shown(kAfter), 0, std::string()}})
+            .substr(0, 20)));
     EXPECT_EQ(std::filesystem::last_write_time(bench.BackupPath()), before) << "status changed the backup file";
 
     // Resumed without naming anything: the record names the monitor.
@@ -262,22 +263,6 @@ struct Refusal {
     int exitCode;
 };
 
-Bench::PackageContents WithModel(const char* model) {
-    Bench::PackageContents c;
-    c.model = model;
-    return c;
-}
-Bench::PackageContents WithVersion(const char* version) {
-    Bench::PackageContents c;
-    c.version = version;
-    return c;
-}
-Bench::PackageContents ForVersion(VersionFields from) {
-    Bench::PackageContents c;
-    c.from = from;
-    return c;
-}
-
 const Refusal kRefusals[] = {
     {"NoPackage", 0, {}, text_id::kNoPackageFile, "0x80000024", 1},
     {"TwoPackages", 2, {}, text_id::kSeveralPackageFiles, "0x80000025", 1},
@@ -304,7 +289,8 @@ TEST_P(RefusalTest, SaysTheWindowsMessageWithItsStatusAndLeavesTheMonitorAsItWas
     EXPECT_TRUE(Contains(run.err.str(), std::string("status ") + c.status)) << run.err.str();
     const std::vector<std::string> lines = run.OutLines();
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(lines.back().starts_with(std::string("{\"event\":\"result\",\"status\":\"") + c.status)) << lines.back();
+    EXPECT_TRUE(lines.back().starts_with(std::string("{\"event\":\"result\",\"status\":\"") + c.status))
+        << lines.back();
     // Without exactly one package the run ends before it opens a monitor.
     const std::string version = c.packages == 1 ? Shown(kBefore) : "";
     EXPECT_TRUE(Contains(lines.back(), "\"version\":\"" + version + "\"")) << lines.back();
@@ -357,8 +343,8 @@ TEST(ConfirmationTest, WithoutATerminalTheUpdateNeedsYes) {
 }
 
 TEST(ConfirmationTest, OnATerminalTheSummaryIsAskedAboutOnce) {
-    for (const auto& [answer, code] : std::vector<std::pair<std::optional<std::string>, int>>{
-             {"n", 1}, {std::nullopt, 1}, {"yes", 0}}) {
+    for (const auto& [answer, code] :
+         std::vector<std::pair<std::optional<std::string>, int>>{{"n", 1}, {std::nullopt, 1}, {"yes", 0}}) {
         Bench bench;
         bench.Plug(MonitorKind::OlderNative);
         bench.WritePackage();
@@ -371,7 +357,8 @@ TEST(ConfirmationTest, OnATerminalTheSummaryIsAskedAboutOnce) {
         };
         EXPECT_EQ(run.Run({"update"}), code) << run.err.str();
         EXPECT_EQ(asked, 1);
-        EXPECT_TRUE(Contains(run.out.str(), Text(text_id::kSummaryMonitor, {std::string("QX2701"), std::string("SN000001")})));
+        EXPECT_TRUE(
+            Contains(run.out.str(), Text(text_id::kSummaryMonitor, {std::string("QX2701"), std::string("SN000001")})));
         EXPECT_TRUE(Contains(run.err.str(), CatalogueText(text_id::kConfirmUpdate)));
         if (code == 1) {
             EXPECT_TRUE(Contains(run.err.str(), Text(text_id::kNotConfirmed)));
@@ -411,7 +398,9 @@ TEST(SignalTest, AStopDuringTheUpdateIsRefusedWithTheTimeLeftAndTheUpdateComplet
     int offered = 0;
     run.io.takeStopSignal = [&]() -> std::optional<int> {
         ++offered;
-        return offered <= 3 ? std::optional<int>(offered == 1 ? SIGTERM : offered == 2 ? SIGHUP : SIGINT)
+        return offered <= 3 ? std::optional<int>(offered == 1   ? SIGTERM
+                                                 : offered == 2 ? SIGHUP
+                                                                : SIGINT)
                             : std::nullopt;
     };
     // The signals come once the summary is out: the update thread starts next.

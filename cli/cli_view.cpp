@@ -15,20 +15,18 @@ ProgressForm FormFor(const CommandLine& line, const CliIo& io) {
     return io.outputIsTerminal ? ProgressForm::Terminal : ProgressForm::Lines;
 }
 
-// The identity block's serial field is 8 bytes as they are: padding is not part of the serial.
-std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    return text;
-}
-
 bool IsYes(std::string answer) {
     std::transform(answer.begin(), answer.end(), answer.begin(), [](unsigned char c) { return std::tolower(c); });
-    answer = Trimmed(answer);
     while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
     return answer == "y" || answer == "yes";
 }
 
 }  // namespace
+
+std::string WithoutPadding(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+}
 
 std::string StatusCode(Status status) {
     char code[16];
@@ -62,7 +60,8 @@ void CliView::Refuse(Status status, const std::string& text, CliOutcome outcome)
 }
 
 void CliView::PrintMonitorList(const std::vector<MonitorEntry>& entries) {
-    for (const MonitorEntry& entry : entries) io_.err << "  " << entry.modelName << "  " << Trimmed(entry.serialNumber) << "\n";
+    for (const MonitorEntry& entry : entries)
+        io_.err << "  " << entry.modelName << "  " << WithoutPadding(entry.serialNumber) << "\n";
     io_.err.flush();
 }
 
@@ -78,9 +77,10 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
     }
     if (result == SelectionResult::Ok) {
         // An interrupted update decides the monitor; --monitor may only confirm it.
-        if (!line_.monitor.empty() && !serial.empty() && Trimmed(serial) != line_.monitor) {
+        if (!line_.monitor.empty() && !serial.empty() && WithoutPadding(serial) != line_.monitor) {
             selection.Cancel(std::nullopt);
-            Refuse(kCliOtherMonitorInterrupted, Text(text_id::kFinishInterruptedFirst, {model, serial, Trimmed(serial)}));
+            Refuse(kCliOtherMonitorInterrupted,
+                   Text(text_id::kFinishInterruptedFirst, {model, serial, WithoutPadding(serial)}));
             return std::nullopt;
         }
         model_ = model;
@@ -92,7 +92,7 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
     std::optional<std::size_t> chosen;
     if (!line_.monitor.empty()) {
         for (std::size_t i = 0; i < entries.size() && !chosen; ++i)
-            if (Trimmed(entries[i].serialNumber) == line_.monitor) chosen = i;
+            if (WithoutPadding(entries[i].serialNumber) == line_.monitor) chosen = i;
         if (!chosen) {
             selection.Cancel(std::nullopt);
             Refuse(kCliNoMonitorWithSerial, Text(text_id::kNoMonitorWithSerial, {line_.monitor}));
@@ -112,20 +112,21 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
         return std::nullopt;
     }
     model_ = entries[*chosen].modelName;
-    serial_ = Trimmed(entries[*chosen].serialNumber);
+    serial_ = WithoutPadding(entries[*chosen].serialNumber);
     return selection.Confirm(*chosen);
 }
 
 void CliView::PrintSummary(std::uint32_t minutes) {
     std::ostream& out = io_.out;
     if (line_.json) {
-        out << "{\"event\":\"summary\",\"model\":" << JsonString(model_) << ",\"serial\":" << JsonString(Trimmed(serial_))
+        out << "{\"event\":\"summary\",\"model\":" << JsonString(model_)
+            << ",\"serial\":" << JsonString(WithoutPadding(serial_))
             << ",\"currentVersion\":" << JsonString(CurrentVersion()) << ",\"newVersion\":" << JsonString(NewVersion())
             << ",\"minutes\":" << minutes << ",\"programsToClose\":[";
         for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonString(programs_[i]);
         out << "]}\n";
     } else {
-        out << Text(text_id::kSummaryMonitor, {model_, Trimmed(serial_)}) << "\n"
+        out << Text(text_id::kSummaryMonitor, {model_, WithoutPadding(serial_)}) << "\n"
             << Text(text_id::kSummaryCurrent, {CurrentVersion()}) << "\n"
             << Text(text_id::kSummaryNew, {NewVersion()}) << "\n"
             << Text(text_id::kUpdateMinutes, {static_cast<int>(minutes)}) << "\n";
@@ -161,8 +162,10 @@ void CliView::ShowMessage(const UserMessage& message) {
         io_.out.flush();
         return;
     }
-    if (message.text == text_id::kAlreadyApplied) outcome_ = CliOutcome::NothingToDo;
-    else if (message.icon == MessageIcon::Error) outcome_ = CliOutcome::Refused;
+    if (message.text == text_id::kAlreadyApplied)
+        outcome_ = CliOutcome::NothingToDo;
+    else if (message.icon == MessageIcon::Error)
+        outcome_ = CliOutcome::Refused;
     io_.err << "quillon-cli: " << text << "\n";
     io_.err.flush();
 }

@@ -36,7 +36,9 @@ public:
     void EndDialog() override { progress_.EndLine(); }
 
     // The update's progress before it reports a plan: from the estimate.
-    void ShowEstimate(std::uint32_t percent, std::uint32_t secondsLeft) { progress_.ShowEstimate(percent, secondsLeft); }
+    void ShowEstimate(std::uint32_t percent, std::uint32_t secondsLeft) {
+        progress_.ShowEstimate(percent, secondsLeft);
+    }
     // The workflow enabled the update: the package fits, or an interrupted update waits.
     bool UpdateEnabled() const { return updateEnabled_; }
     CliOutcome Outcome() const { return outcome_; }
@@ -79,5 +81,8 @@ inline constexpr Status kCliStopped = 0x800000C6;
 
 // "0x800000C0"
 std::string StatusCode(Status status);
+// The identity block's serial field is 8 bytes as they are: its padding (spaces,
+// zero bytes) is not part of the serial number the user types.
+std::string WithoutPadding(std::string text);
 // A catalogue text in `language`, formatted with `arguments`.
 std::string LocalText(TextId id, Language language, const std::vector<MessageArgument>& arguments = {});

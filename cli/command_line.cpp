@@ -96,10 +96,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string UsageLine(Command command) {
     switch (command) {
-        case Command::List: return "usage: quillon-cli list [--json]";
-        case Command::Status: return "usage: quillon-cli status [--json]";
-        case Command::Update: return "usage: quillon-cli update [--package FILE] [--monitor SERIAL] [--yes] [--json]";
-        default: return "usage: quillon-cli {list|status|update} [OPTIONS] | --help | --version";
+        case Command::List:
+            return "usage: quillon-cli list [--json]";
+        case Command::Status:
+            return "usage: quillon-cli status [--json]";
+        case Command::Update:
+            return "usage: quillon-cli update [--package FILE] [--monitor SERIAL] [--yes] [--json]";
+        default:
+            return "usage: quillon-cli {list|status|update} [OPTIONS] | --help | --version";
     }
 }
 

@@ -18,7 +18,7 @@ struct CommandLine {
 
 struct ParsedCommandLine {
     std::optional<CommandLine> line;
-    std::string error;  // when line is empty: what is wrong, for the user
+    std::string error;                // when line is empty: what is wrong, for the user
     Command usageOf = Command::Help;  // whose usage line goes with the error
 };
 

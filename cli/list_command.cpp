@@ -17,16 +17,11 @@ struct ListedMonitor {
     bool inUpdate = false;
 };
 
-std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    return text;
-}
-
 ListedMonitor Describe(MonitorHandle monitor, bool stoppedInUpdate) {
     ListedMonitor listed;
     const MonitorEntry entry = ReadMonitorEntry(monitor);
     listed.model = entry.modelName;
-    listed.serial = Trimmed(entry.serialNumber);
+    listed.serial = WithoutPadding(entry.serialNumber);
     std::uint16_t versionNumber = 0;
     listed.inUpdate = stoppedInUpdate || (!IsFailure(MonGetVersionNumber(monitor, &versionNumber)) &&
                                           versionNumber == kVersionNumberStoppedInUpdate);
@@ -94,13 +89,18 @@ int ListCommand(const CommandLine& line, CliIo& io) {
     const UpdateLock lock(*folder, "quillon-cli");
     if (lock.Busy()) {
         const std::string holder = lock.Holder().Description();
-        if (line.json) PrintJson(io.out, {}, holder);
-        else io.out << LocalText(text_id::kListDuringUpdate, io.language, {holder}) << "\n";
+        if (line.json)
+            PrintJson(io.out, {}, holder);
+        else
+            io.out << LocalText(text_id::kListDuringUpdate, io.language, {holder}) << "\n";
         return kExitDone;
     }
     const std::vector<ListedMonitor> monitors = ListMonitors();
-    if (line.json) PrintJson(io.out, monitors, {});
-    else if (monitors.empty()) io.out << CatalogueText(text_id::kNoMonitor, io.language) << "\n";
-    else PrintTable(io.out, monitors);
+    if (line.json)
+        PrintJson(io.out, monitors, {});
+    else if (monitors.empty())
+        io.out << CatalogueText(text_id::kNoMonitor, io.language) << "\n";
+    else
+        PrintTable(io.out, monitors);
     return kExitDone;
 }

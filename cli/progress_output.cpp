@@ -25,13 +25,20 @@ std::string Bar(std::uint32_t percent) {
 
 const char* StepName(UpdateStep step) {
     switch (step) {
-        case UpdateStep::Preparing: return "preparing";
-        case UpdateStep::EnteringUpdateState: return "entering-update-mode";
-        case UpdateStep::WritingComponent: return "writing";
-        case UpdateStep::VerifyingComponent: return "verifying";
-        case UpdateStep::Restarting: return "restarting";
-        case UpdateStep::RestoringSettings: return "restoring-settings";
-        case UpdateStep::Finishing: return "finishing";
+        case UpdateStep::Preparing:
+            return "preparing";
+        case UpdateStep::EnteringUpdateState:
+            return "entering-update-mode";
+        case UpdateStep::WritingComponent:
+            return "writing";
+        case UpdateStep::VerifyingComponent:
+            return "verifying";
+        case UpdateStep::Restarting:
+            return "restarting";
+        case UpdateStep::RestoringSettings:
+            return "restoring-settings";
+        case UpdateStep::Finishing:
+            return "finishing";
     }
     return "preparing";
 }
@@ -51,7 +58,8 @@ void ProgressOutput::Show(const ProgressSnapshot& snapshot) {
 
 void ProgressOutput::ShowStep(const ProgressSnapshot& snapshot) {
     switch (form_) {
-        case ProgressForm::Terminal: break;  // the line below names the step
+        case ProgressForm::Terminal:
+            break;  // the line below names the step
         case ProgressForm::Lines:
             out_ << StepText(snapshot, language_) << " (" << snapshot.Percent() << "%)\n";
             break;
@@ -72,11 +80,14 @@ void ProgressOutput::ShowProgress(const ProgressSnapshot& snapshot) {
                  << ProgressLine(snapshot, language_);
             lineOpen_ = true;
             break;
-        case ProgressForm::Lines: break;  // one line per step only
+        case ProgressForm::Lines:
+            break;  // one line per step only
         case ProgressForm::Json:
             out_ << "{\"event\":\"progress\",\"percent\":" << snapshot.Percent() << ",\"secondsLeft\":";
-            if (snapshot.secondsLeft && !snapshot.waitEndUnknown) out_ << *snapshot.secondsLeft;
-            else out_ << "null";
+            if (snapshot.secondsLeft && !snapshot.waitEndUnknown)
+                out_ << *snapshot.secondsLeft;
+            else
+                out_ << "null";
             if (snapshot.waitEndUnknown) out_ << ",\"waitLongestSeconds\":" << snapshot.waitLongestSeconds;
             out_ << "}\n";
             break;
@@ -93,7 +104,8 @@ void ProgressOutput::ShowEstimate(std::uint32_t percent, std::uint32_t secondsLe
             out_ << "\r\033[K" << Bar(percent) << ' ' << percent << "%  ~" << minutes << " min";
             lineOpen_ = true;
             break;
-        case ProgressForm::Lines: break;  // the summary gave the estimate
+        case ProgressForm::Lines:
+            break;  // the summary gave the estimate
         case ProgressForm::Json:
             out_ << "{\"event\":\"progress\",\"percent\":" << percent << ",\"secondsLeft\":" << secondsLeft
                  << ",\"estimated\":true}\n";

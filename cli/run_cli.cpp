@@ -23,11 +23,18 @@ int RunCli(const std::vector<std::string>& arguments, CliIo& io) {
     }
     const CommandLine& line = *parsed.line;
     switch (line.command) {
-        case Command::Help: io.out << HelpText(line.helpFor); return kExitDone;
-        case Command::Version: io.out << "quillon-cli " << QUILLON_VERSION << "\n"; return kExitDone;
-        case Command::List: return ListCommand(line, io);
-        case Command::Status: return StatusCommand(line, io);
-        case Command::Update: return UpdateCommand(line, io);
+        case Command::Help:
+            io.out << HelpText(line.helpFor);
+            return kExitDone;
+        case Command::Version:
+            io.out << "quillon-cli " << QUILLON_VERSION << "\n";
+            return kExitDone;
+        case Command::List:
+            return ListCommand(line, io);
+        case Command::Status:
+            return StatusCommand(line, io);
+        case Command::Update:
+            return UpdateCommand(line, io);
     }
     return kExitUsage;
 }

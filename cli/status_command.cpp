@@ -70,13 +70,12 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
         if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonString(updateRunning);
         io.out << "}\n";
     } else {
-        io.out << LocalText(text_id::kInterruptedUpdate, io.language,
-                                      {record.modelName, record.serialNumber, Shown(record.currentVersion),
-                                       Shown(record.targetVersion), static_cast<int>(record.stage),
-                                       std::string(StageName(record.stage))})
+        io.out << LocalText(
+                      text_id::kInterruptedUpdate, io.language,
+                      {record.modelName, record.serialNumber, Shown(record.currentVersion), Shown(record.targetVersion),
+                       static_cast<int>(record.stage), std::string(StageName(record.stage))})
                << "\n";
-        if (!updateRunning.empty())
-            io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";
+        if (!updateRunning.empty()) io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";
     }
     return kExitDone;
 }

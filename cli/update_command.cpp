@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "app/app_status.h"
 #include "app/failure_report.h"
 #include "app/main_workflow.h"
@@ -8,8 +10,6 @@
 #include "cli/commands.h"
 #include "cli/json_text.h"
 #include "common/clock.h"
-
-#include <filesystem>
 
 namespace {
 
@@ -25,17 +25,23 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
         code = kExitSignalBase + *signal;
     } else {
         switch (view.Outcome()) {
-            case CliOutcome::Completed: break;
-            case CliOutcome::NothingToDo: code = kExitNothingToDo; break;
-            default: code = kExitFailed; break;
+            case CliOutcome::Completed:
+                break;
+            case CliOutcome::NothingToDo:
+                code = kExitNothingToDo;
+                break;
+            default:
+                code = kExitFailed;
+                break;
         }
         if (code != kExitDone) status = workflow.ShownFailure().value_or(view.RefusalStatus().value_or(kAppFailed));
         if (view.Outcome() == CliOutcome::NothingToDo && view.RefusalStatus()) status = *view.RefusalStatus();
     }
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
-        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCode(status) << "\",\"message\":"
-               << JsonString(view.LastMessage()) << ",\"version\":" << JsonString(version) << "}\n";
+        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCode(status)
+               << "\",\"message\":" << JsonString(view.LastMessage()) << ",\"version\":" << JsonString(version)
+               << "}\n";
         io.out.flush();
     }
     return code;
@@ -62,7 +68,8 @@ std::uint32_t EstimateSeconds(const UpdateRun& run) {
 
 int UpdateCommand(const CommandLine& line, CliIo& io) {
     if (!line.yes && !io.inputIsTerminal) {
-        io.err << "quillon-cli: without a terminal to confirm on, update needs --yes\n" << UsageLine(Command::Update) << "\n";
+        io.err << "quillon-cli: without a terminal to confirm on, update needs --yes\n"
+               << UsageLine(Command::Update) << "\n";
         return kExitUsage;
     }
     const std::optional<std::string> folder = CommandFolder(io);
