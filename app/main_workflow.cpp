@@ -81,7 +81,11 @@ bool MainWorkflow::StartUp() {
         ShowStatus(status);
         return false;
     }
-    const std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size() : 1;
+    // A package named on the command line stands for the one beside the executable.
+    std::error_code error;
+    const std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size()
+                                 : std::filesystem::is_regular_file(run_.packagePath, error) ? 1
+                                                                                             : 0;
     if (packages != 1) {
         ShowStatus(packages == 0 ? kAppNoPackageFile : kAppSeveralPackageFiles);
         return false;

@@ -10,6 +10,7 @@
 #include "cli/cli_io.h"
 #include "cli/cli_view.h"
 #include "cli/command_line.h"
+#include "cli/progress_output.h"
 #include "monitor/layer_fixture_testing.h"
 
 namespace {
@@ -439,6 +440,93 @@ TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMon
     CliRun text(bench);
     EXPECT_EQ(text.Run({"list"}), 0);
     EXPECT_EQ(text.out.str(), Text(text_id::kListDuringUpdate, {holder}) + "\n");
+}
+
+// --- progress --------------------------------------------------------------------
+
+ProgressSnapshot Snapshot(UpdateStep step, std::uint32_t component, std::uint32_t progress,
+                          std::optional<std::uint32_t> secondsLeft) {
+    ProgressSnapshot s;
+    s.started = true;
+    s.step = step;
+    s.component = component;
+    s.components = component ? 2 : 0;
+    s.progress = progress;
+    s.secondsLeft = secondsLeft;
+    return s;
+}
+
+// The same reports in the three forms: a step change, a move within the step,
+// a tick that changed nothing, and a wait whose end is unknown.
+std::string Shown(ProgressForm form) {
+    std::ostringstream out;
+    ProgressOutput output(out, form, Language::English);
+    output.Show(ProgressSnapshot{});  // before the update has begun: nothing
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 1234, 200));
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
+    ProgressSnapshot waiting = Snapshot(UpdateStep::Restarting, 0, 8000, std::nullopt);
+    waiting.waitEndUnknown = true;
+    waiting.waitElapsedSeconds = 10;
+    waiting.waitLongestSeconds = 40;
+    output.Show(waiting);
+    output.EndLine();
+    return out.str();
+}
+
+TEST(ProgressOutputTest, JsonHasOneStepEventPerStepAndOneProgressEventPerChange) {
+    EXPECT_EQ(Lines(Shown(ProgressForm::Json)),
+              (std::vector<std::string>{
+                  R"({"event":"step","step":"writing","component":1,"components":2,"text":"Writing component 1 of 2"})",
+                  R"({"event":"progress","percent":12,"secondsLeft":200})",
+                  R"({"event":"progress","percent":45,"secondsLeft":90})",
+                  R"({"event":"step","step":"restarting","text":"Restarting the monitor"})",
+                  R"({"event":"progress","percent":80,"secondsLeft":null,"waitLongestSeconds":40})",
+              }));
+}
+
+TEST(ProgressOutputTest, WithoutATerminalOneLinePerStep) {
+    EXPECT_EQ(Shown(ProgressForm::Lines), "Writing component 1 of 2 (12%)\nRestarting the monitor (80%)\n");
+}
+
+TEST(ProgressOutputTest, OnATerminalOneLineRewritesItself) {
+    const std::string shown = Shown(ProgressForm::Terminal);
+    EXPECT_EQ(Lines(shown).size(), 1u) << shown;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\r'), 3) << "one rewrite per change";
+    EXPECT_TRUE(Contains(shown, "] 45%  Writing component 1 of 2 - about 2 min left")) << shown;
+    EXPECT_TRUE(Contains(shown, "] 80%  Restarting the monitor - waiting for the monitor to come back (at most 30 s)"))
+        << shown;
+    EXPECT_TRUE(shown.ends_with("\n"));
+}
+
+TEST(ProgressOutputTest, TheEstimateStandsInUntilTheUpdateReportsAndNeverSaysDone) {
+    std::ostringstream out;
+    ProgressOutput output(out, ProgressForm::Json, Language::English);
+    output.ShowEstimate(30, 120);
+    output.ShowEstimate(30, 119);  // the same percent: nothing new
+    output.ShowEstimate(140, 0);
+    EXPECT_EQ(Lines(out.str()), (std::vector<std::string>{
+                                     R"({"event":"progress","percent":30,"secondsLeft":120,"estimated":true})",
+                                     R"({"event":"progress","percent":99,"secondsLeft":0,"estimated":true})",
+                                 }));
+}
+
+// --- the package named on the command line -------------------------------------------
+
+TEST(PackageOptionTest, ANamedPackageStandsForTheOneBesideTheExecutable) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative);
+    TempDir elsewhere;
+    WritePackageFile(elsewhere.File("fleet.vfw"), PackageContents{});
+    bench.WritePackage(WithModel("QY27*"));  // would not fit: not used
+
+    CliRun missing(bench);
+    EXPECT_EQ(missing.Run({"update", "--yes", "--package", elsewhere.File("missing.vfw")}), 1);
+    EXPECT_TRUE(Contains(missing.err.str(), Text(text_id::kNoPackageFile))) << missing.err.str();
+
+    CliRun named(bench);
+    EXPECT_EQ(named.Run({"update", "--yes", "--package", elsewhere.File("fleet.vfw")}), 0) << named.err.str();
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
 }
 
 }  // namespace
