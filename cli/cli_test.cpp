@@ -391,6 +391,26 @@ TEST(SignalTest, AStopBeforeTheUpdateTakesTheWindowsExitPath) {
     EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
 }
 
+TEST(SignalTest, AStopWhileThePackageIsCheckedEndsTheRunBeforeTheUpdateBegins) {
+    Bench bench;
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    CliRun run(bench);
+    bool sent = false;
+    run.io.takeStopSignal = [&]() -> std::optional<int> {
+        if (sent) return std::nullopt;
+        sent = true;
+        return SIGTERM;
+    };
+    EXPECT_EQ(run.Run({"update", "--yes", "--json"}), 128 + SIGTERM);
+    EXPECT_TRUE(Contains(run.out.str(), R"({"event":"result","status":"0x800000C6")")) << run.out.str();
+    EXPECT_FALSE(Contains(run.out.str(), "\"event\":\"summary\"")) << "the update was offered";
+    EXPECT_FALSE(bench.BackupExists());
+    const MonitorHandle monitor = bench.Open();
+    EXPECT_EQ(bench.VersionOf(monitor), MemoryText(kBefore));
+    EXPECT_EQ(ReadSettings(monitor), bench.before);
+}
+
 TEST(SignalTest, AStopDuringTheUpdateIsRefusedWithTheTimeLeftAndTheUpdateCompletes) {
     Bench bench;
     bench.Plug(MonitorKind::OlderTunnel);

@@ -103,6 +103,11 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     std::uint32_t estimateSeconds = 0;
     while (!workflow.Ended()) {
         if (view.UpdateEnabled() && !pressed && !workflow.WorkerExists()) {
+            // A stop asked for while the monitor was found and the package checked.
+            if ((stoppedBy = io.takeStopSignal())) {
+                workflow.Close();
+                break;
+            }
             pressed = true;
             estimateSeconds = EstimateSeconds(run);
             updateStartMs = NowMs();
