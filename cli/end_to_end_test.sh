@@ -33,9 +33,9 @@ v1=0010200201000030000400005
 v2=0010300202000030000400005
 v3=0010400203000030000400005
 mkdir "$dir/monitors" "$dir/demo"
-# Restarts of 2 s make the update last long enough to signal it.
+# Restarts of 1 s make the update last long enough to signal it.
 "$emulator" --dir "$dir/monitors" --kind combined-tunnel --model QC27-EMU --firmware-version "$v1" \
-  --restart-seconds 2 --transfer-time 0,0 >"$dir/emulator.out" &
+  --restart-seconds 1 --transfer-time 0,0 >"$dir/emulator.out" &
 emulator_pid=$!
 wait_for "$dir/emulator.out" . || exit 1
 cp "$cli" "$dir/demo/quillon-cli"
