@@ -126,6 +126,24 @@ struct PackageContents {
     std::uint32_t areaScale = 1;  // of the monitor it is for (MonitorConfig::areaScale)
 };
 
+// Packages that differ from the one made for the monitors in one respect, for
+// the tables of refused packages.
+inline PackageContents WithModel(const char* model) {
+    PackageContents c;
+    c.model = model;
+    return c;
+}
+inline PackageContents WithVersion(const char* version) {
+    PackageContents c;
+    c.version = version;
+    return c;
+}
+inline PackageContents ForVersion(VersionFields from) {
+    PackageContents c;
+    c.from = from;
+    return c;
+}
+
 // Writes a package with one set for `from`, components carrying `images`'
 // fields, with read-back for PRG001 and AIC904, and a list of indexed settings.
 inline void WritePackageFile(const std::string& path, const PackageContents& contents) {

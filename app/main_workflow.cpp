@@ -50,6 +50,7 @@ void MainWorkflow::ShowStatus(Status status) { ShowStatus(status, TakeSystemFail
 
 void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause,
                               std::string_view programNotClosed) {
+    shownFailure_ = status;
     ReportFailure(failures_, status, cause);
     view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed));
 }
@@ -80,7 +81,11 @@ bool MainWorkflow::StartUp() {
         ShowStatus(status);
         return false;
     }
-    const std::size_t packages = PackageFiles(folder).size();
+    // A package named on the command line stands for the one beside the executable.
+    std::error_code error;
+    const std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size()
+                                 : std::filesystem::is_regular_file(run_.packagePath, error) ? 1
+                                                                                             : 0;
     if (packages != 1) {
         ShowStatus(packages == 0 ? kAppNoPackageFile : kAppSeveralPackageFiles);
         return false;
@@ -146,7 +151,8 @@ void MainWorkflow::StartFilePhase() {
     std::string folder;
     RunFolder(run_, folder);
     const std::vector<std::string> packages = PackageFiles(folder);
-    const std::string path = packages.empty() ? std::string() : folder + packages.front();
+    std::string path = packages.empty() ? std::string() : folder + packages.front();
+    if (!run_.packagePath.empty()) path = run_.packagePath;
     if (fileThread_) return;
     view_.SetWaitCursor(true);
     view_.SetUpdateEnabled(false);

@@ -71,6 +71,8 @@ public:
     bool Close();
 
     bool Ended() const { return ended_; }
+    // The status of the failure message the run showed, if it showed one.
+    std::optional<Status> ShownFailure() const { return shownFailure_; }
     bool WorkerExists() const { return fileThread_ || updateThread_; }
     // The wait cursor shows while the package loads.
     bool FilePhaseRunning() const { return fileThread_ != nullptr; }
@@ -98,6 +100,7 @@ private:
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;
     bool ended_ = false;
+    std::optional<Status> shownFailure_;
 };
 
 // The package files beside the executable ("*.vfw", any case of the extension), by name.

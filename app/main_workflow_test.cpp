@@ -87,22 +87,6 @@ struct StartupCase {
     MessageIcon icon;
 };
 
-Bench::PackageContents WithModel(const char* model) {
-    Bench::PackageContents c;
-    c.model = model;
-    return c;
-}
-Bench::PackageContents WithVersion(const char* version) {
-    Bench::PackageContents c;
-    c.version = version;
-    return c;
-}
-Bench::PackageContents ForVersion(VersionFields from) {
-    Bench::PackageContents c;
-    c.from = from;
-    return c;
-}
-
 const StartupCase kStartupCases[] = {
     {"NoPackage", 0, {}, false, text_id::kNoPackageFile, MessageIcon::Error},
     {"TwoPackages", 2, {}, false, text_id::kSeveralPackageFiles, MessageIcon::Error},

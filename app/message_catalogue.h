@@ -22,6 +22,12 @@ inline constexpr TextId kStepPreparing = 700, kStepEnteringUpdateMode = 701, kSt
     kStepVerifying = 703, kStepRestarting = 704, kStepRestoringSettings = 705, kStepFinishing = 706,
     kMinutesLeft = 707, kUnderAMinuteLeft = 708, kWaitingForReturn = 709, kWaitingForCheck = 710,
     kWaitingForMonitor = 711;
+// One update at a time, and quillon-cli's own lines.
+inline constexpr TextId kUpdateRunning = 730, kCannotStopMinutes = 731, kCannotStopUnderAMinute = 732,
+    kSummaryMonitor = 733, kSummaryCurrent = 734, kSummaryNew = 735, kSummaryPrograms = 736,
+    kSummaryKeepConnected = 737, kConfirmUpdate = 738, kNoMonitor = 739, kSeveralMonitors = 740,
+    kNoMonitorWithSerial = 741, kFinishInterruptedFirst = 742, kNotConfirmed = 743, kNoInterruptedUpdate = 744,
+    kInterruptedUpdate = 745, kListDuringUpdate = 746;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

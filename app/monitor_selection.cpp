@@ -64,6 +64,7 @@ MonitorSelection::~MonitorSelection() = default;
 std::optional<UserMessage> MonitorSelection::TakeMessage() { return std::exchange(message_, std::nullopt); }
 
 SelectionResult MonitorSelection::Fail(Status status) {
+    failure_ = status;
     message_ = StatusMessage(status, recordModel_, recordSerial_);
     return SelectionResult::Cancel;
 }
@@ -73,6 +74,7 @@ SelectionResult MonitorSelection::Discover(std::uint32_t mode, const std::string
     MonCloseDevices(kBothFamilies);
     selectionMode_ = mode;
     chosenLoaderFlag_ = 0;
+    failure_ = kStatusSuccess;
     return mode == 1 ? FindResumableMonitor(model, serial) : FindRecordedMonitor(model, serial);
 }
 

@@ -50,6 +50,8 @@ public:
     SelectionResult Discover(std::uint32_t mode, const std::string& model, const std::string& serial);
     // The message the last decision calls for (shown with the error icon), once.
     std::optional<UserMessage> TakeMessage();
+    // The status behind the last decision's message; kStatusSuccess when it called for none.
+    Status FailureStatus() const { return failure_; }
 
     const std::vector<MonitorEntry>& Entries() const { return entries_; }
     // Identification on for the monitor of line `index`, off for all others.
@@ -81,4 +83,5 @@ private:
     MonitorHandle recordedMatch_ = kNoMonitor;
     std::uint32_t chosenLoaderFlag_ = 0;
     std::optional<UserMessage> message_;
+    Status failure_ = kStatusSuccess;
 };

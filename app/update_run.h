@@ -31,6 +31,9 @@ struct UpdateRun {
     // Where the package file is searched and the backup file lives; empty: the
     // executable's directory (tests point it elsewhere). Ends in "/".
     std::string folder;
+    // The package file to use instead of the one beside the executable; empty:
+    // that one (quillon-cli's --package).
+    std::string packagePath;
     // The programs the update thread closed; the exit path, which runs only
     // once no worker is left, starts them again.
     std::vector<RunningProgram> closedPrograms;

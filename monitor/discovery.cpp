@@ -193,6 +193,12 @@ Status MonGetVersionNumber(MonitorHandle handle, std::uint16_t* version) {
     return kStatusSuccess;
 }
 
+std::string MonGetDevicePath(MonitorHandle handle) {
+    const auto lock = monitor_registry::Lock();
+    HidDevice* device = monitor_registry::Find(handle);
+    return device == nullptr ? std::string() : device->GetDevicePath();
+}
+
 Status MonReadIdentity(MonitorHandle handle, std::string& model, std::string& serial) {
     const auto lock = monitor_registry::Lock();
     std::uint32_t length = 0;

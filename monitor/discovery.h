@@ -43,6 +43,9 @@ std::uint32_t MonRefreshDevices();
 // presenting kVersionNumberStoppedInUpdate waits in an update.
 inline constexpr std::uint16_t kVersionNumberStoppedInUpdate = 40000;
 Status MonGetVersionNumber(MonitorHandle handle, std::uint16_t* version);
+// The device path of the monitor's interface ("/dev/hidraw3", or the emulator's
+// socket); "" for an unknown handle.
+std::string MonGetDevicePath(MonitorHandle handle);
 
 // Serial number: the identity block's first 8 bytes as they are; model name:
 // the bytes after them up to the first zero or space. An identity block of 8

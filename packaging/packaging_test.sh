@@ -52,6 +52,9 @@ for p in ${programs//;/ } install-udev-rule.sh install-desktop-entry.sh; do
   [ -x "$work/$top/$p" ] || fail "$p is not executable in the archive"
 done
 "$work/$top/vfwtool" --help > /dev/null 2>&1 || [ $? -eq 2 ] || fail "vfwtool from the archive does not run"
+if [ -e "$work/$top/quillon-cli" ]; then
+  "$work/$top/quillon-cli" --version | grep -q '^quillon-cli [0-9]' || fail "quillon-cli from the archive does not run"
+fi
 if [ -e "$work/$top/quillon" ]; then
   HOME="$work/home" XDG_DATA_HOME= bash "$work/$top/install-desktop-entry.sh" > /dev/null || fail "install-desktop-entry.sh"
   entry="$work/home/.local/share/applications/quillon.desktop"

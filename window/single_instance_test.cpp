@@ -5,6 +5,10 @@
 #include <QSignalSpy>
 #include <unistd.h>
 
+#include <optional>
+
+#include "common/temp_dir_testing.h"
+#include "window/updater_app.h"
 #include "window/window_testing.h"
 
 namespace {
@@ -32,6 +36,40 @@ TEST(SingleInstanceTest, TheNameIsFreeAgainOnceTheFirstHasEnded) {
     }
     SingleInstance next(UniqueName());
     EXPECT_TRUE(next.IsFirst());
+}
+
+}  // namespace
+
+namespace {
+
+using window_testing::ModalUser;
+using window_testing::ShownMessage;
+
+// The window and quillon-cli share one update lock: a window started while
+// another update holds it names that update and ends without opening.
+TEST(WindowUpdateLockTest, AWindowStartedDuringAnotherUpdateSaysSoAndEnds) {
+    TempDir dir;
+    const std::string folder = dir.File("");
+    std::optional<UpdateLock> other;
+    other.emplace(folder, "quillon-cli");
+    ASSERT_TRUE(other->Held());
+    {
+        ModalUser user;
+        user.Acknowledge();
+        EXPECT_FALSE(LockUpdatesForWindow(folder).has_value());
+        const std::string holder = "quillon-cli (process " + std::to_string(getpid()) + ")";
+        EXPECT_EQ(user.messages,
+                  std::vector<ShownMessage>{window_testing::Expected(
+                      {text_id::kUpdateRunning, {holder}, MessageIcon::Information})});
+    }
+    other.reset();  // that update ended
+    std::optional<UpdateLock> window = LockUpdatesForWindow(folder);
+    ASSERT_TRUE(window.has_value());
+    EXPECT_TRUE(window->Held());
+    // ... and while the window holds it, quillon-cli's lock is refused in turn.
+    const UpdateLock cli(folder, "quillon-cli");
+    EXPECT_TRUE(cli.Busy());
+    EXPECT_EQ(cli.Holder().program, "quillon");
 }
 
 }  // namespace

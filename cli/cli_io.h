@@ -1,0 +1,32 @@
+#pragma once
+// What quillon-cli's commands talk to: the output streams, the terminal's
+// answers, the stop signals, and the folder of the package and backup files.
+// main() connects them to the process; the tests to strings and scripts.
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/message_catalogue.h"
+
+struct CliIo {
+    CliIo(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
+
+    std::ostream& out;
+    std::ostream& err;
+    bool inputIsTerminal = false;
+    bool outputIsTerminal = false;
+    // One line the user typed; nullopt at the end of the input, or when a stop
+    // signal came first (takeStopSignal then hands it out).
+    std::function<std::optional<std::string>()> readLine = [] { return std::nullopt; };
+    // A stop signal (SIGINT, SIGTERM, SIGHUP) that came since the last call, once.
+    std::function<std::optional<int>()> takeStopSignal = [] { return std::nullopt; };
+    // Where the package file is searched and the backup file lives, ending in
+    // "/"; empty: the executable's directory, as for the window.
+    std::string folder;
+    Language language = Language::English;
+};
+
+// Runs one command line (argv without the program name); the exit code.
+int RunCli(const std::vector<std::string>& arguments, CliIo& io);

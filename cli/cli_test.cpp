@@ -1,0 +1,552 @@
+// quillon-cli's commands, run in-process against emulated monitors on the
+// virtual clock, as the window's workflow tests run the window.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <sstream>
+
+#include "app/app_testing.h"
+#include "app/update_lock.h"
+#include "cli/cli_io.h"
+#include "cli/cli_view.h"
+#include "cli/command_line.h"
+#include "cli/progress_output.h"
+#include "monitor/layer_fixture_testing.h"
+
+namespace {
+
+using namespace app_testing;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// A catalogue text as the runs show it, in the tests' language.
+std::string Text(TextId id, const std::vector<MessageArgument>& arguments = {}) {
+    return LocalText(id, CatalogueLanguage(), arguments);
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string Shown(const VersionFields& fields) {
+    const VersionLines lines = MergedVersionLines(MemoryText(fields), "");
+    return lines.head + lines.tail;
+}
+
+// One run of quillon-cli over the bench's folder; the user's answers and the
+// stop signals are scripted.
+struct CliRun {
+    explicit CliRun(Bench& bench) {
+        io.folder = bench.Folder();
+        io.language = CatalogueLanguage();
+    }
+    int Run(std::vector<std::string> arguments) {
+        code = RunCli(arguments, io);
+        return code;
+    }
+    std::vector<std::string> OutLines() const { return Lines(out.str()); }
+
+    std::ostringstream out, err;
+    CliIo io{out, err};
+    int code = -1;
+};
+
+// --- The command line ---------------------------------------------------------
+
+struct BadCommandLine {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* error;  // part of the message
+    Command usageOf;
+};
+
+const BadCommandLine kBadCommandLines[] = {
+    {"Nothing", {}, "no command", Command::Help},
+    {"UnknownCommand", {"upgrade"}, "unknown command \"upgrade\"", Command::Help},
+    {"UnknownGlobalOption", {"--verbose"}, "unknown option --verbose", Command::Help},
+    {"VersionWithArguments", {"--version", "list"}, "--version takes no arguments", Command::Help},
+    {"UnknownListOption", {"list", "--all"}, "unknown option --all", Command::List},
+    {"YesIsForUpdateOnly", {"list", "--yes"}, "unknown option --yes", Command::List},
+    {"ListArgument", {"list", "extra"}, "unexpected argument \"extra\"", Command::List},
+    {"StatusPackage", {"status", "--package", "a.vfw"}, "unknown option --package", Command::Status},
+    {"PackageWithoutValue", {"update", "--package"}, "--package needs a value", Command::Update},
+    {"EmptyPackage", {"update", "--package="}, "--package needs a value", Command::Update},
+    {"MonitorTwice", {"update", "--monitor", "A", "--monitor=B"}, "--monitor given twice", Command::Update},
+    {"JsonWithValue", {"update", "--json=1"}, "unknown option --json", Command::Update},
+    {"HelpForUnknown", {"help", "frobnicate"}, "unknown command", Command::Help},
+};
+
+class BadCommandLineTest : public ::testing::TestWithParam<BadCommandLine> {
+protected:
+    Bench bench;
+};
+INSTANTIATE_TEST_SUITE_P(Cases, BadCommandLineTest, ::testing::ValuesIn(kBadCommandLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(BadCommandLineTest, ExitsTwoWithWhatIsWrongAndTheUsageLine) {
+    CliRun run(bench);
+    EXPECT_EQ(run.Run(GetParam().arguments), 2);
+    const std::vector<std::string> lines = Lines(run.err.str());
+    ASSERT_EQ(lines.size(), 2u) << run.err.str();
+    EXPECT_TRUE(Contains(lines[0], GetParam().error)) << lines[0];
+    EXPECT_EQ(lines[1], UsageLine(GetParam().usageOf));
+    EXPECT_EQ(run.out.str(), "");
+}
+
+TEST(CommandLineTest, HelpAndVersionAnswerWithoutTouchingAMonitor) {
+    Bench bench;
+    for (const auto& [arguments, start] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--help"}, UsageLine(Command::Help)},
+             {{"help", "update"}, UsageLine(Command::Update)},
+             {{"update", "--help"}, UsageLine(Command::Update)},
+             {{"list", "-h"}, UsageLine(Command::List)},
+             {{"status", "--json", "--help"}, UsageLine(Command::Status)},
+         }) {
+        CliRun run(bench);
+        EXPECT_EQ(run.Run(arguments), 0);
+        EXPECT_TRUE(run.out.str().starts_with(start)) << run.out.str();
+    }
+    CliRun version(bench);
+    EXPECT_EQ(version.Run({"--version"}), 0);
+    EXPECT_EQ(version.out.str(), std::string("quillon-cli ") + QUILLON_VERSION + "\n");
+}
+
+TEST(CommandLineTest, OptionsTakeTheirValueEitherWay) {
+    const ParsedCommandLine parsed =
+        ParseCommandLine({"update", "--package=/tmp/x.vfw", "--monitor", "SN000002", "-y", "--json"});
+    ASSERT_TRUE(parsed.line.has_value()) << parsed.error;
+    EXPECT_EQ(parsed.line->command, Command::Update);
+    EXPECT_EQ(parsed.line->package, "/tmp/x.vfw");
+    EXPECT_EQ(parsed.line->monitor, "SN000002");
+    EXPECT_TRUE(parsed.line->yes);
+    EXPECT_TRUE(parsed.line->json);
+}
+
+// --- list ---------------------------------------------------------------------
+
+class PerKindTest : public ::testing::TestWithParam<MonitorKind> {
+protected:
+    Bench bench;
+};
+INSTANTIATE_TEST_SUITE_P(AllKinds, PerKindTest, ::testing::ValuesIn(kAllKinds), KindTestName);
+
+TEST_P(PerKindTest, ListShowsTheMonitorAsItRuns) {
+    bench.Plug(GetParam());
+    CliRun run(bench);
+    ASSERT_EQ(run.Run({"list", "--json"}), 0) << run.err.str();
+    const std::string json = run.out.str();
+    EXPECT_TRUE(Contains(json, "{\"monitors\":[{\"model\":\"QX2701\",\"serial\":\"SN000001\",\"version\":\"" +
+                                   Shown(kBefore) + "\",\"state\":\"running\",\"device\":\""))
+        << json;
+    EXPECT_EQ(Lines(json).size(), 1u);
+
+    CliRun table(bench);
+    ASSERT_EQ(table.Run({"list"}), 0);
+    const std::vector<std::string> lines = table.OutLines();
+    ASSERT_EQ(lines.size(), 2u) << table.out.str();
+    EXPECT_TRUE(lines[0].starts_with("MODEL"));
+    EXPECT_TRUE(lines[1].starts_with("QX2701  SN000001  " + Shown(kBefore) + "  running  ")) << lines[1];
+}
+
+TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
+    bench.Plug(GetParam());
+    bench.WritePackage();
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update", "--yes", "--json"}), 0) << run.err.str();
+    const std::vector<std::string> lines = run.OutLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(lines.front().starts_with("{\"event\":\"summary\",\"model\":\"QX2701\",\"serial\":\"SN000001\""))
+        << lines.front();
+    EXPECT_TRUE(Contains(lines.front(), "\"newVersion\":\"" + Shown(kAfter) + "\"")) << lines.front();
+    const std::string complete = MessageText(
+        {text_id::kComplete,
+         {MergedVersionLines(MemoryText(kAfter), "").head, MergedVersionLines(MemoryText(kAfter), "").tail}});
+    EXPECT_EQ(lines.back(), "{\"event\":\"result\",\"status\":\"0x00000000\",\"message\":\"" + complete +
+                                "\",\"version\":\"" + Shown(kAfter) + "\"}");
+    for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("{\"event\":\"")) << line;
+    EXPECT_EQ(run.err.str(), "");
+
+    EXPECT_FALSE(bench.BackupExists());
+    const MonitorHandle monitor = bench.Open();
+    EXPECT_EQ(bench.VersionOf(monitor), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(monitor), bench.before);
+}
+
+// A cut while the components are written leaves the monitor waiting in its
+// update and the backup file at the stage it reached.
+void CutAnUpdate(Bench& bench, Monitor& monitor) {
+    bench.WritePackage();
+    FaultPlan plan;
+    plan.unplugAtTransfer = 200;
+    monitor.AddFaults(plan);
+    CliRun cut(bench);
+    EXPECT_EQ(cut.Run({"update", "--yes"}), 1);
+    EXPECT_TRUE(Contains(cut.err.str(), Text(text_id::kCommunicationError))) << cut.err.str();
+    ASSERT_TRUE(bench.BackupExists());
+    bench.clock.Advance(60'000);  // the monitor is back a while later
+}
+
+TEST(ListTest, AMonitorWaitingInAnInterruptedUpdateIsListedInUpdate) {
+    Bench bench;
+    CutAnUpdate(bench, bench.Plug(MonitorKind::OlderTunnel));
+    CliRun run(bench);
+    ASSERT_EQ(run.Run({"list", "--json"}), 0) << run.err.str();
+    EXPECT_TRUE(Contains(run.out.str(), "\"state\":\"in-update\"")) << run.out.str();
+    EXPECT_FALSE(Contains(run.out.str(), "\"state\":\"running\"")) << run.out.str();
+}
+
+TEST(ListTest, NoMonitorIsSaidAsSuch) {
+    Bench bench;
+    CliRun json(bench);
+    ASSERT_EQ(json.Run({"list", "--json"}), 0);
+    EXPECT_EQ(json.out.str(), "{\"monitors\":[]}\n");
+    CliRun text(bench);
+    ASSERT_EQ(text.Run({"list"}), 0);
+    EXPECT_EQ(text.out.str(), Text(text_id::kNoMonitor) + "\n");
+}
+
+// --- status and resumption ------------------------------------------------------
+
+TEST(StatusTest, NothingRecordedAndThenTheInterruptedUpdateWhichTheNextUpdateFinishes) {
+    Bench bench;
+    CliRun none(bench);
+    ASSERT_EQ(none.Run({"status", "--json"}), 0);
+    EXPECT_EQ(none.out.str(), "{\"interrupted\":false}\n");
+
+    Monitor& monitor = bench.Plug(MonitorKind::CombinedTunnel);
+    CutAnUpdate(bench, monitor);
+    const auto before = std::filesystem::last_write_time(bench.BackupPath());
+    CliRun status(bench);
+    ASSERT_EQ(status.Run({"status", "--json"}), 0) << status.err.str();
+    const std::string json = status.out.str();
+    EXPECT_TRUE(
+        json.starts_with("{\"interrupted\":true,\"model\":\"QX2701\",\"serial\":\"SN000001\",\"currentVersion\":\"" +
+                         Shown(kBefore) + "\",\"targetVersion\":\"" + Shown(kAfter) + "\",\"stage\":"))
+        << json;
+    CliRun text(bench);
+    ASSERT_EQ(text.Run({"status"}), 0);
+    EXPECT_TRUE(text.out.str().starts_with(
+        MessageText({text_id::kInterruptedUpdate,
+                     {std::string("QX2701"), std::string("SN000001"), Shown(kBefore), Shown(kAfter), 0, std::string()}})
+            .substr(0, 20)));
+    EXPECT_EQ(std::filesystem::last_write_time(bench.BackupPath()), before) << "status changed the backup file";
+
+    // Resumed without naming anything: the record names the monitor.
+    CliRun resumed(bench);
+    EXPECT_EQ(resumed.Run({"update", "--yes"}), 0) << resumed.err.str();
+    EXPECT_FALSE(bench.BackupExists());
+    const MonitorHandle handle = bench.Open();
+    EXPECT_EQ(bench.VersionOf(handle), MemoryText(kAfter));
+    EXPECT_EQ(ReadSettings(handle), bench.before);
+}
+
+TEST(StatusTest, AnInterruptedUpdateIsFinishedBeforeAnyOtherMonitor) {
+    Bench bench;
+    Monitor& first = bench.Plug(MonitorKind::OlderNative);
+    CutAnUpdate(bench, first);
+    CliRun other(bench);
+    EXPECT_EQ(other.Run({"update", "--yes", "--monitor", "SN000009"}), 1);
+    EXPECT_TRUE(Contains(other.err.str(), "0x800000C3")) << other.err.str();
+    EXPECT_TRUE(bench.BackupExists());
+}
+
+// --- refusals -------------------------------------------------------------------
+
+struct Refusal {
+    const char* name;
+    int packages;
+    Bench::PackageContents contents;
+    TextId message;
+    const char* status;
+    int exitCode;
+};
+
+const Refusal kRefusals[] = {
+    {"NoPackage", 0, {}, text_id::kNoPackageFile, "0x80000024", 1},
+    {"TwoPackages", 2, {}, text_id::kSeveralPackageFiles, "0x80000025", 1},
+    {"AlreadyApplied", 1, WithVersion("0010200201000030000400005"), text_id::kAlreadyApplied, "0x80000028", 3},
+    {"ModelMismatch", 1, WithModel("QY27*"), text_id::kNoFileForMonitor, "", 1},
+    {"NoFittingSet", 1, ForVersion({101, 201, 3, 4, 5}), text_id::kCannotUpdateWithFile, "", 1},
+};
+
+class RefusalTest : public ::testing::TestWithParam<Refusal> {
+protected:
+    Bench bench;
+};
+INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(RefusalTest, SaysTheWindowsMessageWithItsStatusAndLeavesTheMonitorAsItWas) {
+    const Refusal& c = GetParam();
+    Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
+    for (int i = 0; i < c.packages; ++i) bench.WritePackage(c.contents, "update" + std::to_string(i) + ".vfw");
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update", "--yes", "--json"}), c.exitCode);
+    const std::string message = Text(c.message);
+    EXPECT_TRUE(Contains(run.err.str(), "quillon-cli: " + message)) << run.err.str();
+    EXPECT_TRUE(Contains(run.err.str(), std::string("status ") + c.status)) << run.err.str();
+    const std::vector<std::string> lines = run.OutLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().starts_with(std::string("{\"event\":\"result\",\"status\":\"") + c.status))
+        << lines.back();
+    // Without exactly one package the run ends before it opens a monitor.
+    const std::string version = c.packages == 1 ? Shown(kBefore) : "";
+    EXPECT_TRUE(Contains(lines.back(), "\"version\":\"" + version + "\"")) << lines.back();
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+    EXPECT_EQ(monitor.RunningVersion()[0], 102);
+}
+
+TEST(MonitorChoiceTest, NoMonitorIsNothingToDo) {
+    Bench bench;
+    bench.WritePackage();
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update", "--yes"}), 3);
+    EXPECT_TRUE(Contains(run.err.str(), Text(text_id::kNoMonitor))) << run.err.str();
+}
+
+TEST(MonitorChoiceTest, SeveralMonitorsNeedOneNamedAndTheNamedOneIsUpdated) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative, "SN000001");
+    bench.Plug(MonitorKind::CombinedTunnel, "SN000002");
+    bench.WritePackage();
+
+    CliRun several(bench);
+    EXPECT_EQ(several.Run({"update", "--yes"}), 1);
+    const std::string err = several.err.str();
+    EXPECT_TRUE(Contains(err, Text(text_id::kSeveralMonitors))) << err;
+    EXPECT_TRUE(Contains(err, "  QX2701  SN000001\n") && Contains(err, "  QX2701  SN000002\n")) << err;
+
+    CliRun unknown(bench);
+    EXPECT_EQ(unknown.Run({"update", "--yes", "--monitor", "SN000003"}), 1);
+    EXPECT_TRUE(Contains(unknown.err.str(), Text(text_id::kNoMonitorWithSerial, {std::string("SN000003")})));
+    EXPECT_FALSE(bench.BackupExists());
+
+    CliRun named(bench);
+    EXPECT_EQ(named.Run({"update", "--yes", "--monitor", "SN000002"}), 0) << named.err.str();
+    EXPECT_EQ(bench.VersionOf(bench.Open("SN000002")), MemoryText(kAfter));
+    EXPECT_EQ(bench.VersionOf(bench.Open("SN000001")), MemoryText(kBefore));
+}
+
+// --- confirmation, signals, the lock ----------------------------------------------
+
+TEST(ConfirmationTest, WithoutATerminalTheUpdateNeedsYes) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update"}), 2);
+    EXPECT_TRUE(Contains(run.err.str(), "--yes")) << run.err.str();
+    EXPECT_FALSE(bench.BackupExists());
+}
+
+TEST(ConfirmationTest, OnATerminalTheSummaryIsAskedAboutOnce) {
+    for (const auto& [answer, code] :
+         std::vector<std::pair<std::optional<std::string>, int>>{{"n", 1}, {std::nullopt, 1}, {"yes", 0}}) {
+        Bench bench;
+        bench.Plug(MonitorKind::OlderNative);
+        bench.WritePackage();
+        CliRun run(bench);
+        run.io.inputIsTerminal = true;
+        int asked = 0;
+        run.io.readLine = [&, answer = answer] {
+            ++asked;
+            return answer;
+        };
+        EXPECT_EQ(run.Run({"update"}), code) << run.err.str();
+        EXPECT_EQ(asked, 1);
+        EXPECT_TRUE(
+            Contains(run.out.str(), Text(text_id::kSummaryMonitor, {std::string("QX2701"), std::string("SN000001")})));
+        EXPECT_TRUE(Contains(run.err.str(), CatalogueText(text_id::kConfirmUpdate)));
+        if (code == 1) {
+            EXPECT_TRUE(Contains(run.err.str(), Text(text_id::kNotConfirmed)));
+            EXPECT_FALSE(bench.BackupExists()) << "the settings were not put back";
+            EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+        }
+    }
+}
+
+TEST(SignalTest, AStopBeforeTheUpdateTakesTheWindowsExitPath) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    CliRun run(bench);
+    run.io.inputIsTerminal = true;
+    bool signalled = false;
+    // Ctrl-C at the question.
+    run.io.readLine = [&] {
+        signalled = true;
+        return std::nullopt;
+    };
+    run.io.takeStopSignal = [&]() -> std::optional<int> {
+        if (!signalled) return std::nullopt;
+        signalled = false;
+        return SIGINT;
+    };
+    EXPECT_EQ(run.Run({"update"}), 128 + SIGINT);
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
+}
+
+TEST(SignalTest, AStopWhileThePackageIsCheckedEndsTheRunBeforeTheUpdateBegins) {
+    Bench bench;
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    CliRun run(bench);
+    bool sent = false;
+    run.io.takeStopSignal = [&]() -> std::optional<int> {
+        if (sent) return std::nullopt;
+        sent = true;
+        return SIGTERM;
+    };
+    EXPECT_EQ(run.Run({"update", "--yes", "--json"}), 128 + SIGTERM);
+    EXPECT_TRUE(Contains(run.out.str(), R"({"event":"result","status":"0x800000C6")")) << run.out.str();
+    EXPECT_FALSE(Contains(run.out.str(), "\"event\":\"summary\"")) << "the update was offered";
+    EXPECT_FALSE(bench.BackupExists());
+    const MonitorHandle monitor = bench.Open();
+    EXPECT_EQ(bench.VersionOf(monitor), MemoryText(kBefore));
+    EXPECT_EQ(ReadSettings(monitor), bench.before);
+}
+
+TEST(SignalTest, AStopDuringTheUpdateIsRefusedWithTheTimeLeftAndTheUpdateCompletes) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderTunnel);
+    bench.WritePackage();
+    CliRun run(bench);
+    int offered = 0;
+    run.io.takeStopSignal = [&]() -> std::optional<int> {
+        ++offered;
+        return offered <= 3 ? std::optional<int>(offered == 1   ? SIGTERM
+                                                 : offered == 2 ? SIGHUP
+                                                                : SIGINT)
+                            : std::nullopt;
+    };
+    // The signals come once the summary is out: the update thread starts next.
+    const std::string summaryEnd = Text(text_id::kSummaryKeepConnected);
+    run.io.takeStopSignal = [&, inner = run.io.takeStopSignal]() -> std::optional<int> {
+        return Contains(run.out.str(), summaryEnd) ? inner() : std::nullopt;
+    };
+    EXPECT_EQ(run.Run({"update", "--yes"}), 0) << run.err.str();
+    EXPECT_GT(offered, 3) << "the three signals were not all taken";
+    const std::string err = run.err.str();
+    std::size_t refusals = 0;
+    for (std::size_t at = 0; (at = err.find("quillon-cli: ", at)) != std::string::npos; at += 1) ++refusals;
+    EXPECT_EQ(refusals, 3u) << err;
+    EXPECT_TRUE(Contains(err, CatalogueText(text_id::kCannotStopMinutes).substr(0, 30))) << err;
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+}
+
+TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMonitor) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderTunnel);
+    bench.WritePackage();
+    const UpdateLock window(bench.Folder(), "quillon");
+    ASSERT_TRUE(window.Held());
+    const std::string holder = "quillon (process " + std::to_string(getpid()) + ")";
+
+    CliRun update(bench);
+    EXPECT_EQ(update.Run({"update", "--yes"}), 1);
+    EXPECT_TRUE(Contains(update.err.str(), Text(text_id::kUpdateRunning, {holder}))) << update.err.str();
+    EXPECT_FALSE(bench.BackupExists());
+
+    CliRun list(bench);
+    EXPECT_EQ(list.Run({"list", "--json"}), 0);
+    EXPECT_EQ(list.out.str(), "{\"monitors\":[],\"updateRunning\":" + std::string("\"") + holder + "\"}\n");
+    MonitorHandle opened = kNoMonitor;
+    EXPECT_NE(MonGetDevice(0xFFFFFFFF, 0, &opened), kStatusSuccess) << "list opened a monitor";
+    CliRun text(bench);
+    EXPECT_EQ(text.Run({"list"}), 0);
+    EXPECT_EQ(text.out.str(), Text(text_id::kListDuringUpdate, {holder}) + "\n");
+}
+
+// --- progress --------------------------------------------------------------------
+
+ProgressSnapshot Snapshot(UpdateStep step, std::uint32_t component, std::uint32_t progress,
+                          std::optional<std::uint32_t> secondsLeft) {
+    ProgressSnapshot s;
+    s.started = true;
+    s.step = step;
+    s.component = component;
+    s.components = component ? 2 : 0;
+    s.progress = progress;
+    s.secondsLeft = secondsLeft;
+    return s;
+}
+
+// The same reports in the three forms: a step change, a move within the step,
+// a tick that changed nothing, and a wait whose end is unknown.
+std::string Shown(ProgressForm form) {
+    std::ostringstream out;
+    ProgressOutput output(out, form, Language::English);
+    output.Show(ProgressSnapshot{});  // before the update has begun: nothing
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 1234, 200));
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
+    output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
+    ProgressSnapshot waiting = Snapshot(UpdateStep::Restarting, 0, 8000, std::nullopt);
+    waiting.waitEndUnknown = true;
+    waiting.waitElapsedSeconds = 10;
+    waiting.waitLongestSeconds = 40;
+    output.Show(waiting);
+    output.EndLine();
+    return out.str();
+}
+
+TEST(ProgressOutputTest, JsonHasOneStepEventPerStepAndOneProgressEventPerChange) {
+    EXPECT_EQ(Lines(Shown(ProgressForm::Json)),
+              (std::vector<std::string>{
+                  R"({"event":"step","step":"writing","component":1,"components":2,"text":"Writing component 1 of 2"})",
+                  R"({"event":"progress","percent":12,"secondsLeft":200})",
+                  R"({"event":"progress","percent":45,"secondsLeft":90})",
+                  R"({"event":"step","step":"restarting","text":"Restarting the monitor"})",
+                  R"({"event":"progress","percent":80,"secondsLeft":null,"waitLongestSeconds":40})",
+              }));
+}
+
+TEST(ProgressOutputTest, WithoutATerminalOneLinePerStep) {
+    EXPECT_EQ(Shown(ProgressForm::Lines), "Writing component 1 of 2 (12%)\nRestarting the monitor (80%)\n");
+}
+
+TEST(ProgressOutputTest, OnATerminalOneLineRewritesItself) {
+    const std::string shown = Shown(ProgressForm::Terminal);
+    EXPECT_EQ(Lines(shown).size(), 1u) << shown;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\r'), 3) << "one rewrite per change";
+    EXPECT_TRUE(Contains(shown, "] 45%  Writing component 1 of 2 - about 2 min left")) << shown;
+    EXPECT_TRUE(Contains(shown, "] 80%  Restarting the monitor - waiting for the monitor to come back (at most 30 s)"))
+        << shown;
+    EXPECT_TRUE(shown.ends_with("\n"));
+}
+
+TEST(ProgressOutputTest, TheEstimateStandsInUntilTheUpdateReportsAndNeverSaysDone) {
+    std::ostringstream out;
+    ProgressOutput output(out, ProgressForm::Json, Language::English);
+    output.ShowEstimate(30, 120);
+    output.ShowEstimate(30, 119);  // the same percent: nothing new
+    output.ShowEstimate(140, 0);
+    EXPECT_EQ(Lines(out.str()), (std::vector<std::string>{
+                                     R"({"event":"progress","percent":30,"secondsLeft":120,"estimated":true})",
+                                     R"({"event":"progress","percent":99,"secondsLeft":0,"estimated":true})",
+                                 }));
+}
+
+// --- the package named on the command line -------------------------------------------
+
+TEST(PackageOptionTest, ANamedPackageStandsForTheOneBesideTheExecutable) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative);
+    TempDir elsewhere;
+    WritePackageFile(elsewhere.File("fleet.vfw"), PackageContents{});
+    bench.WritePackage(WithModel("QY27*"));  // would not fit: not used
+
+    CliRun missing(bench);
+    EXPECT_EQ(missing.Run({"update", "--yes", "--package", elsewhere.File("missing.vfw")}), 1);
+    EXPECT_TRUE(Contains(missing.err.str(), Text(text_id::kNoPackageFile))) << missing.err.str();
+
+    CliRun named(bench);
+    EXPECT_EQ(named.Run({"update", "--yes", "--package", elsewhere.File("fleet.vfw")}), 0) << named.err.str();
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+}
+
+}  // namespace

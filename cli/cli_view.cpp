@@ -1,0 +1,171 @@
+#include "cli/cli_view.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "app/message_format.h"
+#include "app/status_message.h"
+#include "cli/json_text.h"
+
+namespace {
+
+ProgressForm FormFor(const CommandLine& line, const CliIo& io) {
+    if (line.json) return ProgressForm::Json;
+    return io.outputIsTerminal ? ProgressForm::Terminal : ProgressForm::Lines;
+}
+
+bool IsYes(std::string answer) {
+    std::transform(answer.begin(), answer.end(), answer.begin(), [](unsigned char c) { return std::tolower(c); });
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+    return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+std::string WithoutPadding(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+}
+
+std::string StatusCode(Status status) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+    return code;
+}
+
+CliView::CliView(const CommandLine& line, CliIo& io)
+    : line_(line), io_(io), progress_(io.out, FormFor(line, io), io.language) {}
+
+std::string LocalText(TextId id, Language language, const std::vector<MessageArgument>& arguments) {
+    return FormatCatalogueText(CatalogueText(id, language), arguments);
+}
+
+std::string CliView::Text(TextId id, std::vector<MessageArgument> arguments) const {
+    return LocalText(id, io_.language, arguments);
+}
+
+bool CliView::ConfirmProgramsToClose(const std::vector<std::string>& programs) {
+    programs_ = programs;  // named in the summary, confirmed with it
+    return true;
+}
+
+void CliView::Refuse(Status status, const std::string& text, CliOutcome outcome) {
+    progress_.EndLine();
+    io_.err << "quillon-cli: " << text << "\nquillon-cli: status " << StatusCode(status) << "\n";
+    io_.err.flush();
+    lastMessage_ = text;
+    refusal_ = status;
+    outcome_ = outcome;
+}
+
+void CliView::PrintMonitorList(const std::vector<MonitorEntry>& entries) {
+    for (const MonitorEntry& entry : entries)
+        io_.err << "  " << entry.modelName << "  " << WithoutPadding(entry.serialNumber) << "\n";
+    io_.err.flush();
+}
+
+std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
+                                                    const std::string& model, const std::string& serial) {
+    const SelectionResult result = selection.Discover(mode, model, serial);
+    if (result == SelectionResult::Cancel) {
+        const Status status = selection.FailureStatus();
+        if (std::optional<UserMessage> message = selection.TakeMessage())
+            Refuse(status, MessageText(*message, io_.language));
+        selection.Cancel(std::nullopt);
+        return std::nullopt;
+    }
+    if (result == SelectionResult::Ok) {
+        // An interrupted update decides the monitor; --monitor may only confirm it.
+        if (!line_.monitor.empty() && !serial.empty() && WithoutPadding(serial) != line_.monitor) {
+            selection.Cancel(std::nullopt);
+            Refuse(kCliOtherMonitorInterrupted,
+                   Text(text_id::kFinishInterruptedFirst, {model, serial, WithoutPadding(serial)}));
+            return std::nullopt;
+        }
+        model_ = model;
+        serial_ = serial;
+        return selection.Confirm(std::nullopt);
+    }
+
+    const std::vector<MonitorEntry> entries = selection.Entries();
+    std::optional<std::size_t> chosen;
+    if (!line_.monitor.empty()) {
+        for (std::size_t i = 0; i < entries.size() && !chosen; ++i)
+            if (WithoutPadding(entries[i].serialNumber) == line_.monitor) chosen = i;
+        if (!chosen) {
+            selection.Cancel(std::nullopt);
+            Refuse(kCliNoMonitorWithSerial, Text(text_id::kNoMonitorWithSerial, {line_.monitor}));
+            PrintMonitorList(entries);
+            return std::nullopt;
+        }
+    } else if (entries.size() == 1) {
+        chosen = 0;
+    } else {
+        selection.Cancel(std::nullopt);
+        if (entries.empty()) {
+            Refuse(kCliNoMonitor, Text(text_id::kNoMonitor), CliOutcome::NothingToDo);
+        } else {
+            Refuse(kCliSeveralMonitors, Text(text_id::kSeveralMonitors));
+            PrintMonitorList(entries);
+        }
+        return std::nullopt;
+    }
+    model_ = entries[*chosen].modelName;
+    serial_ = WithoutPadding(entries[*chosen].serialNumber);
+    return selection.Confirm(*chosen);
+}
+
+void CliView::PrintSummary(std::uint32_t minutes) {
+    std::ostream& out = io_.out;
+    if (line_.json) {
+        out << "{\"event\":\"summary\",\"model\":" << JsonString(model_)
+            << ",\"serial\":" << JsonString(WithoutPadding(serial_))
+            << ",\"currentVersion\":" << JsonString(CurrentVersion()) << ",\"newVersion\":" << JsonString(NewVersion())
+            << ",\"minutes\":" << minutes << ",\"programsToClose\":[";
+        for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonString(programs_[i]);
+        out << "]}\n";
+    } else {
+        out << Text(text_id::kSummaryMonitor, {model_, WithoutPadding(serial_)}) << "\n"
+            << Text(text_id::kSummaryCurrent, {CurrentVersion()}) << "\n"
+            << Text(text_id::kSummaryNew, {NewVersion()}) << "\n"
+            << Text(text_id::kUpdateMinutes, {static_cast<int>(minutes)}) << "\n";
+        if (!programs_.empty()) {
+            std::string names;
+            for (const std::string& name : programs_) names += (names.empty() ? "" : ", ") + name;
+            out << Text(text_id::kSummaryPrograms, {names}) << "\n";
+        }
+        out << Text(text_id::kSummaryKeepConnected) << "\n";
+    }
+    out.flush();
+}
+
+bool CliView::ConfirmWarning(std::uint32_t minutes) {
+    PrintSummary(minutes);
+    if (line_.yes) return true;
+    io_.err << Text(text_id::kConfirmUpdate);
+    io_.err.flush();
+    const std::optional<std::string> answer = io_.readLine();
+    if (answer && IsYes(*answer)) return true;
+    if (!answer) io_.err << "\n";
+    Refuse(kCliNotConfirmed, Text(text_id::kNotConfirmed), CliOutcome::NotConfirmed);
+    return false;
+}
+
+void CliView::ShowMessage(const UserMessage& message) {
+    progress_.EndLine();
+    const std::string text = MessageText(message, io_.language);
+    lastMessage_ = text;
+    if (message.text == text_id::kComplete) {
+        outcome_ = CliOutcome::Completed;
+        if (!line_.json) io_.out << text << "\n";
+        io_.out.flush();
+        return;
+    }
+    if (message.text == text_id::kAlreadyApplied)
+        outcome_ = CliOutcome::NothingToDo;
+    else if (message.icon == MessageIcon::Error)
+        outcome_ = CliOutcome::Refused;
+    io_.err << "quillon-cli: " << text << "\n";
+    io_.err.flush();
+}

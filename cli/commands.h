@@ -1,0 +1,21 @@
+#pragma once
+// quillon-cli's three commands; each returns the exit code.
+#include <string>
+
+#include "cli/cli_io.h"
+#include "cli/command_line.h"
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNothingToDo = 3;
+// A stop signal n before the update began: 128 + n.
+inline constexpr int kExitSignalBase = 128;
+
+int ListCommand(const CommandLine& line, CliIo& io);
+int StatusCommand(const CommandLine& line, CliIo& io);
+int UpdateCommand(const CommandLine& line, CliIo& io);
+
+// The folder of the package and backup files (io.folder, or the executable's);
+// nullopt, with the message printed, when the executable's path cannot be read.
+std::optional<std::string> CommandFolder(CliIo& io);

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Runs the built quillon-cli as a process against monitor-emulator: the exit
+# codes, a stop signal at the question (the window's exit path, 128+n), stop
+# signals and a lost terminal during the update (refused, the update completes),
+# the update lock seen by a second run and by list, and a run killed outright
+# that the next run resumes.
+# Usage: end_to_end_test.sh QUILLON_CLI MONITOR_EMULATOR VFWTOOL MAKE_DEMO_PACKAGE
+set -u
+cli=$1
+emulator=$2
+vfwtool=$3
+make_package=$4
+dir=$(mktemp -d /tmp/quillon-cli-e2e-XXXXXX)
+emulator_pid=""
+trap '[ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$dir"' EXIT
+export LC_ALL=C QUILLON_HID_EMULATOR=$dir/monitors
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+expect_code() {  # NAME EXPECTED ACTUAL
+  [ "$2" = "$3" ] || fail "$1: exit code $3, expected $2"
+}
+wait_for() {  # FILE PATTERN: up to 30 s
+  for _ in $(seq 300); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+  fail "no \"$2\" in $1"
+  return 1
+}
+
+v1=0010200201000030000400005
+v2=0010300202000030000400005
+v3=0010400203000030000400005
+mkdir "$dir/monitors" "$dir/demo"
+# Restarts of 1 s make the update last long enough to signal it.
+"$emulator" --dir "$dir/monitors" --kind combined-tunnel --model QC27-EMU --firmware-version "$v1" \
+  --restart-seconds 1 --transfer-time 0,0 >"$dir/emulator.out" &
+emulator_pid=$!
+wait_for "$dir/emulator.out" . || exit 1
+cp "$cli" "$dir/demo/quillon-cli"
+run=$dir/demo/quillon-cli
+"$make_package" -o "$dir/v2.vfw" --model 'QC27*' --from "$v1" --to "$v2" --emulator "$emulator" --vfwtool "$vfwtool" >/dev/null
+"$make_package" -o "$dir/v3.vfw" --model 'QC27*' --from "$v2" --to "$v3" --emulator "$emulator" --vfwtool "$vfwtool" >/dev/null
+cp "$dir/v2.vfw" "$dir/demo/update.vfw"
+
+# Plain runs.
+"$run" --version >"$dir/out" 2>&1
+expect_code version 0 $?
+grep -q '^quillon-cli [0-9]' "$dir/out" || fail "--version printed $(cat "$dir/out")"
+"$run" update --bogus >/dev/null 2>"$dir/err"
+expect_code "bad option" 2 $?
+grep -q '^usage: quillon-cli update' "$dir/err" || fail "no usage line: $(cat "$dir/err")"
+"$run" update </dev/null >/dev/null 2>"$dir/err"
+expect_code "update without --yes nor a terminal" 2 $?
+"$run" list --json >"$dir/out"
+expect_code list 0 $?
+grep -q '"model":"QC27-EMU","serial":"EMU00001","version":"00102-00201-00003-00004-00005","state":"running"' "$dir/out" ||
+  fail "list: $(cat "$dir/out")"
+
+# Ctrl-C at the question, on a terminal: the window's exit path, 128+2, the backup file gone.
+python3 - "$run" >"$dir/pty.out" <<'PY'
+import os, pty, signal, subprocess, sys, time
+master, slave = pty.openpty()
+p = subprocess.Popen([sys.argv[1], "update"], stdin=slave, stdout=slave, stderr=slave, close_fds=True)
+os.close(slave)
+seen, deadline = b"", time.time() + 30
+while b"[y/N]" not in seen and time.time() < deadline:
+    try:
+        seen += os.read(master, 4096)
+    except OSError:
+        break
+p.send_signal(signal.SIGINT)
+print(p.wait(timeout=30))
+PY
+[ "$(cat "$dir/pty.out")" = 130 ] || fail "Ctrl-C at the question: exit $(cat "$dir/pty.out"), expected 130"
+[ ! -e "$dir/demo/.backup" ] || fail "Ctrl-C at the question left the backup file"
+
+# During the update: the stop signals and a lost terminal are refused, with the time left.
+"$run" update --yes --json >"$dir/update.out" 2>"$dir/update.err" &
+update_pid=$!
+wait_for "$dir/update.out" '"event":"summary"'
+sleep 1
+"$run" update --yes >/dev/null 2>"$dir/second.err"
+expect_code "a second update during the first" 1 $?
+grep -q "An update is already running (quillon-cli (process $update_pid))" "$dir/second.err" ||
+  fail "second update: $(cat "$dir/second.err")"
+"$run" list --json >"$dir/list.out"
+grep -q "^{\"monitors\":\[\],\"updateRunning\":\"quillon-cli (process $update_pid)\"}$" "$dir/list.out" ||
+  fail "list during the update: $(cat "$dir/list.out")"
+for signal in TERM HUP INT; do kill -$signal $update_pid; sleep 0.3; done
+wait $update_pid
+expect_code "update signalled while it ran" 0 $?
+[ "$(grep -c 'cannot be stopped now' "$dir/update.err")" = 3 ] || fail "refusals: $(cat "$dir/update.err")"
+tail -n1 "$dir/update.out" | grep -q '^{"event":"result","status":"0x00000000",.*"version":"00103-00202-00003-00004-00005"}$' ||
+  fail "result: $(tail -n1 "$dir/update.out")"
+
+# Killed outright while it writes: nothing is lost, the next run finishes the update.
+cp "$dir/v3.vfw" "$dir/demo/update.vfw"
+"$run" update --yes >"$dir/killed.out" 2>&1 &
+killed_pid=$!
+wait_for "$dir/demo/.backup" . && sleep 2
+kill -KILL $killed_pid
+wait $killed_pid 2>/dev/null
+"$run" status --json >"$dir/status.out"
+grep -q '^{"interrupted":true,"model":"QC27-EMU","serial":"EMU00001"' "$dir/status.out" || fail "status: $(cat "$dir/status.out")"
+"$run" update --yes >"$dir/resumed.out" 2>&1
+expect_code "resumed update" 0 $?
+"$run" list --json | grep -q '"version":"00104-00203-00003-00004-00005","state":"running"' || fail "not resumed to $v3"
+"$run" update --yes >/dev/null 2>&1
+expect_code "already applied" 3 $?
+
+[ "$failures" = 0 ] && echo "quillon-cli end to end: all passed"
+exit $((failures > 0))

@@ -1,0 +1,122 @@
+#include "cli/progress_output.h"
+
+#include "app/progress_text.h"
+#include "cli/json_text.h"
+
+namespace {
+
+constexpr std::size_t kBarWidth = 30;
+
+bool SameStep(const ProgressSnapshot& a, const ProgressSnapshot& b) {
+    return a.started == b.started && a.step == b.step && a.component == b.component && a.components == b.components;
+}
+
+bool SameProgress(const ProgressSnapshot& a, const ProgressSnapshot& b) {
+    return a.Percent() == b.Percent() && a.secondsLeft == b.secondsLeft && a.waitEndUnknown == b.waitEndUnknown &&
+           a.completed == b.completed;
+}
+
+std::string Bar(std::uint32_t percent) {
+    const std::size_t filled = kBarWidth * std::min<std::uint32_t>(percent, 100) / 100;
+    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "]";
+}
+
+}  // namespace
+
+const char* StepName(UpdateStep step) {
+    switch (step) {
+        case UpdateStep::Preparing:
+            return "preparing";
+        case UpdateStep::EnteringUpdateState:
+            return "entering-update-mode";
+        case UpdateStep::WritingComponent:
+            return "writing";
+        case UpdateStep::VerifyingComponent:
+            return "verifying";
+        case UpdateStep::Restarting:
+            return "restarting";
+        case UpdateStep::RestoringSettings:
+            return "restoring-settings";
+        case UpdateStep::Finishing:
+            return "finishing";
+    }
+    return "preparing";
+}
+
+ProgressOutput::ProgressOutput(std::ostream& out, ProgressForm form, Language language)
+    : out_(out), form_(form), language_(language) {}
+
+void ProgressOutput::Show(const ProgressSnapshot& snapshot) {
+    if (!snapshot.started) return;
+    const bool newStep = !last_ || !SameStep(*last_, snapshot);
+    const bool moved = !last_ || !SameProgress(*last_, snapshot);
+    last_ = snapshot;
+    if (newStep) ShowStep(snapshot);
+    if (newStep || moved) ShowProgress(snapshot);
+    out_.flush();
+}
+
+void ProgressOutput::ShowStep(const ProgressSnapshot& snapshot) {
+    switch (form_) {
+        case ProgressForm::Terminal:
+            break;  // the line below names the step
+        case ProgressForm::Lines:
+            out_ << StepText(snapshot, language_) << " (" << snapshot.Percent() << "%)\n";
+            break;
+        case ProgressForm::Json:
+            out_ << "{\"event\":\"step\",\"step\":\"" << StepName(snapshot.step) << "\"";
+            if (snapshot.components > 0)
+                out_ << ",\"component\":" << snapshot.component << ",\"components\":" << snapshot.components;
+            out_ << ",\"text\":" << JsonString(StepText(snapshot, language_)) << "}\n";
+            break;
+    }
+}
+
+void ProgressOutput::ShowProgress(const ProgressSnapshot& snapshot) {
+    switch (form_) {
+        case ProgressForm::Terminal:
+            // Back to the line's start and clear it: the text may be shorter than before.
+            out_ << "\r\033[K" << Bar(snapshot.Percent()) << ' ' << snapshot.Percent() << "%  "
+                 << ProgressLine(snapshot, language_);
+            lineOpen_ = true;
+            break;
+        case ProgressForm::Lines:
+            break;  // one line per step only
+        case ProgressForm::Json:
+            out_ << "{\"event\":\"progress\",\"percent\":" << snapshot.Percent() << ",\"secondsLeft\":";
+            if (snapshot.secondsLeft && !snapshot.waitEndUnknown)
+                out_ << *snapshot.secondsLeft;
+            else
+                out_ << "null";
+            if (snapshot.waitEndUnknown) out_ << ",\"waitLongestSeconds\":" << snapshot.waitLongestSeconds;
+            out_ << "}\n";
+            break;
+    }
+}
+
+void ProgressOutput::ShowEstimate(std::uint32_t percent, std::uint32_t secondsLeft) {
+    percent = std::min<std::uint32_t>(percent, 99);
+    if (lastEstimatePercent_ == percent) return;
+    lastEstimatePercent_ = percent;
+    const std::uint32_t minutes = (secondsLeft + 59) / 60;
+    switch (form_) {
+        case ProgressForm::Terminal:
+            out_ << "\r\033[K" << Bar(percent) << ' ' << percent << "%  ~" << minutes << " min";
+            lineOpen_ = true;
+            break;
+        case ProgressForm::Lines:
+            break;  // the summary gave the estimate
+        case ProgressForm::Json:
+            out_ << "{\"event\":\"progress\",\"percent\":" << percent << ",\"secondsLeft\":" << secondsLeft
+                 << ",\"estimated\":true}\n";
+            break;
+    }
+    out_.flush();
+}
+
+void ProgressOutput::EndLine() {
+    if (!lineOpen_) return;
+    out_ << "\n";
+    out_.flush();
+    lineOpen_ = false;
+}

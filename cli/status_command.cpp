@@ -1,0 +1,81 @@
+#include <filesystem>
+
+#include "app/backup_record.h"
+#include "app/failure_report.h"
+#include "app/update_lock.h"
+#include "app/update_run.h"
+#include "app/version_display.h"
+#include "cli/cli_view.h"
+#include "cli/commands.h"
+#include "cli/json_text.h"
+#include "update/update_context.h"
+
+namespace {
+
+// The stage's name: where the update stopped.
+const char* StageName(std::uint32_t stage) {
+    if (stage >= kStageDone) return "done";
+    if (stage >= kStageSettingsStored) return "settings-restored";
+    if (stage >= kStageChecked) return "new-firmware-checked";
+    if (stage >= kStageRestarted) return "restarted-into-new-firmware";
+    if (stage >= kStageWritten) return "written";
+    if (stage >= kStageWriting) return "writing";
+    if (stage >= kStagePrepared) return "prepared";
+    return "nothing-written";
+}
+
+std::string Shown(const std::string& version) { return FormatVersionHead(version) + FormatVersionTail(version); }
+
+}  // namespace
+
+int StatusCommand(const CommandLine& line, CliIo& io) {
+    const std::optional<std::string> folder = CommandFolder(io);
+    if (!folder) return kExitFailed;
+    const std::string path = *folder + kBackupFileName;
+    std::string updateRunning;
+    {
+        // Only looked at: the file is written whole (renamed into place), so it can be read while an update runs.
+        const UpdateLock lock(*folder, "quillon-cli");
+        if (lock.Busy()) updateRunning = lock.Holder().Description();
+    }
+
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        if (line.json) {
+            io.out << "{\"interrupted\":false";
+            if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonString(updateRunning);
+            io.out << "}\n";
+        } else {
+            io.out << CatalogueText(text_id::kNoInterruptedUpdate, io.language) << "\n";
+        }
+        return kExitDone;
+    }
+
+    // Read, never rewritten nor moved: a damaged file stays for the next update to deal with.
+    RunBackupRecord record;
+    Status status = PkgLoadFile(path.c_str(), &record.recordHandle);
+    if (!IsFailure(status)) status = ReadBackupRecord(record);
+    PkgCloseAll();
+    if (IsFailure(status)) {
+        ReportFailure(io.err, status, TakeSystemFailure());
+        io.err << "quillon-cli: the record of an interrupted update, " << path << ", cannot be read\n";
+        return kExitFailed;
+    }
+    if (line.json) {
+        io.out << "{\"interrupted\":true,\"model\":" << JsonString(record.modelName)
+               << ",\"serial\":" << JsonString(record.serialNumber)
+               << ",\"currentVersion\":" << JsonString(Shown(record.currentVersion))
+               << ",\"targetVersion\":" << JsonString(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
+               << ",\"step\":\"" << StageName(record.stage) << "\"";
+        if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonString(updateRunning);
+        io.out << "}\n";
+    } else {
+        io.out << LocalText(
+                      text_id::kInterruptedUpdate, io.language,
+                      {record.modelName, record.serialNumber, Shown(record.currentVersion), Shown(record.targetVersion),
+                       static_cast<int>(record.stage), std::string(StageName(record.stage))})
+               << "\n";
+        if (!updateRunning.empty()) io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";
+    }
+    return kExitDone;
+}
