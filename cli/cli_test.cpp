@@ -180,7 +180,7 @@ TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
 void CutAnUpdate(Bench& bench, Monitor& monitor) {
     bench.WritePackage();
     FaultPlan plan;
-    plan.unplugAtTransfer = 200;
+    plan.unplugAtTransfer = 250;
     monitor.AddFaults(plan);
     CliRun cut(bench);
     EXPECT_EQ(cut.Run({"update", "--yes"}), 1);
