@@ -6,7 +6,7 @@
 
 #include "app/message_format.h"
 #include "app/status_message.h"
-#include "cli/json_text.h"
+#include "common/json.h"
 
 namespace {
 
@@ -119,11 +119,11 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
 void CliView::PrintSummary(std::uint32_t minutes) {
     std::ostream& out = io_.out;
     if (line_.json) {
-        out << "{\"event\":\"summary\",\"model\":" << JsonString(model_)
-            << ",\"serial\":" << JsonString(WithoutPadding(serial_))
-            << ",\"currentVersion\":" << JsonString(CurrentVersion()) << ",\"newVersion\":" << JsonString(NewVersion())
+        out << "{\"event\":\"summary\",\"model\":" << JsonText(model_)
+            << ",\"serial\":" << JsonText(WithoutPadding(serial_))
+            << ",\"currentVersion\":" << JsonText(CurrentVersion()) << ",\"newVersion\":" << JsonText(NewVersion())
             << ",\"minutes\":" << minutes << ",\"programsToClose\":[";
-        for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonString(programs_[i]);
+        for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonText(programs_[i]);
         out << "]}\n";
     } else {
         out << Text(text_id::kSummaryMonitor, {model_, WithoutPadding(serial_)}) << "\n"

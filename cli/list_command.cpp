@@ -6,7 +6,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "common/json.h"
 #include "monitor/discovery.h"
 #include "monitor/firmware_version.h"
 
@@ -54,12 +54,12 @@ void PrintJson(std::ostream& out, const std::vector<ListedMonitor>& monitors, co
     out << "{\"monitors\":[";
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         const ListedMonitor& m = monitors[i];
-        out << (i ? "," : "") << "{\"model\":" << JsonString(m.model) << ",\"serial\":" << JsonString(m.serial)
-            << ",\"version\":" << JsonString(m.version) << ",\"state\":\"" << (m.inUpdate ? "in-update" : "running")
-            << "\",\"device\":" << JsonString(m.device) << "}";
+        out << (i ? "," : "") << "{\"model\":" << JsonText(m.model) << ",\"serial\":" << JsonText(m.serial)
+            << ",\"version\":" << JsonText(m.version) << ",\"state\":\"" << (m.inUpdate ? "in-update" : "running")
+            << "\",\"device\":" << JsonText(m.device) << "}";
     }
     out << "]";
-    if (!updateRunning.empty()) out << ",\"updateRunning\":" << JsonString(updateRunning);
+    if (!updateRunning.empty()) out << ",\"updateRunning\":" << JsonText(updateRunning);
     out << "}\n";
 }
 

@@ -1,7 +1,7 @@
 #include "cli/progress_output.h"
 
 #include "app/progress_text.h"
-#include "cli/json_text.h"
+#include "common/json.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ void ProgressOutput::ShowStep(const ProgressSnapshot& snapshot) {
             out_ << "{\"event\":\"step\",\"step\":\"" << StepName(snapshot.step) << "\"";
             if (snapshot.components > 0)
                 out_ << ",\"component\":" << snapshot.component << ",\"components\":" << snapshot.components;
-            out_ << ",\"text\":" << JsonString(StepText(snapshot, language_)) << "}\n";
+            out_ << ",\"text\":" << JsonText(StepText(snapshot, language_)) << "}\n";
             break;
     }
 }

@@ -7,7 +7,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "common/json.h"
 #include "update/update_context.h"
 
 namespace {
@@ -43,7 +43,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     if (!std::filesystem::exists(path, error)) {
         if (line.json) {
             io.out << "{\"interrupted\":false";
-            if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonString(updateRunning);
+            if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonText(updateRunning);
             io.out << "}\n";
         } else {
             io.out << CatalogueText(text_id::kNoInterruptedUpdate, io.language) << "\n";
@@ -62,12 +62,12 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
         return kExitFailed;
     }
     if (line.json) {
-        io.out << "{\"interrupted\":true,\"model\":" << JsonString(record.modelName)
-               << ",\"serial\":" << JsonString(record.serialNumber)
-               << ",\"currentVersion\":" << JsonString(Shown(record.currentVersion))
-               << ",\"targetVersion\":" << JsonString(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
+        io.out << "{\"interrupted\":true,\"model\":" << JsonText(record.modelName)
+               << ",\"serial\":" << JsonText(record.serialNumber)
+               << ",\"currentVersion\":" << JsonText(Shown(record.currentVersion))
+               << ",\"targetVersion\":" << JsonText(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
                << ",\"step\":\"" << StageName(record.stage) << "\"";
-        if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonString(updateRunning);
+        if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonText(updateRunning);
         io.out << "}\n";
     } else {
         io.out << LocalText(

@@ -8,7 +8,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "common/json.h"
 #include "common/clock.h"
 
 namespace {
@@ -40,7 +40,7 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
         io.out << "{\"event\":\"result\",\"status\":\"" << StatusCode(status)
-               << "\",\"message\":" << JsonString(view.LastMessage()) << ",\"version\":" << JsonString(version)
+               << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version)
                << "}\n";
         io.out.flush();
     }

@@ -1,7 +1,7 @@
 #include "tools/vfwtool/info_format.h"
 
 #include "tools/vfwtool/describe.h"
-#include "tools/vfwtool/json.h"
+#include "common/json.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "tools/vfwtool/json.h"
+#include "common/json.h"
 
 namespace {
 
@@ -21,6 +21,11 @@ TEST(JsonTest, StringsEscapeEverythingThatIsNotPlainAscii) {
         {"\x80\xc3\xa9\xff", R"("\u0080\u00c3\u00a9\u00ff")"},
     };
     for (const Case& c : cases) EXPECT_EQ(JsonString(c.text), c.json);
+}
+
+TEST(JsonTest, Utf8TextKeepsItsCharactersAndEscapesControls) {
+    EXPECT_EQ(JsonText("通信エラー\nUSB \"A\"\t\x7f"),
+              "\"通信エラー\\u000aUSB \\\"A\\\"\\u0009\x7f\"");
 }
 
 TEST(JsonTest, WriterPlacesCommasBetweenMembersAndElements) {

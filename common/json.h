@@ -1,16 +1,22 @@
 #pragma once
-// A compact JSON writer for `info --json`: objects, arrays, strings, unsigned
-// numbers and null, with commas placed by the writer.
+// JSON strings, and a compact JSON writer (vfwtool's `info --json`): objects,
+// arrays, strings, unsigned numbers and null, with commas placed by the writer.
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The text as a JSON string with its quotes. Each byte is taken as one
-// character: quotes, backslashes, control characters and bytes >= 0x80 are
-// escaped, so that the result is valid JSON whatever bytes a file holds.
-std::string JsonString(std::string_view text);
+// What becomes of bytes from 0x7F up: kept, for UTF-8 text (the catalogue's
+// messages); or each taken as one character and escaped, so that the result
+// is valid JSON whatever bytes a file holds.
+enum class JsonBytes { KeepUtf8, EscapeEach };
+
+// The text as a JSON string with its quotes; quotes, backslashes and control
+// characters are escaped.
+std::string JsonString(std::string_view text, JsonBytes high = JsonBytes::EscapeEach);
+// UTF-8 text as a JSON string: JsonString(text, JsonBytes::KeepUtf8).
+inline std::string JsonText(std::string_view utf8) { return JsonString(utf8, JsonBytes::KeepUtf8); }
 
 class JsonWriter {
 public:

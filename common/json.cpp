@@ -1,15 +1,15 @@
-#include "tools/vfwtool/json.h"
+#include "common/json.h"
 
 #include <cstdio>
 
-std::string JsonString(std::string_view text) {
+std::string JsonString(std::string_view text, JsonBytes high) {
     std::string out = "\"";
     for (const char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
         if (ch == '"' || ch == '\\') {
             out += '\\';
             out += ch;
-        } else if (byte < 0x20 || byte >= 0x7F) {
+        } else if (byte < 0x20 || (byte >= 0x7F && high == JsonBytes::EscapeEach)) {
             char escaped[7];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             out += escaped;
