@@ -44,3 +44,29 @@ public:
     virtual void WaitBegins(std::uint32_t expectedMs, std::uint32_t longestMs) = 0;
     virtual void WaitEnds() = 0;
 };
+
+// A wait told to `progress` (when there is one) from Begin until this object
+// goes: every return of a waiting loop ends it. Begin tells only the first time,
+// so that a loop may call it on each of its pauses.
+class ReportedWait {
+public:
+    explicit ReportedWait(UpdateProgress* progress) : progress_(progress) {}
+    ReportedWait(UpdateProgress* progress, std::uint32_t expectedMs, std::uint32_t longestMs) : progress_(progress) {
+        Begin(expectedMs, longestMs);
+    }
+    ~ReportedWait() {
+        if (begun_) progress_->WaitEnds();
+    }
+    ReportedWait(const ReportedWait&) = delete;
+    ReportedWait& operator=(const ReportedWait&) = delete;
+
+    void Begin(std::uint32_t expectedMs, std::uint32_t longestMs) {
+        if (begun_ || progress_ == nullptr) return;
+        progress_->WaitBegins(expectedMs, longestMs);
+        begun_ = true;
+    }
+
+private:
+    UpdateProgress* progress_;
+    bool begun_ = false;
+};

@@ -58,7 +58,14 @@ Bytes BlockOf(Bytes data, std::uint16_t blockSize, std::uint64_t g) {
     return data.subspan(start, std::min<std::uint64_t>(blockSize, data.size() - start));
 }
 
-Status PollChecksum(MonitorHandle handle, std::uint32_t crc) {
+Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data, UpdateProgress* progress) {
+    const std::uint32_t crc = Crc32(data);
+    if (const Status status = command_access::WriteBlock(handle, usage::kChecksum, MakeChecksumRequest(lowerId));
+        IsFailure(status)) {
+        return status;
+    }
+    // Mostly ready at the first poll; the longest is every poll.
+    const ReportedWait wait(progress, kChecksumPollMs, kChecksumPollLimit * kChecksumPollMs);
     for (int poll = 0; poll < kChecksumPollLimit; ++poll) {
         SleepMs(kChecksumPollMs);
         ChecksumBlock reply{};
@@ -69,19 +76,6 @@ Status PollChecksum(MonitorHandle handle, std::uint32_t crc) {
         return ReadU32(reply, kChecksumCrcOffset) == crc ? kStatusSuccess : kMonVerifyMismatch;
     }
     return kMonTransferFailed;
-}
-
-Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data, UpdateProgress* progress) {
-    const std::uint32_t crc = Crc32(data);
-    if (const Status status = command_access::WriteBlock(handle, usage::kChecksum, MakeChecksumRequest(lowerId));
-        IsFailure(status)) {
-        return status;
-    }
-    // Mostly ready at the first poll; the longest is every poll.
-    if (progress) progress->WaitBegins(kChecksumPollMs, kChecksumPollLimit * kChecksumPollMs);
-    const Status status = PollChecksum(handle, crc);
-    if (progress) progress->WaitEnds();
-    return status;
 }
 
 // Reads the data's span of the component back block by block and compares.

@@ -29,10 +29,10 @@ Status MonIdentify(MonitorHandle handle, bool on) {
     return WriteValue(handle, usage::kIdentify, kIdentifyOnOlder);
 }
 
-namespace {
-
-// `waited`: a wait was told to `progress`, to be ended by the caller.
-Status PollCompletion(MonitorHandle handle, UpdateProgress* progress, bool& waited) {
+Status MonRunCompletionCommand(MonitorHandle handle, UpdateProgress* progress) {
+    const auto lock = monitor_registry::Lock();
+    if (IsFailure(WriteValue(handle, usage::kCompletion, kCompletionStart))) return kMonFailed;
+    ReportedWait wait(progress);
     for (int poll = 0; poll < kCompletionPolls; ++poll) {
         std::int32_t state = 0;
         if (const Status status = ReadValue(handle, usage::kCompletion, state); IsFailure(status)) return status;
@@ -40,20 +40,8 @@ Status PollCompletion(MonitorHandle handle, UpdateProgress* progress, bool& wait
         if (state == kCompletionIdle) return kMonFailed;
         if (state != kCompletionWorking) continue;
         // Expected done at the next poll; the longest is every poll.
-        if (!waited && progress) progress->WaitBegins(kCompletionPollMs, kCompletionPolls * kCompletionPollMs);
-        waited = true;
+        wait.Begin(kCompletionPollMs, kCompletionPolls * kCompletionPollMs);
         SleepMs(kCompletionPollMs);
     }
     return kMonFailed;
-}
-
-}  // namespace
-
-Status MonRunCompletionCommand(MonitorHandle handle, UpdateProgress* progress) {
-    const auto lock = monitor_registry::Lock();
-    if (IsFailure(WriteValue(handle, usage::kCompletion, kCompletionStart))) return kMonFailed;
-    bool waited = false;
-    const Status status = PollCompletion(handle, progress, waited);
-    if (waited && progress) progress->WaitEnds();
-    return status;
 }

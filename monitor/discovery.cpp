@@ -260,13 +260,11 @@ MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view mode
         return kNoMonitor;
     if (IsFailure(MonWriteValue(handle, kUpdatePage, kRestart, 0))) return kNoMonitor;
     // Mostly back after the first wait; the longest is every attempt.
-    if (progress) progress->WaitBegins(kRestartReconnectWaitMs, kRestartReconnectAttempts * kRestartReconnectWaitMs);
-    MonitorHandle found = kNoMonitor;
+    const ReportedWait wait(progress, kRestartReconnectWaitMs, kRestartReconnectAttempts * kRestartReconnectWaitMs);
     // The registry lock is not held between attempts.
-    for (int attempt = 0; attempt < kRestartReconnectAttempts && found == kNoMonitor; ++attempt) {
+    for (int attempt = 0; attempt < kRestartReconnectAttempts; ++attempt) {
         SleepMs(kRestartReconnectWaitMs);
-        found = MonReopenByIdentity(model, serial);
+        if (const MonitorHandle found = MonReopenByIdentity(model, serial); found != kNoMonitor) return found;
     }
-    if (progress) progress->WaitEnds();
-    return found;
+    return kNoMonitor;
 }

@@ -27,8 +27,7 @@ Status MonSetSettingB8(MonitorHandle handle, std::int32_t value, UpdateProgress*
     if (!Available(handle)) return kMonUnavailable;
     if (IsFailure(MonWriteValue(handle, kPage, kUsage, value))) return kMonTransferFailed;
     const std::uint32_t settleMs = SettingB8SettleMs(value);
-    if (progress) progress->WaitBegins(settleMs, settleMs);
+    const ReportedWait wait(progress, settleMs, settleMs);
     SleepMs(settleMs);
-    if (progress) progress->WaitEnds();
     return kStatusSuccess;
 }

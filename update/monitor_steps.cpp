@@ -32,14 +32,15 @@ Status WriteRestart(MonitorHandle monitor) {
 }
 
 Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs) {
-    // Expected back after the first wait; the longest is every attempt.
-    if (context.progress) context.progress->WaitBegins(waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
     MonitorHandle found = kNoMonitor;
-    for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
-        SleepMs(waitMs);
-        found = MonReopenByIdentity(context.modelName, context.serialNumber);
+    {
+        // Expected back after the first wait; the longest is every attempt.
+        const ReportedWait wait(context.progress, waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
+        for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
+            SleepMs(waitMs);
+            found = MonReopenByIdentity(context.modelName, context.serialNumber);
+        }
     }
-    if (context.progress) context.progress->WaitEnds();
     context.monitor = found;
     return found == kNoMonitor ? kUpdFailed : kStatusSuccess;
 }
@@ -58,15 +59,15 @@ Status RetakeControlLock(MonitorHandle monitor) {
 
 Status CheckMonitorVersions(const UpdateContext& context) {
     std::array<char, kVersionTextBytes> text{};
-    bool waiting = false;
-    for (int read = 0; read < kVersionReads; ++read) {
-        if (!IsFailure(MonGetFirmwareVersion(context.monitor, text))) break;
-        // A monitor still starting up: a wait of up to every retry.
-        if (!waiting && context.progress) context.progress->WaitBegins(kVersionRetryMs, kVersionReads * kVersionRetryMs);
-        waiting = true;
-        SleepMs(kVersionRetryMs);
+    {
+        ReportedWait wait(context.progress);
+        for (int read = 0; read < kVersionReads; ++read) {
+            if (!IsFailure(MonGetFirmwareVersion(context.monitor, text))) break;
+            // A monitor still starting up: a wait of up to every retry.
+            wait.Begin(kVersionRetryMs, kVersionReads * kVersionRetryMs);
+            SleepMs(kVersionRetryMs);
+        }
     }
-    if (waiting && context.progress) context.progress->WaitEnds();
     const std::string_view monitor(text.data(), kVersionLength);
     const std::string_view target = context.targetVersion;
     // A target without all five fields cannot confirm anything.
