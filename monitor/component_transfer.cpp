@@ -129,8 +129,7 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
     if (const Status status = BeginComponent(handle, ids.lower, announced); IsFailure(status)) return status;
 
     const std::uint64_t passes = BlockPasses(length, geometry.blockSize);
-    const bool readsBack = !command_access::IsAvailable(handle, usage::kChecksum);
-    TransferReport report(progress, readsBack ? 2ull * length : length);
+    TransferReport report(progress, MonComponentBytesMoved(handle, length));
     report.Start();
     if (command_access::IsAvailable(handle, usage::kCombinedPacket)) {
         for (std::uint64_t g = 0; g < passes; ++g) {
@@ -154,6 +153,11 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
 }
 
 }  // namespace
+
+std::uint64_t MonComponentBytesMoved(MonitorHandle handle, std::uint32_t length) {
+    const auto lock = monitor_registry::Lock();
+    return command_access::IsAvailable(handle, usage::kChecksum) ? length : 2ull * length;
+}
 
 Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data,
                             std::uint32_t length, UpdateProgress* progress) {

@@ -46,6 +46,9 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
 // packets (one combined packet each, where the monitor takes those). 0 when
 // the monitor does not answer.
 std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId);
+// The bytes a writer moves for `length` bytes of data, as it reports them: the
+// data written, and read back again on a monitor without the checksum.
+std::uint64_t MonComponentBytesMoved(MonitorHandle handle, std::uint32_t length);
 
 // Reads the component `id` (six characters, as the monitor knows it) back and
 // compares it with the data: kMonAreaTooSmall when the data exceeds the monitor's area.

@@ -72,7 +72,7 @@ PlannedStep PlannedWrite(const UpdateContext& c, std::uint32_t component, const 
     const bool checksummed = HasUsage(c.monitor, checksum.page, checksum.usage);
     return PlannedStep{.step = UpdateStep::WritingComponent,
                        .component = component,
-                       .bytes = checksummed ? descriptor.length : 2ull * descriptor.length,
+                       .bytes = MonComponentBytesMoved(c.monitor, descriptor.length),
                        .waitMs = checksummed ? kChecksumPollMs : 0,
                        .done = c.stage >= doneAt,
                        .estimatedNsPerByte = estimatedNsPerByte};
