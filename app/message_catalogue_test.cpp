@@ -21,7 +21,7 @@ constexpr TextId kAllIds[] = {
     kUpdateFailed, kSamePc, kMonitorNotFound, kOnlyOneMonitor, kCommunicationError, kDevicesRefused,
     kProgramNotClosed, kDamagedBackupKept, kStepPreparing, kStepEnteringUpdateMode, kStepWriting,
     kStepVerifying, kStepRestarting, kStepRestoringSettings, kStepFinishing, kMinutesLeft, kUnderAMinuteLeft,
-    kWaitingForReturn, kWaitingForCheck, kWaitingForMonitor, kUpdateRunning, kCannotStopMinutes,
+    kWaitingForReturn, kWaitingForCheck, kWaitingForMonitor, kRunLogWritten, kRunLogFolder, kUpdateRunning, kCannotStopMinutes,
     kCannotStopUnderAMinute, kSummaryMonitor, kSummaryCurrent, kSummaryNew, kSummaryPrograms,
     kSummaryKeepConnected, kConfirmUpdate, kNoMonitor, kSeveralMonitors, kNoMonitorWithSerial,
     kFinishInterruptedFirst, kNotConfirmed, kNoInterruptedUpdate, kInterruptedUpdate, kListDuringUpdate,

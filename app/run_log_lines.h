@@ -1,0 +1,14 @@
+#pragma once
+// The run log's words for what an update does and how it fails: plain English
+// for support, whatever language the user reads.
+#include <optional>
+#include <string>
+
+#include "common/status.h"
+#include "common/system_failure.h"
+#include "update/progress_tracker.h"
+
+// "writing component 2 of 3", "restarting the monitor", ...
+std::string StepText(const ProgressSnapshot& step);
+// "status 0x80000011 (cannot replace /x/.backup: Is a directory)", or "status 0x80000024".
+std::string StatusText(Status status, const std::optional<SystemFailure>& cause);
