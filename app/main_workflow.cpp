@@ -63,7 +63,7 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
         const bool failed = message.icon == MessageIcon::Error;
         const ProgressSnapshot progress = run_.progress.Snapshot();
         std::string line = failed ? "failed" : "stopped";
-        if (progress.started && !progress.completed) line += " while " + StepText(progress);
+        if (progress.started && !progress.completed) line += " at step \"" + LogStepText(progress) + "\"";
         line += ": " + StatusText(status, cause);
         if (!programNotClosed.empty()) line += ", " + std::string(programNotClosed) + " still runs";
         Log(line + "; message " + std::to_string(message.text) + " shown");
@@ -94,7 +94,7 @@ void MainWorkflow::OpenRunLog() {
     log_ = std::make_unique<RunLog>(RunLogFolder());
     ReportRunLogProblem();
     // Each step of the update as the update thread enters it.
-    run_.progress.SetStepListener([log = log_.get()](const ProgressSnapshot& step) { log->Write(StepText(step)); });
+    run_.progress.SetStepListener([log = log_.get()](const ProgressSnapshot& step) { log->Write(LogStepText(step)); });
     Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_invocation_short_name + ", process " +
         std::to_string(::getpid()) + ")");
     // Known here only when a backup file named the monitor; the identity read
@@ -321,7 +321,7 @@ void MainWorkflow::FinishUpdatePhase() {
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             const ProgressSnapshot progress = run_.progress.Snapshot();
-            Log("update failed" + (progress.started ? " while " + StepText(progress) : std::string()) + ": " +
+            Log("update failed" + (progress.started ? " at step \"" + LogStepText(progress) + "\"" : std::string()) + ": " +
                 StatusText(status, result.failure) + "; starting it again (" + std::to_string(run_.retryCount) +
                 " of " + std::to_string(kAutomaticRestarts) + ")");
             StartUpdateThread();

@@ -8,7 +8,7 @@
 #include "common/system_failure.h"
 #include "update/progress_tracker.h"
 
-// "writing component 2 of 3", "restarting the monitor", ...
-std::string StepText(const ProgressSnapshot& step);
+// "Writing component 2 of 3", "Restarting the monitor", ... (the window's words, in English).
+std::string LogStepText(const ProgressSnapshot& step);
 // "status 0x80000011 (cannot replace /x/.backup: Is a directory)", or "status 0x80000024".
 std::string StatusText(Status status, const std::optional<SystemFailure>& cause);

@@ -17,7 +17,7 @@ QString Caption(MessageCaption caption) {
 void ShowUserMessage(QWidget* owner, const UserMessage& message) {
     const QMessageBox::Icon icon =
         message.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Critical;
-    QMessageBox box(icon, Caption(message.caption), QString::fromStdString(MessageText(message)), QMessageBox::Ok,
+    QMessageBox box(icon, Caption(message.caption), QString::fromStdString(MessageBoxText(message, CatalogueLanguage())), QMessageBox::Ok,
                     owner);
     box.setTextFormat(Qt::PlainText);  // "<" and ">" in a text are characters, not markup
     box.exec();

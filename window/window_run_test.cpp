@@ -308,7 +308,11 @@ TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
     WindowRun run(bench);
     run.Start();
     run.TickWhileWorking();
-    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(GetParam().expected)});
+    // Once a monitor was chosen the run has a log, and an error message says where, under its text.
+    UserMessage expected = GetParam().expected;
+    EXPECT_EQ(run.window.Workflow().RunLogPath().empty(), !GetParam().listShown);
+    if (expected.icon == MessageIcon::Error) expected.runLogPath = run.window.Workflow().RunLogPath();
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(expected)});
     EXPECT_TRUE(run.Ended());
     EXPECT_FALSE(run.window.isVisible());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
