@@ -48,7 +48,14 @@ std::vector<std::string> PackageFiles(const std::string& folder) {
     return names;
 }
 
-MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {}
+MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {
+    // Each step of the update as the update thread enters it. The log is opened
+    // on this thread before any update thread starts.
+    run_.progress.SetStepListener([this](const ProgressSnapshot& step) {
+        if (log_) log_->Write(LogStepText(step));
+        if (stepObserver_) stepObserver_(step);
+    });
+}
 
 MainWorkflow::~MainWorkflow() = default;
 
@@ -93,8 +100,6 @@ void MainWorkflow::ReportRunLogProblem() {
 void MainWorkflow::OpenRunLog() {
     log_ = std::make_unique<RunLog>(RunLogFolder());
     ReportRunLogProblem();
-    // Each step of the update as the update thread enters it.
-    run_.progress.SetStepListener([log = log_.get()](const ProgressSnapshot& step) { log->Write(LogStepText(step)); });
     Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_invocation_short_name + ", process " +
         std::to_string(::getpid()) + ")");
     // Known here only when a backup file named the monitor; the identity read

@@ -4,6 +4,7 @@
 // restarts of a failed update, and the exit path. The window implements
 // WorkflowView and forwards its events here; tests drive it with a view of their own.
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -77,6 +78,9 @@ public:
     // This run's log (app/run_log.h), opened once a monitor is selected; empty
     // before, and when no log could be written. Stays after Close().
     const std::string& RunLogPath() const;
+    // Called on the update thread with each step the update enters, after the
+    // run log has it (the command line's step lines). Set before Start().
+    void SetStepObserver(std::function<void(const ProgressSnapshot&)> observer) { stepObserver_ = std::move(observer); }
     bool WorkerExists() const { return fileThread_ || updateThread_; }
     // The wait cursor shows while the package loads.
     bool FilePhaseRunning() const { return fileThread_ != nullptr; }
@@ -110,6 +114,7 @@ private:
     UpdateRun run_;
     // Before the worker threads: the update thread writes its steps here until it is joined.
     std::unique_ptr<RunLog> log_;
+    std::function<void(const ProgressSnapshot&)> stepObserver_;
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;
     bool ended_ = false;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/app_testing.h"
+#include "app/run_log_lines.h"
 #include "app/run_log_testing.h"
 #include "common/temp_dir_testing.h"
 
@@ -62,6 +63,8 @@ protected:
 TEST_F(RunLogTest, AWholeUpdateIsRecordedFromTheProgramsVersionToItsResult) {
     MainWorkflow run(view, failures);
     run.Run().folder = bench.Folder();
+    std::vector<std::string> observed;  // the steps as the command line sees them
+    run.SetStepObserver([&](const ProgressSnapshot& step) { observed.push_back(LogStepText(step)); });
     run.Start();
     TickWhileWorking(run);
     ASSERT_TRUE(view.updateEnabled);
@@ -93,6 +96,14 @@ TEST_F(RunLogTest, AWholeUpdateIsRecordedFromTheProgramsVersionToItsResult) {
     EXPECT_TRUE(Holds(afterUpdate, "Writing component 1 of ")) << afterUpdate;
     EXPECT_TRUE(Holds(afterUpdate, "Restarting the monitor\n")) << afterUpdate;
     EXPECT_FALSE(Holds(afterUpdate, "result:"));
+    // Every step the observer saw is a line of the log, in the same order.
+    ASSERT_FALSE(observed.empty());
+    std::size_t at = 0;
+    for (const std::string& step : observed) {
+        at = afterUpdate.find(" s " + step + "\n", at);
+        ASSERT_NE(at, std::string::npos) << step;
+        ++at;
+    }
 
     TickWhileWorking(run);
     ASSERT_TRUE(run.Ended());
