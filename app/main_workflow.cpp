@@ -306,7 +306,7 @@ void MainWorkflow::FinishUpdatePhase() {
         }
         ReadBackupRecord(run_.record);
         if (status == kStatusSuccess) {
-            // The update has read this version back from the monitor.
+            // The update has checked this version against the monitor's.
             Log("firmware after the update " + ExpectedVersion(run_.record.targetVersion, run_.record.currentVersion));
             Log("update completed");
             result_ = "result: completed";
