@@ -68,10 +68,8 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
     UserMessage message = StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed);
     if (log_) {
         const bool failed = message.icon == MessageIcon::Error;
-        const ProgressSnapshot progress = run_.progress.Snapshot();
-        std::string line = failed ? "failed" : "stopped";
-        if (progress.started && !progress.completed) line += " at step \"" + LogStepText(progress) + "\"";
-        line += ": " + StatusText(status, cause);
+        std::string line = (failed ? "failed" : "stopped") + AtStepText(run_.progress.Snapshot()) + ": " +
+                           StatusText(status, cause);
         if (!programNotClosed.empty()) line += ", " + std::string(programNotClosed) + " still runs";
         Log(line + "; message " + std::to_string(message.text) + " shown");
         result_ = (failed ? "result: failed with " : "result: ended with ") + StatusText(status, cause);
@@ -325,10 +323,9 @@ void MainWorkflow::FinishUpdatePhase() {
         const bool repeatable = status != kAppProgramNotClosed && status != kPkgNoMatchingSet;
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
-            const ProgressSnapshot progress = run_.progress.Snapshot();
-            Log("update failed" + (progress.started ? " at step \"" + LogStepText(progress) + "\"" : std::string()) + ": " +
-                StatusText(status, result.failure) + "; starting it again (" + std::to_string(run_.retryCount) +
-                " of " + std::to_string(kAutomaticRestarts) + ")");
+            Log("update failed" + AtStepText(run_.progress.Snapshot()) + ": " + StatusText(status, result.failure) +
+                "; starting it again (" + std::to_string(run_.retryCount) + " of " +
+                std::to_string(kAutomaticRestarts) + ")");
             StartUpdateThread();
             return;
         }

@@ -10,5 +10,7 @@
 
 // "Writing component 2 of 3", "Restarting the monitor", ... (the window's words, in English).
 std::string LogStepText(const ProgressSnapshot& step);
+// ' at step "Writing component 2 of 3"' while an update runs, else "".
+std::string AtStepText(const ProgressSnapshot& progress);
 // "status 0x80000011 (cannot replace /x/.backup: Is a directory)", or "status 0x80000024".
 std::string StatusText(Status status, const std::optional<SystemFailure>& cause);

@@ -224,7 +224,8 @@ TEST_F(RunLogTest, ALogThatCannotBeWrittenLeavesTheUpdateAlone) {
         caseBench.WritePackage();
         TempDir caseState;
         ScopedStateHome caseHome(caseState.Path());
-        ScopedVariable home("HOME", std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt);
+        const char* realHome = std::getenv("HOME");
+        ScopedVariable home("HOME", realHome ? std::optional<std::string>(realHome) : std::nullopt);
         c.block(caseState.Path());
         ScriptedView caseView;
         std::ostringstream caseFailures;
@@ -305,7 +306,8 @@ TEST(RunLogFiles, LinesFromSeveralThreadsStayWhole) {
         std::vector<std::jthread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([&log, t] {
-                for (int i = 0; i < kLines; ++i) log.Write("thread " + std::to_string(t) + " line " + std::to_string(i));
+                for (int i = 0; i < kLines; ++i)
+                    log.Write("thread " + std::to_string(t) + " line " + std::to_string(i));
             });
     }
     const std::string text = ReadFile(log.Path());

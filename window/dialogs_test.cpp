@@ -170,7 +170,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             // Where the run logs are kept: the test's own state folder.
             const std::string logs = std::string(std::getenv("XDG_STATE_HOME")) + "/quillon";
             const MessageArgument folder[] = {logs};
-            EXPECT_EQ(LabelText(d, "runLogs").toStdString(), FormatCatalogueText(Catalogue(text_id::kRunLogFolder), folder));
+            EXPECT_EQ(LabelText(d, "runLogs").toStdString(),
+                      FormatCatalogueText(Catalogue(text_id::kRunLogFolder), folder));
             EXPECT_NE(LabelText(d, "runLogs").toStdString().find(logs), std::string::npos);
             Child<QPushButton>(d, "okButton").click();
         }))
