@@ -320,6 +320,12 @@ TEST(RunLogFiles, LinesFromSeveralThreadsStayWhole) {
     EXPECT_TRUE(ReadFile(log.Path()).ends_with(" two lines\n"));
 }
 
+// The About box's line names as many runs as are kept, in either language.
+TEST(RunLogLine, TheAboutBoxTellsHowManyLogsAreKept) {
+    for (const Language language : {Language::English, Language::Japanese})
+        EXPECT_TRUE(Holds(CatalogueText(text_id::kRunLogFolder, language), std::to_string(kKeptRunLogs)));
+}
+
 // Under an error message, where the run's log is: once, in the message's language,
 // after the catalogue text, which stays as it is.
 TEST(RunLogLine, FollowsAnErrorMessageOnceInEitherLanguage) {
