@@ -2,9 +2,14 @@
 
 #include <cstdio>
 
-void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause) {
+std::string StatusCodeText(Status status) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+    return code;
+}
+
+void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause) {
+    const std::string code = StatusCodeText(status);
     out << "quillon: ";
     if (cause) out << cause->Text() << " (status " << code << ")\n";
     else out << "status " << code << "\n";

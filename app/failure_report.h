@@ -5,9 +5,13 @@
 // what happened, for whoever reads the terminal or the session's journal.
 #include <optional>
 #include <ostream>
+#include <string>
 
 #include "common/status.h"
 #include "common/system_failure.h"
+
+// "0x80000015": how a status is written wherever it is shown.
+std::string StatusCodeText(Status status);
 
 // Writes "quillon: HIDIOCSFEATURE /dev/hidraw3: Input/output error (status 0x80000015)",
 // or "quillon: status 0x80000024" when no system call failed, and a line feed.

@@ -1,11 +1,15 @@
 #include "app/main_workflow.h"
 
+#include <errno.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
 
 #include "app/failure_report.h"
+#include "app/run_log_lines.h"
 #include "app/update_estimate.h"
 #include "conflict/running_program.h"
 #include "monitor/command_usages.h"
@@ -23,11 +27,13 @@ bool HasPackageExtension(const std::string& name) {
                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
-std::optional<std::string> PackageVersion(PackageHandle package) {
+std::optional<std::string> PackageText(PackageHandle package, PkgPropertyId id) {
     std::array<char, 26> text{};
-    if (IsFailure(PkgGetProperty(package, kPropVersion, text.data(), text.size()))) return std::nullopt;
+    if (IsFailure(PkgGetProperty(package, id, text.data(), text.size()))) return std::nullopt;
     return std::string(text.data(), strnlen(text.data(), text.size()));
 }
+
+std::optional<std::string> PackageVersion(PackageHandle package) { return PackageText(package, kPropVersion); }
 
 }  // namespace
 
@@ -42,7 +48,14 @@ std::vector<std::string> PackageFiles(const std::string& folder) {
     return names;
 }
 
-MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {}
+MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {
+    // Each step of the update as the update thread enters it. The log is opened
+    // on this thread before any update thread starts.
+    run_.progress.SetStepListener([this](const ProgressSnapshot& step) {
+        if (log_) log_->Write(LogStepText(step));
+        if (stepObserver_) stepObserver_(step);
+    });
+}
 
 MainWorkflow::~MainWorkflow() = default;
 
@@ -52,7 +65,46 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
                               std::string_view programNotClosed) {
     shownFailure_ = status;
     ReportFailure(failures_, status, cause);
-    view_.ShowMessage(StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed));
+    UserMessage message = StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed);
+    if (log_) {
+        const bool failed = message.icon == MessageIcon::Error;
+        std::string line = (failed ? "failed" : "stopped") + AtStepText(run_.progress.Snapshot()) + ": " +
+                           StatusText(status, cause);
+        if (!programNotClosed.empty()) line += ", " + std::string(programNotClosed) + " still runs";
+        Log(line + "; message " + std::to_string(message.text) + " shown");
+        result_ = (failed ? "result: failed with " : "result: ended with ") + StatusText(status, cause);
+        if (failed) message.runLogPath = log_->Path();
+    }
+    view_.ShowMessage(message);
+}
+
+const std::string& MainWorkflow::RunLogPath() const {
+    static const std::string kNone;
+    return log_ ? log_->Path() : kNone;
+}
+
+void MainWorkflow::Log(const std::string& line) {
+    if (log_) log_->Write(line);
+}
+
+void MainWorkflow::ReportRunLogProblem() {
+    if (!log_) return;
+    if (const std::optional<SystemFailure> problem = log_->TakeProblem()) {
+        failures_ << "quillon: the run log cannot be written: " << problem->Text() << "\n";
+        failures_.flush();
+    }
+}
+
+void MainWorkflow::OpenRunLog() {
+    log_ = std::make_unique<RunLog>(RunLogFolder());
+    ReportRunLogProblem();
+    Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_invocation_short_name + ", process " +
+        std::to_string(::getpid()) + ")");
+    // Known here only when a backup file named the monitor; the identity read
+    // from the monitor follows once the run has its backup record.
+    const TargetMonitor& target = run_.target;
+    Log(target.modelName.empty() ? std::string("monitor selected")
+                                 : "monitor selected: " + target.modelName + " S/N " + target.serialNumber);
 }
 
 void MainWorkflow::Start() {
@@ -100,6 +152,7 @@ bool MainWorkflow::StartUp() {
         view_.ShowMessage({text_id::kDamagedBackupKept, {run_.keptBackupPath}, MessageIcon::Information});
 
     if (!SelectMonitor()) return false;
+    OpenRunLog();
     if (const Status status = PrepareMonitor(run_.target); IsFailure(status)) {
         ShowStatus(status);
         return false;
@@ -140,6 +193,13 @@ void MainWorkflow::ShowVersionDisplay() {
     view_.ShowTitle(target.ModelName() + " (S/N:" + target.SerialNumber() + ")");
     const std::string& current = run_.record.currentVersion;
     view_.ShowCurrentVersion({FormatVersionHead(current), FormatVersionTail(current)});
+    Log("monitor: " + target.ModelName() + " S/N " + target.SerialNumber() + ", firmware before the update " +
+        current + (target.loaderFlag != 0 ? ", waiting in its update mode" : ""));
+    if (Resuming())
+        Log("resuming the interrupted update recorded in " + run_.record.filePath + " at stage " +
+            std::to_string(run_.record.stage) + ", to firmware " + run_.record.targetVersion);
+    else
+        Log("backup file: " + run_.record.filePath);
     if (Resuming()) {
         view_.ShowNewVersion(MergedVersionLines(run_.record.targetVersion, current));
         view_.SetUpdateEnabled(true);
@@ -154,6 +214,7 @@ void MainWorkflow::StartFilePhase() {
     std::string path = packages.empty() ? std::string() : folder + packages.front();
     if (!run_.packagePath.empty()) path = run_.packagePath;
     if (fileThread_) return;
+    Log("package file: " + path);
     view_.SetWaitCursor(true);
     view_.SetUpdateEnabled(false);
     fileThread_ = std::make_unique<PackageCheckThread>(run_, path);
@@ -172,11 +233,14 @@ void MainWorkflow::PressUpdate() {
                                                  ? PackageDescriptors(run_.selectedPackage)
                                                  : ComponentDescriptors(run_.record.descriptors.begin(),
                                                                         run_.record.descriptors.end());
-    if (!view_.ConfirmWarning(EstimateUpdateMinutes(descriptors))) {
+    const std::uint32_t minutes = EstimateUpdateMinutes(descriptors);
+    if (!view_.ConfirmWarning(minutes)) {
+        Log("the warning was not confirmed");
         view_.SetUpdateEnabled(true);
         return;
     }
     if (updateThread_) return;
+    Log("update started, estimated at " + std::to_string(minutes) + " min");
     run_.retryCount = 0;
     StartUpdateThread();
 }
@@ -214,6 +278,10 @@ void MainWorkflow::FinishFilePhase() {
     }
     const std::optional<std::string> version = PackageVersion(run_.selectedPackage);
     const std::string& current = run_.target.CurrentVersion(true);
+    // A firmware set's key is the version it updates.
+    const std::optional<std::string> key = PackageText(run_.selectedPackage, kPropKeyOrCurrent);
+    Log("package: version " + version.value_or("(unreadable)") + ", firmware set for " +
+        key.value_or("(unreadable)") + "; the monitor reports " + current);
     view_.ShowNewVersion(version ? MergedVersionLines(*version, current) : VersionLines{});
     view_.SetUpdateEnabled(true);
 }
@@ -236,6 +304,10 @@ void MainWorkflow::FinishUpdatePhase() {
         }
         ReadBackupRecord(run_.record);
         if (status == kStatusSuccess) {
+            // The update has checked this version against the monitor's.
+            Log("firmware after the update " + ExpectedVersion(run_.record.targetVersion, run_.record.currentVersion));
+            Log("update completed");
+            result_ = "result: completed";
             std::error_code ignored;
             std::filesystem::remove(run_.record.filePath, ignored);
             run_.progress.Complete();
@@ -251,6 +323,9 @@ void MainWorkflow::FinishUpdatePhase() {
         const bool repeatable = status != kAppProgramNotClosed && status != kPkgNoMatchingSet;
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
+            Log("update failed" + AtStepText(run_.progress.Snapshot()) + ": " + StatusText(status, result.failure) +
+                "; starting it again (" + std::to_string(run_.retryCount) + " of " +
+                std::to_string(kAutomaticRestarts) + ")");
             StartUpdateThread();
             return;
         }
@@ -263,8 +338,13 @@ bool MainWorkflow::Close() {
     if (WorkerExists()) return false;
     if (ended_) return true;
     RestoreMonitorSettings(run_);
-    for (const RunningProgram& program : run_.closedPrograms) program.RestartProgram();
+    for (const RunningProgram& program : run_.closedPrograms) {
+        Log("starting " + program.program.displayName + " again");
+        program.RestartProgram();
+    }
     run_.closedPrograms.clear();
+    Log(result_.empty() ? "result: ended by the user" : result_);
+    ReportRunLogProblem();
     PkgCloseAll();
     MonCloseDevices(kAllRunFamilies);
     ended_ = true;

@@ -4,6 +4,7 @@
 // restarts of a failed update, and the exit path. The window implements
 // WorkflowView and forwards its events here; tests drive it with a view of their own.
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/monitor_selection.h"
+#include "app/run_log.h"
 #include "app/status_message.h"
 #include "app/update_run.h"
 #include "app/version_display.h"
@@ -73,6 +75,12 @@ public:
     bool Ended() const { return ended_; }
     // The status of the failure message the run showed, if it showed one.
     std::optional<Status> ShownFailure() const { return shownFailure_; }
+    // This run's log (app/run_log.h), opened once a monitor is selected; empty
+    // before, and when no log could be written. Stays after Close().
+    const std::string& RunLogPath() const;
+    // Called on the update thread with each step the update enters, after the
+    // run log has it (the command line's step lines). Set before Start().
+    void SetStepObserver(std::function<void(const ProgressSnapshot&)> observer) { stepObserver_ = std::move(observer); }
     bool WorkerExists() const { return fileThread_ || updateThread_; }
     // The wait cursor shows while the package loads.
     bool FilePhaseRunning() const { return fileThread_ != nullptr; }
@@ -85,6 +93,13 @@ private:
     bool StartUp();
     bool SelectMonitor();
     void ShowVersionDisplay();
+    // Opens the run's log in RunLogFolder(), has it take the update's steps,
+    // and writes what is known of the run so far.
+    void OpenRunLog();
+    // Writes a line to the run's log, when there is one.
+    void Log(const std::string& line);
+    // The one line on the failure stream about a log that could not be written.
+    void ReportRunLogProblem();
     bool Resuming() const;
     void StartFilePhase();
     void StartUpdateThread();
@@ -97,10 +112,15 @@ private:
     WorkflowView& view_;
     std::ostream& failures_;
     UpdateRun run_;
+    // Before the worker threads: the update thread writes its steps here until it is joined.
+    std::unique_ptr<RunLog> log_;
+    std::function<void(const ProgressSnapshot&)> stepObserver_;
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;
     bool ended_ = false;
     std::optional<Status> shownFailure_;
+    // The run log's last line, once the run has an outcome; empty: the user ended it.
+    std::string result_;
 };
 
 // The package files beside the executable ("*.vfw", any case of the extension), by name.

@@ -22,6 +22,8 @@ inline constexpr TextId kStepPreparing = 700, kStepEnteringUpdateMode = 701, kSt
     kStepVerifying = 703, kStepRestarting = 704, kStepRestoringSettings = 705, kStepFinishing = 706,
     kMinutesLeft = 707, kUnderAMinuteLeft = 708, kWaitingForReturn = 709, kWaitingForCheck = 710,
     kWaitingForMonitor = 711;
+// The run log: under an error message, where this run's log was written; in the About box, where the logs are kept.
+inline constexpr TextId kRunLogWritten = 720, kRunLogFolder = 721;
 // One update at a time, and quillon-cli's own lines.
 inline constexpr TextId kUpdateRunning = 730, kCannotStopMinutes = 731, kCannotStopUnderAMinute = 732,
     kSummaryMonitor = 733, kSummaryCurrent = 734, kSummaryNew = 735, kSummaryPrograms = 736,

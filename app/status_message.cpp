@@ -56,3 +56,15 @@ std::string MessageText(const UserMessage& message, Language language) {
 }
 
 std::string MessageText(const UserMessage& message) { return MessageText(message, CatalogueLanguage()); }
+
+std::string RunLogLine(const UserMessage& message, Language language) {
+    if (message.runLogPath.empty()) return {};
+    const MessageArgument path[] = {message.runLogPath};
+    return FormatCatalogueText(CatalogueText(text_id::kRunLogWritten, language), path);
+}
+
+std::string MessageBoxText(const UserMessage& message, Language language) {
+    const std::string text = MessageText(message, language);
+    const std::string line = RunLogLine(message, language);
+    return line.empty() ? text : text + "\n\n" + line;
+}

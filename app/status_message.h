@@ -15,6 +15,9 @@ struct UserMessage {
     std::vector<MessageArgument> arguments;  // empty: the text is shown unchanged
     MessageIcon icon = MessageIcon::Error;
     MessageCaption caption = MessageCaption::Quillon;
+    // Where this run's log was written: an error message says so on a line
+    // of its own under its text. Empty: no log, no line.
+    std::string runLogPath{};
     bool operator==(const UserMessage&) const = default;
 };
 
@@ -28,3 +31,7 @@ UserMessage StatusMessage(Status status, std::string_view recordModel, std::stri
 // The text to show: the catalogue text, formatted when the message has arguments.
 std::string MessageText(const UserMessage& message, Language language);
 std::string MessageText(const UserMessage& message);
+// The line that says where the run's log was written (text 720); "" without a log.
+std::string RunLogLine(const UserMessage& message, Language language);
+// What a message box shows: the text, and under it the run log's line when there is one.
+std::string MessageBoxText(const UserMessage& message, Language language);

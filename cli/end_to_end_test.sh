@@ -13,7 +13,8 @@ make_package=$4
 dir=$(mktemp -d /tmp/quillon-cli-e2e-XXXXXX)
 emulator_pid=""
 trap '[ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$dir"' EXIT
-export LC_ALL=C QUILLON_HID_EMULATOR=$dir/monitors
+# The run logs go to the test's folder, not the home.
+export LC_ALL=C QUILLON_HID_EMULATOR=$dir/monitors XDG_STATE_HOME=$dir/state
 
 failures=0
 fail() {

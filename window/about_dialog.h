@@ -1,5 +1,6 @@
 #pragma once
-// The program's name and version, from the main window's context menu.
+// The program's name and version, and where its run logs are kept, from the main
+// window's context menu.
 #include <QDialog>
 #include <memory>
 

@@ -166,7 +166,15 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             EXPECT_EQ(about->text(), text(text_id::kAboutItem));
             QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(about).center());
         })
-        .At<AboutDialog>(Look<AboutDialog>("about", [](AboutDialog& d) { Child<QPushButton>(d, "okButton").click(); }))
+        .At<AboutDialog>(Look<AboutDialog>("about", [&](AboutDialog& d) {
+            // Where the run logs are kept: the test's own state folder.
+            const std::string logs = std::string(std::getenv("XDG_STATE_HOME")) + "/quillon";
+            const MessageArgument folder[] = {logs};
+            EXPECT_EQ(LabelText(d, "runLogs").toStdString(),
+                      FormatCatalogueText(Catalogue(text_id::kRunLogFolder), folder));
+            EXPECT_NE(LabelText(d, "runLogs").toStdString().find(logs), std::string::npos);
+            Child<QPushButton>(d, "okButton").click();
+        }))
         .At<WarningDialog>(Look<WarningDialog>("warning", [&](WarningDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kWarningHeading));
             EXPECT_EQ(LabelText(d, "explanation"), text(text_id::kWarningText));

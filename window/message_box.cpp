@@ -17,8 +17,8 @@ QString Caption(MessageCaption caption) {
 void ShowUserMessage(QWidget* owner, const UserMessage& message) {
     const QMessageBox::Icon icon =
         message.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Critical;
-    QMessageBox box(icon, Caption(message.caption), QString::fromStdString(MessageText(message)), QMessageBox::Ok,
-                    owner);
+    const QString text = QString::fromStdString(MessageBoxText(message, CatalogueLanguage()));
+    QMessageBox box(icon, Caption(message.caption), text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);  // "<" and ">" in a text are characters, not markup
     box.exec();
 }

@@ -308,7 +308,16 @@ TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
     WindowRun run(bench);
     run.Start();
     run.TickWhileWorking();
-    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(GetParam().expected)});
+    // Once a monitor was chosen the run has a log, and an error message says where, under its text.
+    UserMessage expected = GetParam().expected;
+    EXPECT_EQ(run.window.Workflow().RunLogPath().empty(), !GetParam().listShown);
+    if (expected.icon == MessageIcon::Error) expected.runLogPath = run.window.Workflow().RunLogPath();
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(expected)});
+    if (!expected.runLogPath.empty() && !user.messages.empty()) {
+        const std::string shown = user.messages[0].text.toStdString();
+        EXPECT_TRUE(shown.starts_with(MessageText(expected) + "\n\n")) << shown;
+        EXPECT_TRUE(shown.ends_with("\n\nA record of this run was written to " + expected.runLogPath + ".")) << shown;
+    }
     EXPECT_TRUE(run.Ended());
     EXPECT_FALSE(run.window.isVisible());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);

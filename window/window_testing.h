@@ -42,7 +42,7 @@ inline ShownMessage Expected(const UserMessage& message) {
         message.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Critical;
     const QString caption =
         message.caption == MessageCaption::Quillon ? QStringLiteral("Quillon") : QStringLiteral("window_test");
-    return {caption, QString::fromStdString(MessageText(message)), icon};
+    return {caption, QString::fromStdString(MessageBoxText(message, CatalogueLanguage())), icon};
 }
 inline ShownMessage Expected(TextId text, MessageIcon icon = MessageIcon::Error) { return Expected({text, {}, icon}); }
 

@@ -1,0 +1,170 @@
+#include "app/run_log.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "common/clock.h"
+
+namespace {
+
+constexpr std::string_view kRunLogPrefix = "run-";
+constexpr std::string_view kRunLogSuffix = ".log";
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+// One of our own run logs: "run-", digits and dashes, ".log". Anything else in
+// the folder is left alone.
+bool IsRunLogName(std::string_view name) {
+    if (name.size() <= kRunLogPrefix.size() + kRunLogSuffix.size()) return false;
+    if (!name.starts_with(kRunLogPrefix) || !name.ends_with(kRunLogSuffix)) return false;
+    const std::string_view middle =
+        name.substr(kRunLogPrefix.size(), name.size() - kRunLogPrefix.size() - kRunLogSuffix.size());
+    return std::all_of(middle.begin(), middle.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+}
+
+// mkdir -p, each folder it makes private to the user; 0 or the errno, with
+// the folder that could not be made.
+int MakeFolder(const std::string& folder, std::string& failedAt) {
+    if (::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST) return 0;
+    failedAt = folder;
+    const int error = errno;
+    const std::size_t slash = folder.find_last_of('/');
+    if (error != ENOENT || slash == std::string::npos || slash == 0) return error;
+    if (const int parent = MakeFolder(folder.substr(0, slash), failedAt); parent != 0) return parent;
+    failedAt = folder;
+    if (::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST) return 0;
+    return errno;
+}
+
+timespec WallTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
+// "run-20261210-211500-123-4567": UTC, so that the names sort by time across
+// changes of the local time too.
+std::string RunLogStem(const timespec& now) {
+    tm utc{};
+    ::gmtime_r(&now.tv_sec, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    char stem[64];
+    std::snprintf(stem, sizeof stem, "run-%s-%03ld-%ld", stamp, static_cast<long>(now.tv_nsec / 1'000'000),
+                  static_cast<long>(::getpid()));
+    return stem;
+}
+
+// "2026-12-10 22:15:00.123 +0100"
+std::string LocalTimeStamp(const timespec& now) {
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    char date[32], zone[8];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%s.%03ld %s", date, static_cast<long>(now.tv_nsec / 1'000'000), zone);
+    return stamp;
+}
+
+}  // namespace
+
+std::string RunLogFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/quillon";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quillon";
+    return {};
+}
+
+RunLog::RunLog(const std::string& folder) : openedMs_(NowMs()) {
+    if (folder.empty()) {
+        NoteProblem("no folder for it: neither XDG_STATE_HOME nor HOME names one", ENOENT);
+        return;
+    }
+    std::string failedAt;
+    if (const int error = MakeFolder(folder, failedAt); error != 0) {
+        NoteProblem("mkdir " + failedAt, error);
+        return;
+    }
+
+    // The oldest of our own logs go, so that with this run's kKeptRunLogs remain.
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) {
+        NoteProblem("opendir " + folder, errno);
+        return;
+    }
+    std::vector<std::string> logs;
+    while (const dirent* entry = ::readdir(directory))
+        if (IsRunLogName(entry->d_name)) logs.emplace_back(entry->d_name);
+    ::closedir(directory);
+    std::sort(logs.begin(), logs.end());
+    if (logs.size() >= kKeptRunLogs) {
+        const std::size_t extra = logs.size() - (kKeptRunLogs - 1);
+        for (std::size_t i = 0; i < extra; ++i) ::unlink((folder + "/" + logs[i]).c_str());
+    }
+
+    const std::string stem = folder + "/" + RunLogStem(WallTime());
+    // Runs of one process within a millisecond (tests) get a number each.
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        std::string path = stem + (attempt == 1 ? "" : "-" + std::to_string(attempt)) + std::string(kRunLogSuffix);
+        fd_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, kFileMode));
+        if (fd_) {
+            path_ = std::move(path);
+            return;
+        }
+        if (errno != EEXIST) {
+            NoteProblem("open " + path, errno);
+            return;
+        }
+    }
+    NoteProblem("open " + stem + std::string(kRunLogSuffix), EEXIST);
+}
+
+void RunLog::Write(std::string_view text) {
+    const timespec now = WallTime();
+    const std::uint64_t elapsedMs = NowMs() - openedMs_;
+    char elapsed[40];
+    std::snprintf(elapsed, sizeof elapsed, " +%llu.%03u s ", static_cast<unsigned long long>(elapsedMs / 1000),
+                  static_cast<unsigned>(elapsedMs % 1000));
+    std::string line = LocalTimeStamp(now) + elapsed;
+    for (const char c : text) line += c == '\n' || c == '\r' ? ' ' : c;
+    line += '\n';
+
+    std::lock_guard lock(mutex_);
+    if (!fd_) return;
+    // One write a line, so that a run killed at any moment leaves whole lines up
+    // to its last step; the loop only finishes a write the disk cut short.
+    std::string_view rest = line;
+    while (!rest.empty()) {
+        const ssize_t written = ::write(fd_.get(), rest.data(), rest.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            NoteProblem("write " + path_, written < 0 ? errno : ENOSPC);
+            fd_.Close();
+            return;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::optional<SystemFailure> RunLog::TakeProblem() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(problem_, std::nullopt);
+}
+
+void RunLog::NoteProblem(std::string operation, int error) {
+    if (problemNoted_) return;
+    problemNoted_ = true;
+    problem_ = SystemFailure{std::move(operation), error};
+}
