@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "app/app_testing.h"
@@ -34,6 +35,34 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 std::string Shown(const VersionFields& fields) {
     const VersionLines lines = MergedVersionLines(MemoryText(fields), "");
     return lines.head + lines.tail;
+}
+
+// The "runLog" of a JSON result line, "" without one.
+std::string RunLogOf(const std::string& resultLine) {
+    const std::string key = "\"runLog\":\"";
+    const std::size_t start = resultLine.find(key);
+    if (start == std::string::npos) return {};
+    const std::size_t end = resultLine.find('"', start + key.size());
+    return resultLine.substr(start + key.size(), end - start - key.size());
+}
+
+std::string LastLineOf(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line)) last = line;
+    return last;
+}
+
+// The log named by the line under a failure's message, "" without that line.
+std::string RunLogNamedIn(const std::string& err) {
+    const std::string marker = "\x01";
+    const std::string line = "quillon-cli: " + Text(text_id::kRunLogWritten, {marker});
+    const std::string before = line.substr(0, line.find(marker));
+    const std::string after = line.substr(line.find(marker) + marker.size());
+    for (const std::string& shown : Lines(err))
+        if (shown.starts_with(before) && shown.ends_with(after))
+            return shown.substr(before.size(), shown.size() - before.size() - after.size());
+    return {};
 }
 
 // One run of quillon-cli over the bench's folder; the user's answers and the
@@ -164,8 +193,13 @@ TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
     const std::string complete = MessageText(
         {text_id::kComplete,
          {MergedVersionLines(MemoryText(kAfter), "").head, MergedVersionLines(MemoryText(kAfter), "").tail}});
-    EXPECT_EQ(lines.back(), "{\"event\":\"result\",\"status\":\"0x00000000\",\"message\":\"" + complete +
-                                "\",\"version\":\"" + Shown(kAfter) + "\"}");
+    EXPECT_TRUE(lines.back().starts_with("{\"event\":\"result\",\"status\":\"0x00000000\",\"message\":\"" + complete +
+                                         "\",\"version\":\"" + Shown(kAfter) + "\",\"runLog\":\""))
+        << lines.back();
+    // The result names the run's log, which ends with the same result.
+    const std::string log = RunLogOf(lines.back());
+    EXPECT_TRUE(log.starts_with(RunLogFolder() + "/run-")) << log;
+    EXPECT_TRUE(LastLineOf(log).ends_with("result: completed")) << LastLineOf(log);
     for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("{\"event\":\"")) << line;
     EXPECT_EQ(run.err.str(), "");
 
@@ -185,6 +219,9 @@ void CutAnUpdate(Bench& bench, Monitor& monitor) {
     CliRun cut(bench);
     EXPECT_EQ(cut.Run({"update", "--yes"}), 1);
     EXPECT_TRUE(Contains(cut.err.str(), Text(text_id::kCommunicationError))) << cut.err.str();
+    // Under the message, the log that tells at which step it failed.
+    const std::string log = RunLogNamedIn(cut.err.str());
+    EXPECT_TRUE(Contains(LastLineOf(log), "result: failed with status 0x")) << cut.err.str();
     ASSERT_TRUE(bench.BackupExists());
     bench.clock.Advance(60'000);  // the monitor is back a while later
 }
@@ -262,14 +299,15 @@ struct Refusal {
     TextId message;
     const char* status;
     int exitCode;
+    bool logged;  // the run chose a monitor, so it has a log
 };
 
 const Refusal kRefusals[] = {
-    {"NoPackage", 0, {}, text_id::kNoPackageFile, "0x80000024", 1},
-    {"TwoPackages", 2, {}, text_id::kSeveralPackageFiles, "0x80000025", 1},
-    {"AlreadyApplied", 1, WithVersion("0010200201000030000400005"), text_id::kAlreadyApplied, "0x80000028", 3},
-    {"ModelMismatch", 1, WithModel("QY27*"), text_id::kNoFileForMonitor, "", 1},
-    {"NoFittingSet", 1, ForVersion({101, 201, 3, 4, 5}), text_id::kCannotUpdateWithFile, "", 1},
+    {"NoPackage", 0, {}, text_id::kNoPackageFile, "0x80000024", 1, false},
+    {"TwoPackages", 2, {}, text_id::kSeveralPackageFiles, "0x80000025", 1, false},
+    {"AlreadyApplied", 1, WithVersion("0010200201000030000400005"), text_id::kAlreadyApplied, "0x80000028", 3, true},
+    {"ModelMismatch", 1, WithModel("QY27*"), text_id::kNoFileForMonitor, "", 1, true},
+    {"NoFittingSet", 1, ForVersion({101, 201, 3, 4, 5}), text_id::kCannotUpdateWithFile, "", 1, true},
 };
 
 class RefusalTest : public ::testing::TestWithParam<Refusal> {
@@ -295,6 +333,14 @@ TEST_P(RefusalTest, SaysTheWindowsMessageWithItsStatusAndLeavesTheMonitorAsItWas
     // Without exactly one package the run ends before it opens a monitor.
     const std::string version = c.packages == 1 ? Shown(kBefore) : "";
     EXPECT_TRUE(Contains(lines.back(), "\"version\":\"" + version + "\"")) << lines.back();
+    // A refusal says where its log is, under its message; "nothing to do" is no failure.
+    const std::string log = RunLogOf(lines.back());
+    EXPECT_EQ(!log.empty(), c.logged) << lines.back();
+    const bool logLineShown = Contains(run.err.str(), "quillon-cli: " + Text(text_id::kRunLogWritten, {log}));
+    EXPECT_EQ(logLineShown, c.logged && c.exitCode == 1) << run.err.str();
+    if (c.logged) {
+        EXPECT_TRUE(Contains(LastLineOf(log), "result: ")) << LastLineOf(log);
+    }
     EXPECT_FALSE(bench.BackupExists());
     EXPECT_EQ(ReadSettings(bench.Open()), bench.before);
     EXPECT_EQ(monitor.RunningVersion()[0], 102);

@@ -167,5 +167,8 @@ void CliView::ShowMessage(const UserMessage& message) {
     else if (message.icon == MessageIcon::Error)
         outcome_ = CliOutcome::Refused;
     io_.err << "quillon-cli: " << text << "\n";
+    // Where the record of a failed run is, for whoever looks into it later.
+    if (const std::string logLine = RunLogLine(message, io_.language); !logLine.empty())
+        io_.err << "quillon-cli: " << logLine << "\n";
     io_.err.flush();
 }

@@ -93,7 +93,7 @@ for signal in TERM HUP INT; do kill -$signal $update_pid; sleep 0.3; done
 wait $update_pid
 expect_code "update signalled while it ran" 0 $?
 [ "$(grep -c 'cannot be stopped now' "$dir/update.err")" = 3 ] || fail "refusals: $(cat "$dir/update.err")"
-tail -n1 "$dir/update.out" | grep -q '^{"event":"result","status":"0x00000000",.*"version":"00103-00202-00003-00004-00005"}$' ||
+tail -n1 "$dir/update.out" | grep -q '^{"event":"result","status":"0x00000000",.*"version":"00103-00202-00003-00004-00005","runLog":"[^"]*/state/quillon/run-[0-9-]*\.log"}$' ||
   fail "result: $(tail -n1 "$dir/update.out")"
 
 # Killed outright while it writes: nothing is lost, the next run finishes the update.
@@ -103,6 +103,10 @@ killed_pid=$!
 wait_for "$dir/demo/.backup" . && sleep 2
 kill -KILL $killed_pid
 wait $killed_pid 2>/dev/null
+# Its log, each line on disk as written, ends in the step it was killed in.
+killed_log=$(ls "$dir"/state/quillon/run-*.log | sort | tail -n1)
+grep -q 'update started' "$killed_log" || fail "killed run's log: $(cat "$killed_log")"
+tail -n1 "$killed_log" | grep -q 'result:' && fail "killed run's log has a result: $(tail -n1 "$killed_log")"
 "$run" status --json >"$dir/status.out"
 grep -q '^{"interrupted":true,"model":"QC27-EMU","serial":"EMU00001"' "$dir/status.out" || fail "status: $(cat "$dir/status.out")"
 "$run" update --yes >"$dir/resumed.out" 2>&1

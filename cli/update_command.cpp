@@ -40,8 +40,9 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
         io.out << "{\"event\":\"result\",\"status\":\"" << StatusCode(status)
-               << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version)
-               << "}\n";
+               << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version);
+        if (!workflow.RunLogPath().empty()) io.out << ",\"runLog\":" << JsonText(workflow.RunLogPath());
+        io.out << "}\n";
         io.out.flush();
     }
     return code;
