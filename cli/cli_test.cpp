@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/app_testing.h"
 #include "app/update_lock.h"
@@ -528,9 +529,11 @@ std::string Shown(ProgressForm form) {
     std::ostringstream out;
     ProgressOutput output(out, form, Language::English);
     output.Show(ProgressSnapshot{});  // before the update has begun: nothing
+    output.ShowStep(Snapshot(UpdateStep::WritingComponent, 1, 1234, 200));
     output.Show(Snapshot(UpdateStep::WritingComponent, 1, 1234, 200));
     output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
     output.Show(Snapshot(UpdateStep::WritingComponent, 1, 4567, 90));
+    output.ShowStep(Snapshot(UpdateStep::Restarting, 0, 8000, std::nullopt));
     ProgressSnapshot waiting = Snapshot(UpdateStep::Restarting, 0, 8000, std::nullopt);
     waiting.waitEndUnknown = true;
     waiting.waitElapsedSeconds = 10;
@@ -553,6 +556,35 @@ TEST(ProgressOutputTest, JsonHasOneStepEventPerStepAndOneProgressEventPerChange)
 
 TEST(ProgressOutputTest, WithoutATerminalOneLinePerStep) {
     EXPECT_EQ(Shown(ProgressForm::Lines), "Writing component 1 of 2 (12%)\nRestarting the monitor (80%)\n");
+}
+
+// Steps the update thread enters between two snapshots each keep their line,
+// in their order, before the progress that follows them.
+TEST(ProgressOutputTest, StepsShorterThanASnapshotsSecondStillHaveTheirLines) {
+    std::ostringstream out, err;
+    CliIo io{out, err};
+    io.language = Language::English;
+    CommandLine line;
+    line.json = true;
+    CliView view(line, io);
+    view.QueueStep(Snapshot(UpdateStep::Preparing, 0, 0, std::nullopt));
+    view.QueueStep(Snapshot(UpdateStep::EnteringUpdateState, 0, 10, std::nullopt));
+    std::thread updateThread([&] { view.QueueStep(Snapshot(UpdateStep::WritingComponent, 1, 20, 300)); });
+    updateThread.join();
+    view.ShowProgress(Snapshot(UpdateStep::WritingComponent, 1, 500, 290));
+    view.QueueStep(Snapshot(UpdateStep::RestoringSettings, 0, 9900, 1));
+    view.QueueStep(Snapshot(UpdateStep::Finishing, 0, 9950, 1));
+    view.EndDialog();
+    EXPECT_EQ(
+        Lines(out.str()),
+        (std::vector<std::string>{
+            R"({"event":"step","step":"preparing","text":"Preparing the update"})",
+            R"({"event":"step","step":"entering-update-mode","text":"Restarting the monitor into its update mode"})",
+            R"({"event":"step","step":"writing","component":1,"components":2,"text":"Writing component 1 of 2"})",
+            R"({"event":"progress","percent":5,"secondsLeft":290})",
+            R"({"event":"step","step":"restoring-settings","text":"Restoring the monitor's settings"})",
+            R"({"event":"step","step":"finishing","text":"Finishing the update"})",
+        }));
 }
 
 TEST(ProgressOutputTest, OnATerminalOneLineRewritesItself) {

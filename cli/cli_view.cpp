@@ -152,7 +152,32 @@ bool CliView::ConfirmWarning(std::uint32_t minutes) {
     return false;
 }
 
+void CliView::QueueStep(const ProgressSnapshot& step) {
+    const std::lock_guard lock(stepsMutex_);
+    queuedSteps_.push_back(step);
+}
+
+void CliView::ShowQueuedSteps() {
+    std::vector<ProgressSnapshot> steps;
+    {
+        const std::lock_guard lock(stepsMutex_);
+        steps.swap(queuedSteps_);
+    }
+    for (const ProgressSnapshot& step : steps) progress_.ShowStep(step);
+}
+
+void CliView::ShowProgress(const ProgressSnapshot& snapshot) {
+    ShowQueuedSteps();
+    progress_.Show(snapshot);
+}
+
+void CliView::EndDialog() {
+    ShowQueuedSteps();
+    progress_.EndLine();
+}
+
 void CliView::ShowMessage(const UserMessage& message) {
+    ShowQueuedSteps();
     progress_.EndLine();
     const std::string text = MessageText(message, io_.language);
     lastMessage_ = text;

@@ -4,6 +4,7 @@
 // before the update (or by --yes); the monitor is the one --monitor names, the
 // only one connected, or the one an interrupted update names; messages go to
 // standard error in the user's language with their status code.
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,8 +33,13 @@ public:
     void SetUpdateEnabled(bool enabled) override { updateEnabled_ = enabled; }
     void SetWaitCursor(bool) override {}
     void SetTimerRunning(bool) override {}
-    void ShowProgress(const ProgressSnapshot& snapshot) override { progress_.Show(snapshot); }
-    void EndDialog() override { progress_.EndLine(); }
+    void ShowProgress(const ProgressSnapshot& snapshot) override;
+    void EndDialog() override;
+
+    // A step the update thread has entered (MainWorkflow::SetStepObserver):
+    // kept until this thread next prints, so that no step is missed between
+    // the once-a-second snapshots. Safe from any thread.
+    void QueueStep(const ProgressSnapshot& step);
 
     // The update's progress before it reports a plan: from the estimate.
     void ShowEstimate(std::uint32_t percent, std::uint32_t secondsLeft) {
@@ -57,10 +63,13 @@ private:
     std::string Text(TextId id, std::vector<MessageArgument> arguments = {}) const;
     void PrintSummary(std::uint32_t minutes);
     void PrintMonitorList(const std::vector<MonitorEntry>& entries);
+    void ShowQueuedSteps();
 
     const CommandLine& line_;
     CliIo& io_;
     ProgressOutput progress_;
+    std::mutex stepsMutex_;  // the steps come from the update thread
+    std::vector<ProgressSnapshot> queuedSteps_;
     std::vector<std::string> programs_;
     std::string model_, serial_;
     std::optional<VersionLines> current_, new_;

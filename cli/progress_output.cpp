@@ -51,25 +51,25 @@ void ProgressOutput::Show(const ProgressSnapshot& snapshot) {
     const bool newStep = !last_ || !SameStep(*last_, snapshot);
     const bool moved = !last_ || !SameProgress(*last_, snapshot);
     last_ = snapshot;
-    if (newStep) ShowStep(snapshot);
     if (newStep || moved) ShowProgress(snapshot);
     out_.flush();
 }
 
-void ProgressOutput::ShowStep(const ProgressSnapshot& snapshot) {
+void ProgressOutput::ShowStep(const ProgressSnapshot& step) {
     switch (form_) {
         case ProgressForm::Terminal:
-            break;  // the line below names the step
+            return;  // the progress line names the step
         case ProgressForm::Lines:
-            out_ << StepText(snapshot, language_) << " (" << snapshot.Percent() << "%)\n";
+            out_ << StepText(step, language_) << " (" << step.Percent() << "%)\n";
             break;
         case ProgressForm::Json:
-            out_ << "{\"event\":\"step\",\"step\":\"" << StepName(snapshot.step) << "\"";
-            if (snapshot.components > 0)
-                out_ << ",\"component\":" << snapshot.component << ",\"components\":" << snapshot.components;
-            out_ << ",\"text\":" << JsonText(StepText(snapshot, language_)) << "}\n";
+            out_ << "{\"event\":\"step\",\"step\":\"" << StepName(step.step) << "\"";
+            if (step.components > 0)
+                out_ << ",\"component\":" << step.component << ",\"components\":" << step.components;
+            out_ << ",\"text\":" << JsonText(StepText(step, language_)) << "}\n";
             break;
     }
+    out_.flush();
 }
 
 void ProgressOutput::ShowProgress(const ProgressSnapshot& snapshot) {

@@ -1,7 +1,9 @@
 #pragma once
 // The update's progress as quillon-cli prints it: on a terminal one line that
 // rewrites itself (step, bar, percent, time left); otherwise one line per
-// step; with --json one object per line ("step" and "progress" events).
+// step; with --json one object per line ("step" and "progress" events). The
+// steps come as the update enters them, so a step shorter than the second
+// between two snapshots still has its line.
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -16,7 +18,10 @@ class ProgressOutput {
 public:
     ProgressOutput(std::ostream& out, ProgressForm form, Language language);
 
-    // Prints what changed since the last snapshot shown.
+    // A step the update has entered, as it entered it: a line of its own, or a
+    // "step" event (the terminal's line names the step with the progress).
+    void ShowStep(const ProgressSnapshot& step);
+    // Prints what changed in the progress since the last snapshot shown.
     void Show(const ProgressSnapshot& snapshot);
     // Until the update reports its plan: the share of the estimate that has
     // passed (never 100) and the estimate's time left, marked as estimated.
@@ -25,7 +30,6 @@ public:
     void EndLine();
 
 private:
-    void ShowStep(const ProgressSnapshot& snapshot);
     void ShowProgress(const ProgressSnapshot& snapshot);
 
     std::ostream& out_;

@@ -78,6 +78,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
 
     CliView view(line, io);
     MainWorkflow workflow(view, io.err);
+    workflow.SetStepObserver([&view](const ProgressSnapshot& step) { view.QueueStep(step); });
     UpdateRun& run = workflow.Run();
     run.folder = *folder;
     if (!line.package.empty()) {
