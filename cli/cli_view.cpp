@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "app/failure_report.h"
 #include "app/message_format.h"
 #include "app/status_message.h"
 #include "common/json.h"
@@ -28,12 +29,6 @@ std::string WithoutPadding(std::string text) {
     return text;
 }
 
-std::string StatusCode(Status status) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
-    return code;
-}
-
 CliView::CliView(const CommandLine& line, CliIo& io)
     : line_(line), io_(io), progress_(io.out, FormFor(line, io), io.language) {}
 
@@ -52,7 +47,7 @@ bool CliView::ConfirmProgramsToClose(const std::vector<std::string>& programs) {
 
 void CliView::Refuse(Status status, const std::string& text, CliOutcome outcome) {
     progress_.EndLine();
-    io_.err << "quillon-cli: " << text << "\nquillon-cli: status " << StatusCode(status) << "\n";
+    io_.err << "quillon-cli: " << text << "\nquillon-cli: status " << StatusCodeText(status) << "\n";
     io_.err.flush();
     lastMessage_ = text;
     refusal_ = status;

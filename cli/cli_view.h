@@ -88,8 +88,6 @@ inline constexpr Status kCliNotConfirmed = 0x800000C4;
 inline constexpr Status kCliUpdateRunning = 0x800000C5;
 inline constexpr Status kCliStopped = 0x800000C6;
 
-// "0x800000C0"
-std::string StatusCode(Status status);
 // The identity block's serial field is 8 bytes as they are: its padding (spaces,
 // zero bytes) is not part of the serial number the user types.
 std::string WithoutPadding(std::string text);

@@ -39,7 +39,7 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
     }
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
-        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCode(status)
+        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCodeText(status)
                << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version);
         if (!workflow.RunLogPath().empty()) io.out << ",\"runLog\":" << JsonText(workflow.RunLogPath());
         io.out << "}\n";
