@@ -10,7 +10,10 @@
 #include <QProgressBar>
 #include <QtTest/QTest>
 
+#include <optional>
+
 #include "app/progress_text.h"
+#include "app/run_log_testing.h"
 #include "window/about_dialog.h"
 #include "window/window_testing.h"
 #include "window/read_me_dialog.h"
@@ -148,6 +151,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     bench.Plug(MonitorKind::OlderTunnel, "SN000002");
     bench.WritePackage();
     const auto text = [](TextId id) { return QString::fromStdString(Catalogue(id)); };
+    std::optional<ScopedStateHome> aboutStateHome;
     user.At<ReadMeDialog>(Look<ReadMeDialog>("read-me", [&](ReadMeDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kReadMeHeading));
             EXPECT_EQ(Child<QPlainTextEdit>(d, "readMe").toPlainText(), text(text_id::kReadMe).replace("\r\n", "\n"));
@@ -160,6 +164,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             Child<QPushButton>(d, "okButton").click();
         }))
         .At<QMenu>([&](QMenu& menu) {
+            // The About box names the folder of the logs; the picture shows a user's.
+            aboutStateHome.emplace("/home/ann/.local/state");
             Picture(menu, "about-item");
             ASSERT_EQ(menu.actions().size(), 1);
             QAction* about = menu.actions().front();
@@ -167,13 +173,14 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
             QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(about).center());
         })
         .At<AboutDialog>(Look<AboutDialog>("about", [&](AboutDialog& d) {
-            // Where the run logs are kept: the test's own state folder.
-            const std::string logs = std::string(std::getenv("XDG_STATE_HOME")) + "/quillon";
+            // Where the run logs are kept.
+            const std::string logs = "/home/ann/.local/state/quillon";
             const MessageArgument folder[] = {logs};
             EXPECT_EQ(LabelText(d, "runLogs").toStdString(),
                       FormatCatalogueText(Catalogue(text_id::kRunLogFolder), folder));
             EXPECT_NE(LabelText(d, "runLogs").toStdString().find(logs), std::string::npos);
             Child<QPushButton>(d, "okButton").click();
+            aboutStateHome.reset();
         }))
         .At<WarningDialog>(Look<WarningDialog>("warning", [&](WarningDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kWarningHeading));
