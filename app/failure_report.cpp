@@ -8,9 +8,10 @@ std::string StatusCodeText(Status status) {
     return code;
 }
 
-void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause) {
+void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause,
+                   std::string_view program) {
     const std::string code = StatusCodeText(status);
-    out << "quillon: ";
+    out << program << ": ";
     if (cause) out << cause->Text() << " (status " << code << ")\n";
     else out << "status " << code << "\n";
     out.flush();

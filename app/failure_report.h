@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "common/status.h"
 #include "common/system_failure.h"
@@ -14,5 +15,7 @@
 std::string StatusCodeText(Status status);
 
 // Writes "quillon: HIDIOCSFEATURE /dev/hidraw3: Input/output error (status 0x80000015)",
-// or "quillon: status 0x80000024" when no system call failed, and a line feed.
-void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause);
+// or "quillon: status 0x80000024" when no system call failed, and a line feed;
+// the line starts with the name of the program that writes it.
+void ReportFailure(std::ostream& out, Status status, const std::optional<SystemFailure>& cause,
+                   std::string_view program = "quillon");

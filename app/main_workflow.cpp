@@ -48,7 +48,8 @@ std::vector<std::string> PackageFiles(const std::string& folder) {
     return names;
 }
 
-MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures) : view_(view), failures_(failures) {
+MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures, std::string_view program)
+    : view_(view), failures_(failures), program_(program) {
     // Each step of the update as the update thread enters it. The log is opened
     // on this thread before any update thread starts.
     run_.progress.SetStepListener([this](const ProgressSnapshot& step) {
@@ -64,7 +65,7 @@ void MainWorkflow::ShowStatus(Status status) { ShowStatus(status, TakeSystemFail
 void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause,
                               std::string_view programNotClosed) {
     shownFailure_ = status;
-    ReportFailure(failures_, status, cause);
+    ReportFailure(failures_, status, cause, program_);
     UserMessage message = StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed);
     if (log_) {
         const bool failed = message.icon == MessageIcon::Error;
@@ -90,7 +91,7 @@ void MainWorkflow::Log(const std::string& line) {
 void MainWorkflow::ReportRunLogProblem() {
     if (!log_) return;
     if (const std::optional<SystemFailure> problem = log_->TakeProblem()) {
-        failures_ << "quillon: the run log cannot be written: " << problem->Text() << "\n";
+        failures_ << program_ << ": the run log cannot be written: " << problem->Text() << "\n";
         failures_.flush();
     }
 }

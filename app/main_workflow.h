@@ -58,7 +58,8 @@ public:
 class MainWorkflow {
 public:
     // `failures` gets one line for each failure message (app/failure_report.h).
-    explicit MainWorkflow(WorkflowView& view, std::ostream& failures = std::cerr);
+    // `program` starts the lines written to `failures`.
+    explicit MainWorkflow(WorkflowView& view, std::ostream& failures = std::cerr, std::string_view program = "quillon");
     ~MainWorkflow();
     MainWorkflow(const MainWorkflow&) = delete;
     MainWorkflow& operator=(const MainWorkflow&) = delete;
@@ -111,6 +112,7 @@ private:
 
     WorkflowView& view_;
     std::ostream& failures_;
+    std::string program_;
     UpdateRun run_;
     // Before the worker threads: the update thread writes its steps here until it is joined.
     std::unique_ptr<RunLog> log_;

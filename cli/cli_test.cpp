@@ -220,6 +220,13 @@ void CutAnUpdate(Bench& bench, Monitor& monitor) {
     CliRun cut(bench);
     EXPECT_EQ(cut.Run({"update", "--yes"}), 1);
     EXPECT_TRUE(Contains(cut.err.str(), Text(text_id::kCommunicationError))) << cut.err.str();
+    // The status (and the failed system call, when one failed) are said as quillon-cli's, like its other lines.
+    bool statusLine = false;
+    for (const std::string& line : Lines(cut.err.str())) {
+        EXPECT_FALSE(line.starts_with("quillon: ")) << line;
+        statusLine = statusLine || (line.starts_with("quillon-cli: ") && Contains(line, "status 0x"));
+    }
+    EXPECT_TRUE(statusLine) << cut.err.str();
     // Under the message, the log that tells at which step it failed.
     const std::string log = RunLogNamedIn(cut.err.str());
     EXPECT_TRUE(Contains(LastLineOf(log), "result: failed with status 0x")) << cut.err.str();

@@ -1,9 +1,13 @@
 #pragma once
 // quillon-cli's three commands; each returns the exit code.
 #include <string>
+#include <string_view>
 
 #include "cli/cli_io.h"
 #include "cli/command_line.h"
+
+// What starts the lines it writes to standard error.
+inline constexpr std::string_view kCliName = "quillon-cli";
 
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;

@@ -11,7 +11,7 @@
 std::optional<std::string> CommandFolder(CliIo& io) {
     if (!io.folder.empty()) return io.folder;
     if (std::optional<std::string> folder = ExecutableDirectory()) return folder;
-    ReportFailure(io.err, kAppNoExecutablePath, TakeSystemFailure());
+    ReportFailure(io.err, kAppNoExecutablePath, TakeSystemFailure(), kCliName);
     return std::nullopt;
 }
 

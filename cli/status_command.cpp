@@ -57,7 +57,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     if (!IsFailure(status)) status = ReadBackupRecord(record);
     PkgCloseAll();
     if (IsFailure(status)) {
-        ReportFailure(io.err, status, TakeSystemFailure());
+        ReportFailure(io.err, status, TakeSystemFailure(), kCliName);
         io.err << "quillon-cli: the record of an interrupted update, " << path << ", cannot be read\n";
         return kExitFailed;
     }

@@ -77,7 +77,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     if (!folder) return kExitFailed;
 
     CliView view(line, io);
-    MainWorkflow workflow(view, io.err);
+    MainWorkflow workflow(view, io.err, kCliName);
     workflow.SetStepObserver([&view](const ProgressSnapshot& step) { view.QueueStep(step); });
     UpdateRun& run = workflow.Run();
     run.folder = *folder;
@@ -96,7 +96,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     }
     // A folder that cannot hold the lock file cannot hold the backup file
     // either: the run goes on as the window's does and says so when it writes it.
-    if (!lock.Held()) ReportFailure(io.err, kAppFailed, lock.Failure());
+    if (!lock.Held()) ReportFailure(io.err, kAppFailed, lock.Failure(), kCliName);
 
     workflow.Start();
     bool pressed = false;
