@@ -30,6 +30,10 @@ inline constexpr TextId kUpdateRunning = 730, kCannotStopMinutes = 731, kCannotS
     kSummaryKeepConnected = 737, kConfirmUpdate = 738, kNoMonitor = 739, kSeveralMonitors = 740,
     kNoMonitorWithSerial = 741, kFinishInterruptedFirst = 742, kNotConfirmed = 743, kNoInterruptedUpdate = 744,
     kInterruptedUpdate = 745, kListDuringUpdate = 746;
+// Where an interrupted update stopped, as the status command says it.
+inline constexpr TextId kStoppedNothingWritten = 747, kStoppedPrepared = 748, kStoppedWriting = 749,
+    kStoppedWritten = 750, kStoppedRestarted = 751, kStoppedChecked = 752, kStoppedSettingsRestored = 753,
+    kStoppedDone = 754;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

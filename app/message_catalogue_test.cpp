@@ -26,6 +26,8 @@ constexpr TextId kAllIds[] = {
     kCannotStopUnderAMinute, kSummaryMonitor, kSummaryCurrent, kSummaryNew, kSummaryPrograms,
     kSummaryKeepConnected, kConfirmUpdate, kNoMonitor, kSeveralMonitors, kNoMonitorWithSerial,
     kFinishInterruptedFirst, kNotConfirmed, kNoInterruptedUpdate, kInterruptedUpdate, kListDuringUpdate,
+    kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
+    kStoppedChecked, kStoppedSettingsRestored, kStoppedDone,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

@@ -277,6 +277,16 @@ TEST(StatusTest, NothingRecordedAndThenTheInterruptedUpdateWhichTheNextUpdateFin
         MessageText({text_id::kInterruptedUpdate,
                      {std::string("QX2701"), std::string("SN000001"), Shown(kBefore), Shown(kAfter), 0, std::string()}})
             .substr(0, 20)));
+    // Cut while the components were written: the stage's name in JSON, the user's words in the text.
+    EXPECT_TRUE(Contains(json, "\"step\":\"writing\"")) << json;
+    for (const Language language : {Language::English, Language::Japanese}) {
+        CliRun inLanguage(bench);
+        inLanguage.io.language = language;
+        ASSERT_EQ(inLanguage.Run({"status"}), 0);
+        const std::string said = inLanguage.out.str();
+        EXPECT_TRUE(Contains(said, "(" + CatalogueText(text_id::kStoppedWriting, language) + ")")) << said;
+        EXPECT_FALSE(Contains(said, "(writing)")) << said;
+    }
     EXPECT_EQ(std::filesystem::last_write_time(bench.BackupPath()), before) << "status changed the backup file";
 
     // Resumed without naming anything: the record names the monitor.

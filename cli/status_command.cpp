@@ -12,16 +12,27 @@
 
 namespace {
 
-// The stage's name: where the update stopped.
-const char* StageName(std::uint32_t stage) {
-    if (stage >= kStageDone) return "done";
-    if (stage >= kStageSettingsStored) return "settings-restored";
-    if (stage >= kStageChecked) return "new-firmware-checked";
-    if (stage >= kStageRestarted) return "restarted-into-new-firmware";
-    if (stage >= kStageWritten) return "written";
-    if (stage >= kStageWriting) return "writing";
-    if (stage >= kStagePrepared) return "prepared";
-    return "nothing-written";
+// Where the update stopped: the stage's name in JSON, and in the user's words.
+struct StoppedAt {
+    std::int32_t fromStage;
+    const char* name;
+    TextId text;
+};
+constexpr StoppedAt kStoppedAt[] = {
+    {kStageDone, "done", text_id::kStoppedDone},
+    {kStageSettingsStored, "settings-restored", text_id::kStoppedSettingsRestored},
+    {kStageChecked, "new-firmware-checked", text_id::kStoppedChecked},
+    {kStageRestarted, "restarted-into-new-firmware", text_id::kStoppedRestarted},
+    {kStageWritten, "written", text_id::kStoppedWritten},
+    {kStageWriting, "writing", text_id::kStoppedWriting},
+    {kStagePrepared, "prepared", text_id::kStoppedPrepared},
+};
+constexpr StoppedAt kNothingWritten{0, "nothing-written", text_id::kStoppedNothingWritten};
+
+const StoppedAt& StoppedAtStage(std::int32_t stage) {
+    for (const StoppedAt& at : kStoppedAt)
+        if (stage >= at.fromStage) return at;
+    return kNothingWritten;
 }
 
 std::string Shown(const std::string& version) { return FormatVersionHead(version) + FormatVersionTail(version); }
@@ -66,14 +77,14 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
                << ",\"serial\":" << JsonText(record.serialNumber)
                << ",\"currentVersion\":" << JsonText(Shown(record.currentVersion))
                << ",\"targetVersion\":" << JsonText(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
-               << ",\"step\":\"" << StageName(record.stage) << "\"";
+               << ",\"step\":\"" << StoppedAtStage(record.stage).name << "\"";
         if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonText(updateRunning);
         io.out << "}\n";
     } else {
         io.out << LocalText(
                       text_id::kInterruptedUpdate, io.language,
                       {record.modelName, record.serialNumber, Shown(record.currentVersion), Shown(record.targetVersion),
-                       static_cast<int>(record.stage), std::string(StageName(record.stage))})
+                       static_cast<int>(record.stage), CatalogueText(StoppedAtStage(record.stage).text, io.language)})
                << "\n";
         if (!updateRunning.empty()) io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";
     }
