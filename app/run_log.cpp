@@ -108,7 +108,11 @@ RunLog::RunLog(const std::string& folder) : openedMs_(NowMs()) {
     while (const dirent* entry = ::readdir(directory))
         if (IsRunLogName(entry->d_name)) logs.emplace_back(entry->d_name);
     ::closedir(directory);
-    std::sort(logs.begin(), logs.end());
+    // Oldest first: by the name without ".log", so that a run numbered for
+    // sharing its millisecond ("…-4567-2") comes after the one it follows.
+    std::sort(logs.begin(), logs.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(0, a.size() - kRunLogSuffix.size()) < b.substr(0, b.size() - kRunLogSuffix.size());
+    });
     if (logs.size() >= kKeptRunLogs) {
         const std::size_t extra = logs.size() - (kKeptRunLogs - 1);
         for (std::size_t i = 0; i < extra; ++i) ::unlink((folder + "/" + logs[i]).c_str());
