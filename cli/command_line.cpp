@@ -131,7 +131,9 @@ std::string HelpText(Command command) {
                    "  --yes, -y         update without asking (needed without a terminal)\n"
                    "  --json            progress and result as one JSON object per line\n\n"
                    "Exit codes: 0 updated, 1 failed or refused, 2 bad usage, 3 nothing to do.\n"
-                   "Once the update has begun, Ctrl-C and SIGTERM are refused until it ends.\n";
+                   "Once the update has begun, Ctrl-C and SIGTERM are refused until it ends.\n"
+                   "Each run keeps a log in $XDG_STATE_HOME/quillon (~/.local/state/quillon);\n"
+                   "a failure names its file.\n";
         default:
             return UsageLine(command) +
                    "\n\nThe Quillon monitor firmware updater for terminals and scripts.\n\n"
