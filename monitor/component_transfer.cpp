@@ -180,6 +180,11 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
     return WriteComponent(handle, kAic653, Fit::WholeBlocks, data, length, progress);
 }
 
+// A full-speed bus (12 Mbit/s) moves a report's data in transactions of 64
+// bytes; with each one's token, checksum, handshake and gaps, about 80 byte
+// times, so at least some 53 µs per 64 bytes.
+constexpr double kFullSpeedNsPerByte = 80.0 * 8 * 1000 / 12 / 64;
+
 std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId) {
     constexpr int kQueries = 4;  // enough commands for a millisecond clock
     constexpr int kCommandsPerQuery = 2;
@@ -190,8 +195,13 @@ std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperI
         if (IsFailure(QueryGeometry(handle, upperId, geometry)) || geometry.blockSize == 0) return 0;
     const double commandNs = static_cast<double>(NowMs() - start) * 1e6 / (kQueries * kCommandsPerQuery);
     const bool combined = command_access::IsAvailable(handle, usage::kCombinedPacket);
-    const std::uint64_t commandsPerBlock = PacketCount(geometry.blockSize) + (combined ? 0 : 1);
-    return static_cast<std::uint32_t>(commandNs * static_cast<double>(commandsPerBlock) / geometry.blockSize);
+    const std::uint64_t packets = PacketCount(geometry.blockSize);
+    const std::uint64_t commandsPerBlock = packets + (combined ? 0 : 1);
+    // The timed commands carry a few bytes each; a packet's bytes take the bus
+    // longer, at least the time full speed needs for them.
+    const double packetBytesNs = static_cast<double>(packets * kPacketBytes) * kFullSpeedNsPerByte;
+    return static_cast<std::uint32_t>((commandNs * static_cast<double>(commandsPerBlock) + packetBytesNs) /
+                                      geometry.blockSize);
 }
 
 Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,

@@ -43,8 +43,9 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
 // An estimate of the time a byte of component `upperId` takes to move, in
 // nanoseconds, before any has moved: a few geometry queries timed on this
 // monitor give the time of one command, and a block takes a selection and its
-// packets (one combined packet each, where the monitor takes those). 0 when
-// the monitor does not answer.
+// packets (one combined packet each, where the monitor takes those), whose
+// bytes add at least the time a full-speed bus needs for them. 0 when the
+// monitor does not answer.
 std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId);
 // The bytes a writer moves for `length` bytes of data, as it reports them: the
 // data written, and read back again on a monitor without the checksum.
