@@ -1,6 +1,5 @@
 #include "app/main_workflow.h"
 
-#include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,8 +98,7 @@ void MainWorkflow::ReportRunLogProblem() {
 void MainWorkflow::OpenRunLog() {
     log_ = std::make_unique<RunLog>(RunLogFolder());
     ReportRunLogProblem();
-    Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_invocation_short_name + ", process " +
-        std::to_string(::getpid()) + ")");
+    Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_ + ", process " + std::to_string(::getpid()) + ")");
     // Known here only when a backup file named the monitor; the identity read
     // from the monitor follows once the run has its backup record.
     const TargetMonitor& target = run_.target;

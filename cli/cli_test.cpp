@@ -201,6 +201,10 @@ TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
     const std::string log = RunLogOf(lines.back());
     EXPECT_TRUE(log.starts_with(RunLogFolder() + "/run-")) << log;
     EXPECT_TRUE(LastLineOf(log).ends_with("result: completed")) << LastLineOf(log);
+    std::ifstream logFile(log);
+    std::string header;
+    std::getline(logFile, header);
+    EXPECT_TRUE(Contains(header, "quillon " QUILLON_VERSION " (quillon-cli, process ")) << header;
     for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("{\"event\":\"")) << line;
     EXPECT_EQ(run.err.str(), "");
 
