@@ -127,14 +127,9 @@ Status RestartIntoNewFirmware(UpdateContext& c) {
 }
 
 Status ReadBackComponents(UpdateContext& c) {
-    const std::vector<std::uint16_t> types = ReadBackTypes(c);
-    const auto count = static_cast<std::uint32_t>(types.size());
-    for (std::uint32_t i = 0; i < count; ++i) {
-        EnterStep(c, UpdateStep::VerifyingComponent, i + 1, count);
-        if (const Status status = VerifyComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
-            IsFailure(status)) {
-            return status;
-        }
+    if (const Status status = ComponentSteps(c, UpdateStep::VerifyingComponent, ReadBackTypes(c), VerifyComponent);
+        IsFailure(status)) {
+        return status;
     }
     return ChangeStage(c, kStageChecked);
 }

@@ -8,17 +8,22 @@
 #include "update/monitor_steps.h"
 #include "update/update_status.h"
 
-Status WriteComponentSteps(const UpdateContext& c, const std::vector<std::uint16_t>& types) {
-    if (types.empty()) return kUpdFailed;
+Status ComponentSteps(const UpdateContext& c, UpdateStep step, const std::vector<std::uint16_t>& types,
+                      ComponentOperation operation) {
     const auto count = static_cast<std::uint32_t>(types.size());
     for (std::uint32_t i = 0; i < count; ++i) {
-        EnterStep(c, UpdateStep::WritingComponent, i + 1, count);
-        if (const Status status = WriteComponent(c.monitor, types[i], c.components.at(types[i]), c.progress);
+        EnterStep(c, step, i + 1, count);
+        if (const Status status = operation(c.monitor, types[i], c.components.at(types[i]), c.progress);
             IsFailure(status)) {
             return status;
         }
     }
     return kStatusSuccess;
+}
+
+Status WriteComponentSteps(const UpdateContext& c, const std::vector<std::uint16_t>& types) {
+    if (types.empty()) return kUpdFailed;
+    return ComponentSteps(c, UpdateStep::WritingComponent, types, WriteComponent);
 }
 
 void PlanSteps(const UpdateContext& c, const std::vector<PlannedStep>& steps) {

@@ -14,6 +14,13 @@ void EnterStep(const UpdateContext& context, UpdateStep step, std::uint32_t comp
 
 // A step the run will make, done already when the record's stage has reached `doneAt`.
 PlannedStep PlannedStepAt(const UpdateContext& context, UpdateStep step, std::int32_t doneAt, std::uint32_t waitMs = 0);
+// Writes (or reads back and compares) one component, telling `progress` the bytes moved.
+using ComponentOperation = Status (*)(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& component,
+                                      UpdateProgress* progress);
+// Runs `operation` on the components of these types, in this order, each as
+// `step` X of N; the first failure ends it.
+Status ComponentSteps(const UpdateContext& context, UpdateStep step, const std::vector<std::uint16_t>& types,
+                      ComponentOperation operation);
 // Writes the components of these types, in this order, each as step X of N;
 // kUpdFailed when there is none.
 Status WriteComponentSteps(const UpdateContext& context, const std::vector<std::uint16_t>& types);
