@@ -20,12 +20,17 @@ std::vector<PlannedStep> LargePlan() {
     return plan;
 }
 
+// The large plan, writing its first component.
+void StartWriting(ProgressTracker& tracker) {
+    tracker.Plan(LargePlan());
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 5);
+}
+
 void BM_TransferReport(benchmark::State& state) {
     VirtualClock clock;
     ScopedClock useClock(clock);
     ProgressTracker tracker;
-    tracker.Plan(LargePlan());
-    tracker.EnterStep(UpdateStep::WritingComponent, 1, 5);
+    StartWriting(tracker);
     std::uint64_t done = 0;
     for (auto _ : state) {
         done += 512;
@@ -39,8 +44,7 @@ void BM_Snapshot(benchmark::State& state) {
     VirtualClock clock;
     ScopedClock useClock(clock);
     ProgressTracker tracker;
-    tracker.Plan(LargePlan());
-    tracker.EnterStep(UpdateStep::WritingComponent, 1, 5);
+    StartWriting(tracker);
     tracker.TransferProgress(0, 64u << 20);
     clock.Advance(6);
     tracker.TransferProgress(512, 64u << 20);

@@ -30,31 +30,23 @@ void JsonWriter::BeforeValue() {
     empty_.back() = false;
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
     BeforeValue();
-    out_ << '{';
+    out_ << bracket;
     empty_.push_back(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject() {
-    out_ << '}';
+JsonWriter& JsonWriter::Close(char bracket) {
+    out_ << bracket;
     empty_.pop_back();
     return *this;
 }
 
-JsonWriter& JsonWriter::BeginArray() {
-    BeforeValue();
-    out_ << '[';
-    empty_.push_back(true);
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray() {
-    out_ << ']';
-    empty_.pop_back();
-    return *this;
-}
+JsonWriter& JsonWriter::BeginObject() { return Open('{'); }
+JsonWriter& JsonWriter::EndObject() { return Close('}'); }
+JsonWriter& JsonWriter::BeginArray() { return Open('['); }
+JsonWriter& JsonWriter::EndArray() { return Close(']'); }
 
 JsonWriter& JsonWriter::Key(std::string_view key) {
     BeforeValue();

@@ -36,6 +36,9 @@ public:
 
 private:
     void BeforeValue();
+    // An object or array begins or ends.
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
 
     std::ostream& out_;
     std::vector<bool> empty_;  // per open object or array: nothing written in it yet
