@@ -11,7 +11,6 @@ inline constexpr MonUsage kSetting45{0xFF01, 0x0045};
 inline constexpr MonUsage kSetting45Fallback{0xFF01, 0x00A4};
 inline constexpr MonUsage kSetting53{0xFF01, 0x0053};
 inline constexpr MonUsage kSetting68{0xFF01, 0x0068};
-inline constexpr MonUsage kSettingB8{0xFF00, 0x00B8};
 inline constexpr MonUsage kSetting22Presence{0xFF03, 0x0001};
 inline constexpr MonUsage kSetting22{0xFF03, 0x0022};
 inline constexpr MonUsage kSetting30Presence{0xFF03, 0x0003};

@@ -7,16 +7,16 @@ namespace {
 
 constexpr std::uint16_t kPage = 0xFF00, kUsage = 0x00B8;
 
-bool Available(MonitorHandle handle) {
+}  // namespace
+
+bool MonHasSettingB8(MonitorHandle handle) {
     std::uint32_t absent = 1;
     return !IsFailure(MonIsUnsupported(handle, kPage, kUsage, &absent)) && absent == 0;
 }
 
-}  // namespace
-
 Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value) {
     if (value == nullptr) return kMonBadArgument;
-    if (!Available(handle)) return kMonUnavailable;
+    if (!MonHasSettingB8(handle)) return kMonUnavailable;
     std::int32_t read = -1;
     if (IsFailure(MonReadValue(handle, kPage, kUsage, read))) return kMonTransferFailed;
     if (read == 0 || read == 1) *value = read;
@@ -24,7 +24,7 @@ Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value) {
 }
 
 Status MonSetSettingB8(MonitorHandle handle, std::int32_t value, UpdateProgress* progress) {
-    if (!Available(handle)) return kMonUnavailable;
+    if (!MonHasSettingB8(handle)) return kMonUnavailable;
     if (IsFailure(MonWriteValue(handle, kPage, kUsage, value))) return kMonTransferFailed;
     const std::uint32_t settleMs = SettingB8SettleMs(value);
     const ReportedWait wait(progress, settleMs, settleMs);

@@ -11,6 +11,9 @@
 // kMonUnavailable without the usage, kMonTransferFailed when the read fails.
 Status MonGetSettingB8(MonitorHandle handle, std::int32_t* value);
 
+// The monitor reports setting B8 present; a failed query counts as absent.
+bool MonHasSettingB8(MonitorHandle handle);
+
 // Writes the value and gives the monitor time to act on it: 10 s after a 1,
 // 1 s after anything else (no wait after a failed write).
 // The pause reaches `progress` as a wait when given.

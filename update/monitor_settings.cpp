@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // A monitor that lacks a setting is no reason to stop.
 bool Fatal(Status status) { return IsFailure(status) && status != kMonUnavailable; }
 

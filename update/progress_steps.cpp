@@ -38,10 +38,7 @@ PlannedStep PlannedStepAt(const UpdateContext& c, UpdateStep step, std::int32_t 
     return PlannedStep{.step = step, .waitMs = waitMs, .done = c.stage >= doneAt};
 }
 
-bool HasSettingB8(const UpdateContext& c) {
-    const MonUsage b8 = command_usage::kSettingB8;
-    return HasUsage(c.monitor, b8.page, b8.usage);
-}
+bool HasSettingB8(const UpdateContext& c) { return MonHasSettingB8(c.monitor); }
 
 std::uint32_t SettingB8CycleMs(const UpdateContext& c) { return HasSettingB8(c) ? kSettingB8CycleMs : 0; }
 
