@@ -19,3 +19,9 @@ inline constexpr Status kAppDevicesRefused = 0x80000030;
 // A program that must not run beside the update could not be closed (the
 // system refused the signal: another user's program); nothing was written.
 inline constexpr Status kAppProgramNotClosed = 0x80000031;
+// Two or more connected monitors present the identity of the monitor to update:
+// nothing tells them apart, so reconnecting after a restart could take another one.
+inline constexpr Status kAppSameIdentityTwice = 0x80000032;
+// The monitor's model name or serial number is longer than the backup record
+// holds: cut to fit, the record could never find the monitor again.
+inline constexpr Status kAppIdentityNotRecordable = 0x80000033;

@@ -62,15 +62,19 @@ MainWorkflow::~MainWorkflow() = default;
 void MainWorkflow::ShowStatus(Status status) { ShowStatus(status, TakeSystemFailure()); }
 
 void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>& cause,
-                              std::string_view programNotClosed) {
+                              std::string_view detail) {
     shownFailure_ = status;
     ReportFailure(failures_, status, cause, program_);
-    UserMessage message = StatusMessage(status, run_.record.modelName, run_.record.serialNumber, programNotClosed);
+    // The recorded monitor; before there is a record, the one chosen.
+    const bool recorded = !run_.record.modelName.empty();
+    UserMessage message = StatusMessage(status, recorded ? run_.record.modelName : run_.target.modelName,
+                                        recorded ? run_.record.serialNumber : run_.target.serialNumber, detail);
     if (log_) {
         const bool failed = message.icon == MessageIcon::Error;
         std::string line = (failed ? "failed" : "stopped") + AtStepText(run_.progress.Snapshot()) + ": " +
                            StatusText(status, cause);
-        if (!programNotClosed.empty()) line += ", " + std::string(programNotClosed) + " still runs";
+        if (status == kAppProgramNotClosed && !detail.empty()) line += ", " + std::string(detail) + " still runs";
+        if (status == kAppSameIdentityTwice) line += ", presented by " + std::string(detail);
         Log(line + "; message " + std::to_string(message.text) + " shown");
         result_ = (failed ? "result: failed with " : "result: ended with ") + StatusText(status, cause);
         if (failed) message.runLogPath = log_->Path();
@@ -152,6 +156,16 @@ bool MainWorkflow::StartUp() {
 
     if (!SelectMonitor()) return false;
     OpenRunLog();
+    if (!run_.backupFound) {
+        std::string devices;
+        if (const Status status = CheckTargetIdentity(run_.target, devices); IsFailure(status)) {
+            const MonitorIdentity identity = ReadMonitorEntry(run_.target.monitorHandle).identity;
+            run_.target.modelName = identity.model;
+            run_.target.serialNumber = identity.serial;
+            ShowStatus(status, std::nullopt, devices);
+            return false;
+        }
+    }
     if (const Status status = PrepareMonitor(run_.target); IsFailure(status)) {
         ShowStatus(status);
         return false;

@@ -108,7 +108,7 @@ private:
     void FinishUpdatePhase();
     // The cause is this thread's noted system failure, or the one a worker handed over.
     void ShowStatus(Status status);
-    void ShowStatus(Status status, const std::optional<SystemFailure>& cause, std::string_view programNotClosed = {});
+    void ShowStatus(Status status, const std::optional<SystemFailure>& cause, std::string_view detail = {});
 
     WorkflowView& view_;
     std::ostream& failures_;

@@ -167,6 +167,68 @@ TEST_F(WorkflowTest, ADamagedBackupFileIsKeptAndNamedOnceAndTheRunGoesOn) {
     EXPECT_TRUE(std::filesystem::exists(kept));
 }
 
+// What can be known before anything is written refuses the update then: every
+// monitor keeps its firmware, settings and lock, and no record is left behind.
+struct RefusedBeforeWritingCase {
+    const char* name;
+    std::vector<std::pair<MonitorKind, const char*>> monitors;  // kind and serial number
+    const char* model;
+    TextId message;
+    const char* shownModel;
+};
+
+class RefusedBeforeWritingTest : public ::testing::TestWithParam<RefusedBeforeWritingCase> {
+protected:
+    Bench bench;
+    ScriptedView view;
+};
+
+const RefusedBeforeWritingCase kRefusedBeforeWriting[] = {
+    {"TwoMonitorsOfOneIdentity", {{MonitorKind::OlderNative, "SN000001"}, {MonitorKind::CombinedTunnel, "SN000001"}},
+     "QX2701", text_id::kSameIdentityTwice, "QX2701"},
+    {"TwoOlderMonitorsOfOneShortIdentity", {{MonitorKind::OlderTunnel, "SN12"}, {MonitorKind::OlderNative, "SN12"}},
+     "QX2701", text_id::kSameIdentityTwice, "QX2701"},
+    // The record holds 16 characters of a model name: cut, it would name no monitor.
+    {"AModelNameOneLongerThanTheRecordHolds", {{MonitorKind::OlderNative, "SN000001"}}, "QX2701-ABCDEFGHIJ",
+     text_id::kIdentityNotRecordable, "QX2701-ABCDEFGHIJ"},
+    {"AModelNameLongerThanTheMonitorLayerHands", {{MonitorKind::CombinedTunnel, "SN000001"}},
+     "QX2701-ABCDEFGHIJKLMN", text_id::kIdentityNotRecordable, "QX2701-ABCDEFGHIJKLMN"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedBeforeWritingTest, ::testing::ValuesIn(kRefusedBeforeWriting),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(RefusedBeforeWritingTest, LeavesEveryMonitorAsItWas) {
+    const RefusedBeforeWritingCase& c = GetParam();
+    std::vector<Monitor*> monitors;
+    std::vector<MonitorState> before;
+    for (const auto& [kind, serial] : c.monitors) {
+        MonitorConfig config = Bench::Config(kind, serial);
+        config.model = c.model;
+        monitors.push_back(&bench.Plug(config));
+        before.push_back(monitors.back()->State());
+    }
+    bench.WritePackage();
+    view.listChoice = 0;
+    auto run = bench.NewRun(view);
+    RunToEnd(*run, view);
+
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{c.message});
+    const std::vector<MessageArgument>& arguments = view.messages.front().arguments;
+    ASSERT_GE(arguments.size(), 2u);
+    EXPECT_EQ(arguments[0], MessageArgument(std::string(c.shownModel)));
+    EXPECT_EQ(arguments[1], MessageArgument(std::string(c.monitors.front().second)));
+    if (c.message == text_id::kSameIdentityTwice) {
+        ASSERT_EQ(arguments.size(), 3u);
+        const std::string devices = std::get<std::string>(arguments[2]);
+        EXPECT_EQ(std::count(devices.begin(), devices.end(), ','), 1) << devices;  // both devices are named
+    }
+    EXPECT_FALSE(bench.BackupExists());
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        EXPECT_EQ(monitors[i]->State(), before[i]) << i;
+        EXPECT_FALSE(monitors[i]->LockHeld()) << i;
+    }
+}
+
 TEST_F(WorkflowTest, CancellingAnEarlyDialogEndsTheRunSilently) {
     bench.Plug(MonitorKind::OlderNative);
     bench.WritePackage();

@@ -16,7 +16,8 @@ inline constexpr TextId kAboutItem = 101, kUpdatedVersion = 102, kUpdateButton =
     kReadMeHeading = 400, kReadMe = 401, kComplete = 501, kFileOpenFailed = 550, kFileBroken = 551,
     kNoFileForMonitor = 552, kAlreadyApplied = 553, kCannotUpdateWithFile = 554, kUpdateFailed = 555,
     kSamePc = 600, kMonitorNotFound = 601, kOnlyOneMonitor = 602, kCommunicationError = 650,
-    kDevicesRefused = 660, kProgramNotClosed = 661, kDamagedBackupKept = 662;
+    kDevicesRefused = 660, kProgramNotClosed = 661, kDamagedBackupKept = 662, kSameIdentityTwice = 663,
+    kIdentityNotRecordable = 664;
 // The line under the progress bar: the step, then the time left or what a long wait waits for.
 inline constexpr TextId kStepPreparing = 700, kStepEnteringUpdateMode = 701, kStepWriting = 702,
     kStepVerifying = 703, kStepRestarting = 704, kStepRestoringSettings = 705, kStepFinishing = 706,
@@ -34,6 +35,8 @@ inline constexpr TextId kUpdateRunning = 730, kCannotStopMinutes = 731, kCannotS
 inline constexpr TextId kStoppedNothingWritten = 747, kStoppedPrepared = 748, kStoppedWriting = 749,
     kStoppedWritten = 750, kStoppedRestarted = 751, kStoppedChecked = 752, kStoppedSettingsRestored = 753,
     kStoppedDone = 754;
+// quillon-cli: --monitor names a serial number that several connected monitors present.
+inline constexpr TextId kSeveralWithSerial = 755;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

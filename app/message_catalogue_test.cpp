@@ -27,7 +27,8 @@ constexpr TextId kAllIds[] = {
     kSummaryKeepConnected, kConfirmUpdate, kNoMonitor, kSeveralMonitors, kNoMonitorWithSerial,
     kFinishInterruptedFirst, kNotConfirmed, kNoInterruptedUpdate, kInterruptedUpdate, kListDuringUpdate,
     kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
-    kStoppedChecked, kStoppedSettingsRestored, kStoppedDone,
+    kStoppedChecked, kStoppedSettingsRestored, kStoppedDone, kSeveralWithSerial, kSameIdentityTwice,
+    kIdentityNotRecordable,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

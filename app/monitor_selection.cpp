@@ -13,8 +13,6 @@
 namespace {
 
 constexpr std::uint32_t kBothFamilies = kFamilyNormal | kFamilyStoppedInUpdate;
-constexpr std::size_t kIdentityBytes = 32;
-constexpr std::size_t kSerialBytes = 8;
 constexpr std::array<const char*, 3> kMakerVendors{"VID_7E51", "VID_7E52", "VID_7E53"};
 
 bool WaitsInUpdate(MonitorHandle monitor) {
@@ -25,15 +23,20 @@ bool WaitsInUpdate(MonitorHandle monitor) {
 }  // namespace
 
 MonitorEntry ReadMonitorEntry(MonitorHandle monitor) {
-    MonitorEntry entry{monitor, {}, {}};
-    std::array<std::uint8_t, kIdentityBytes> block{};
-    if (IsFailure(MonReadBlock(monitor, 0xFF00, 0x0035, block))) return entry;
-    const auto modelStart = block.begin() + kSerialBytes;
-    const auto modelEnd = std::find_if(modelStart, block.end(), [](std::uint8_t b) { return b == 0 || b == ' '; });
-    if (modelEnd == block.end()) return entry;
-    entry.modelName.assign(modelStart, modelEnd);
-    entry.serialNumber.assign(block.begin(), modelStart);
+    MonitorEntry entry{monitor, {}};
+    if (IsFailure(MonGetIdentity(monitor, entry.identity))) entry.identity = {};
     return entry;
+}
+
+std::vector<std::string> DevicesWithIdentity(const MonitorIdentity& identity) {
+    std::vector<std::string> devices;
+    const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        MonitorHandle monitor = kNoMonitor;
+        if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
+        if (ReadMonitorEntry(monitor).identity == identity) devices.push_back(MonGetDevicePath(monitor));
+    }
+    return devices;
 }
 
 std::uint32_t CountResumableMonitors() {
@@ -63,9 +66,18 @@ MonitorSelection::~MonitorSelection() = default;
 
 std::optional<UserMessage> MonitorSelection::TakeMessage() { return std::exchange(message_, std::nullopt); }
 
+std::string JoinDevices(const std::vector<std::string>& devices) {
+    std::string joined;
+    for (const std::string& device : devices) joined += (joined.empty() ? "" : ", ") + device;
+    return joined;
+}
+
 SelectionResult MonitorSelection::Fail(Status status) {
     failure_ = status;
-    message_ = StatusMessage(status, recordModel_, recordSerial_);
+    std::string devices;
+    if (status == kAppSameIdentityTwice)
+        devices = JoinDevices(DevicesWithIdentity(MonitorIdentity::FromFields(recordModel_, recordSerial_)));
+    message_ = StatusMessage(status, recordModel_, recordSerial_, devices);
     return SelectionResult::Cancel;
 }
 
@@ -75,7 +87,8 @@ SelectionResult MonitorSelection::Discover(std::uint32_t mode, const std::string
     selectionMode_ = mode;
     chosenLoaderFlag_ = 0;
     failure_ = kStatusSuccess;
-    return mode == 1 ? FindResumableMonitor(model, serial) : FindRecordedMonitor(model, serial);
+    const MonitorIdentity recorded = MonitorIdentity::FromFields(model, serial);
+    return mode == 1 ? FindResumableMonitor(recorded) : FindRecordedMonitor(recorded);
 }
 
 // The monitor waiting in an update: the last family-1 one with version number
@@ -93,22 +106,26 @@ std::optional<MonitorHandle> MonitorSelection::ResumableChoice() {
     return std::nullopt;
 }
 
-SelectionResult MonitorSelection::FindResumableMonitor(const std::string& model, const std::string& serial) {
+SelectionResult MonitorSelection::FindResumableMonitor(const MonitorIdentity& recorded) {
     listeningForDevices_ = false;
     const std::uint32_t resumable = CountResumableMonitors();
     if (resumable == 0) {
         // The monitor has left its update state since the backup file was
         // written (the update restarted it into its firmware before it broke
         // off): find it by its identity and resume it as a running monitor.
-        if (!model.empty() && !serial.empty()) {
+        if (recorded.Known()) {
+            std::optional<MonitorHandle> match;
             const std::uint32_t count = MonOpenDevices(kFamilyNormal);
             for (std::uint32_t i = 0; i < count; ++i) {
                 MonitorHandle monitor = kNoMonitor;
                 if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
-                const MonitorEntry entry = ReadMonitorEntry(monitor);
-                if (entry.modelName != model || entry.serialNumber != serial) continue;
+                if (ReadMonitorEntry(monitor).identity != recorded) continue;
+                if (match) return Fail(kAppSameIdentityTwice);
+                match = monitor;
+            }
+            if (match) {
                 selectionMode_ = 0;
-                recordedMatch_ = monitor;
+                recordedMatch_ = *match;
                 return SelectionResult::Ok;
             }
         }
@@ -122,9 +139,9 @@ SelectionResult MonitorSelection::FindResumableMonitor(const std::string& model,
     return SelectionResult::Ok;
 }
 
-SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, const std::string& serial) {
+SelectionResult MonitorSelection::FindRecordedMonitor(const MonitorIdentity& recorded) {
     const std::uint32_t count = MonOpenDevices(kFamilyNormal);
-    if (model.empty() || serial.empty()) {
+    if (!recorded.Known()) {
         if (CountResumableMonitors() > 0) return Fail(kAppResumableWithoutBackup);
         for (std::uint32_t i = 0; i < count; ++i) {
             MonitorHandle monitor = kNoMonitor;
@@ -138,11 +155,13 @@ SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, 
 
     listeningForDevices_ = false;
     std::optional<MonitorEntry> match;
-    for (std::uint32_t i = 0; i < count && !match; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
         MonitorHandle monitor = kNoMonitor;
         if (IsFailure(MonGetDevice(kFamilyNormal, i, &monitor))) continue;
         MonitorEntry entry = ReadMonitorEntry(monitor);
-        if (entry.modelName == model && entry.serialNumber == serial) match = std::move(entry);
+        if (entry.identity != recorded) continue;
+        if (match) return Fail(kAppSameIdentityTwice);
+        match = std::move(entry);
     }
     const std::uint32_t resumable = CountResumableMonitors();
     if (match && resumable == 0) {
@@ -158,8 +177,7 @@ SelectionResult MonitorSelection::FindRecordedMonitor(const std::string& model, 
     if (resumable == 1 && (!match || WaitsInUpdate(match->monitorHandle))) {
         const std::optional<MonitorHandle> choice = ResumableChoice();
         if (choice) {
-            const MonitorEntry entry = ReadMonitorEntry(*choice);
-            if (!entry.modelName.empty() && entry.modelName == model && entry.serialNumber == serial) {
+            if (ReadMonitorEntry(*choice).identity == recorded) {
                 selectionMode_ = 1;
                 automaticChoice_ = *choice;
                 chosenLoaderFlag_ = 1;

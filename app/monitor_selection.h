@@ -11,20 +11,26 @@
 #include <vector>
 
 #include "app/status_message.h"
+#include "common/monitor_identity.h"
 #include "hid/device_events.h"
 #include "monitor/registry.h"
 
 struct MonitorEntry {
     MonitorHandle monitorHandle = kNoMonitor;
-    std::string modelName;
-    std::string serialNumber;
+    MonitorIdentity identity;
     // The line of the drop-down list.
-    std::string Line() const { return "Name:" + modelName + "  S/N:" + serialNumber; }
+    std::string Line() const { return "Name:" + identity.model + "  S/N:" + identity.serial; }
 };
 
-// The model name and serial number from the monitor's identity block; both
-// empty when it cannot be read or holds no end of the model name.
+// The monitor's identity; empty when it cannot be read.
 MonitorEntry ReadMonitorEntry(MonitorHandle monitor);
+
+// The device paths of the connected monitors (family 1) that present this
+// identity, in registration order. Two or more: no identity tells them apart,
+// so neither may be updated, as reconnecting after a restart could take the other.
+std::vector<std::string> DevicesWithIdentity(const MonitorIdentity& identity);
+// "a, b, c", as messages name devices.
+std::string JoinDevices(const std::vector<std::string>& devices);
 
 // How many connected monitors present themselves as waiting in an update: a
 // family-1 monitor with the version number 40000, or any family-29 monitor.
@@ -69,8 +75,8 @@ public:
     std::uint32_t ChosenLoaderFlag() const { return chosenLoaderFlag_; }
 
 private:
-    SelectionResult FindResumableMonitor(const std::string& model, const std::string& serial);
-    SelectionResult FindRecordedMonitor(const std::string& model, const std::string& serial);
+    SelectionResult FindResumableMonitor(const MonitorIdentity& recorded);
+    SelectionResult FindRecordedMonitor(const MonitorIdentity& recorded);
     std::optional<MonitorHandle> ResumableChoice();
     SelectionResult Fail(Status status);
 

@@ -115,6 +115,21 @@ const DecisionCase kDecisions[] = {
     // The update had restarted the monitor into its firmware before it broke off.
     {"TheRecordedMonitorRunningAgainIsResumed", {{kTunnel, "SN000001", false}, {kCombined, "BBBBBBBB", false}}, 1,
      "SN000001", SelectionResult::Ok, 0, "SN000001", 0},
+    // A serial number the monitor pads with zero bytes is the text before them,
+    // in the record as on the monitor.
+    {"ARecordedSerialShorterThanItsFieldIsFound", {{kTunnel, "SN12", false}, {kCombined, "BBBBBBBB", false}}, 0,
+     "SN12", SelectionResult::Ok, 0, "SN12", 0},
+    {"ARecordedSerialShorterThanItsFieldRunningAgainIsResumed", {{kNative, "SN12", false}}, 1, "SN12",
+     SelectionResult::Ok, 0, "SN12", 0},
+    {"ARecordedSerialShorterThanItsFieldStoppedInAnUpdateIsResumed", {{kCombined, "SN12", true}}, 0, "SN12",
+     SelectionResult::Ok, 0, "SN12", 1},
+    // Nothing tells two monitors of one identity apart: taking the first could
+    // update the other one.
+    {"TwoMonitorsOfTheRecordedIdentityAreRefused", {{kTunnel, "SN000001", false}, {kCombined, "SN000001", false}}, 0,
+     "SN000001", SelectionResult::Cancel, text_id::kSameIdentityTwice, "", 0},
+    {"TwoMonitorsOfTheRecordedIdentityRunningAgainAreRefused",
+     {{kNative, "SN000001", false}, {kCombined, "SN000001", false}}, 1, "SN000001", SelectionResult::Cancel,
+     text_id::kSameIdentityTwice, "", 0},
 };
 
 class DecisionTest : public SelectionTest, public ::testing::WithParamInterface<DecisionCase> {};
@@ -134,6 +149,19 @@ TEST_P(DecisionTest, DecidesAsTheMonitorsPresentThemselves) {
     EXPECT_EQ(message ? message->text : 0u, c.message);
     if (message && (c.message == text_id::kMonitorNotFound || c.message == text_id::kOnlyOneMonitor)) {
         EXPECT_EQ(message->arguments, (std::vector<MessageArgument>{std::string("QX2701"), std::string("SN000001")}));
+    }
+    if (message && c.message == text_id::kSameIdentityTwice) {
+        // The devices follow the identity: the only way to tell the two monitors apart.
+        std::string devices;
+        const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            MonitorHandle h = kNoMonitor;
+            ASSERT_EQ(MonGetDevice(kFamilyNormal, i, &h), 0u);
+            devices += (devices.empty() ? "" : ", ") + MonGetDevicePath(h);
+        }
+        ASSERT_EQ(count, 2u);
+        EXPECT_EQ(message->arguments,
+                  (std::vector<MessageArgument>{std::string("QX2701"), std::string("SN000001"), devices}));
     }
     EXPECT_FALSE(selection.TakeMessage()) << "a message is taken once";
     if (result == SelectionResult::Ok) {
@@ -244,8 +272,8 @@ TEST_F(SelectionTest, AnUnreadableIdentityGivesEmptyTexts) {
     EXPECT_EQ(ReadMonitorEntry(h).Line(), "Name:QX2701  S/N:AAAAAAAA");
     bench.platform.Unplug(monitor);
     const MonitorEntry entry = ReadMonitorEntry(h);
-    EXPECT_EQ(entry.modelName, "");
-    EXPECT_EQ(entry.serialNumber, "");
+    EXPECT_EQ(entry.identity.model, "");
+    EXPECT_EQ(entry.identity.serial, "");
     EXPECT_EQ(entry.monitorHandle, h);
 }
 

@@ -97,12 +97,19 @@ MonitorState ExpectedState(MonitorState before) {
 // Runs the updater until a run completes the update (or kMaxRuns). Run i
 // loses the monitor's power as cuts[i] says. `log`, when given, receives every
 // transfer of every run.
-CutOutcome UpdateWithPowerCuts(MonitorKind kind, const std::vector<Cut>& cuts, RecordingLog* log = nullptr,
+// The monitors of the matrix: each kind, with a serial number that fills its
+// field and with one the monitor pads with zero bytes.
+struct MatrixMonitor {
+    MonitorKind kind;
+    const char* serial;
+};
+
+CutOutcome UpdateWithPowerCuts(MatrixMonitor m, const std::vector<Cut>& cuts, RecordingLog* log = nullptr,
                                std::vector<std::size_t>* runStarts = nullptr) {
     SeedHidRetryRandom(TestSeed());
     SeedStartupDelay(TestSeed());
     Bench bench;
-    Monitor& monitor = bench.Plug(kind);
+    Monitor& monitor = bench.Plug(m.kind, m.serial);
     const MonitorState expected = ExpectedState(monitor.State());
     bench.WritePackage();
     if (log != nullptr) monitor.SetLog(log);
@@ -137,7 +144,7 @@ CutOutcome UpdateWithPowerCuts(MonitorKind kind, const std::vector<Cut>& cuts, R
     monitor.SetLog(nullptr);
     outcome.allCutsFired = !monitor.PowerCutPending() && monitor.PowerLosses() == planned;
     bench.clock.Advance(kPauseBetweenRunsMs);  // a cut at the last transfer leaves the monitor off the bus a while
-    const MonitorHandle handle = bench.Open();
+    const MonitorHandle handle = bench.Open(m.serial);
     outcome.firmware = bench.VersionOf(handle) == MemoryText(kAfter) && monitor.Mode() == MonitorMode::Running &&
                        monitor.State().bootSelector == 0;
     outcome.settings = ReadSettings(handle) == bench.before;
@@ -146,8 +153,8 @@ CutOutcome UpdateWithPowerCuts(MonitorKind kind, const std::vector<Cut>& cuts, R
     return outcome;
 }
 
-CutOutcome UpdateWithPowerCut(MonitorKind kind, Cut cut, RecordingLog* log = nullptr) {
-    return UpdateWithPowerCuts(kind, {cut}, log);
+CutOutcome UpdateWithPowerCut(MatrixMonitor m, Cut cut, RecordingLog* log = nullptr) {
+    return UpdateWithPowerCuts(m, {cut}, log);
 }
 
 // Every cut point of a stretch of transfers: at each transfer, and after each set.
@@ -190,9 +197,22 @@ bool IsComponentPacket(const TransferRecord& r) {
     return r.isSet && u.page == 0xFF02 && (u.usage == 0x00C7 || u.usage == 0x00FE);
 }
 
-class PowerLossTest : public ::testing::TestWithParam<MonitorKind> {};
-INSTANTIATE_TEST_SUITE_P(AllKinds, PowerLossTest, ::testing::ValuesIn(kAllKinds),
-                         [](const auto& info) { return std::string(KindName(info.param)); });
+std::string Name(MatrixMonitor m) {
+    return std::string(KindName(m.kind)) + (std::string_view(m.serial).size() < 8 ? ", short serial" : "");
+}
+
+class PowerLossTest : public ::testing::TestWithParam<MatrixMonitor> {};
+INSTANTIATE_TEST_SUITE_P(AllKinds, PowerLossTest,
+                         ::testing::ValuesIn(std::vector<MatrixMonitor>{
+                             {MonitorKind::OlderNative, "SN000001"}, {MonitorKind::OlderTunnel, "SN000001"},
+                             {MonitorKind::CombinedTunnel, "SN000001"}, {MonitorKind::OlderNative, "SN12"},
+                             {MonitorKind::OlderTunnel, "SN12"}, {MonitorKind::CombinedTunnel, "SN12"}}),
+                         [](const auto& info) {
+                             std::string name = Name(info.param);
+                             std::erase(name, ',');
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
 
 TEST_P(PowerLossTest, EveryCutEndsWithTheUpdateCompleteOnALaterRun) {
     SCOPED_TRACE(SeedNote());
@@ -204,7 +224,7 @@ TEST_P(PowerLossTest, EveryCutEndsWithTheUpdateCompleteOnALaterRun) {
 
     MatrixTally tally;
     for (const Cut& cut : CutPoints(log.records, 0)) tally.Add(UpdateWithPowerCut(GetParam(), cut));
-    const std::string summary = tally.Summary(KindName(GetParam()), transfers);
+    const std::string summary = tally.Summary(Name(GetParam()), transfers);
     std::cout << summary << "\n";
     EXPECT_TRUE(tally.failures.empty()) << summary << "\n" << tally.FirstFailures();
 }
@@ -230,7 +250,7 @@ TEST_P(PowerLossTest, ASecondCutInTheResumedRunRecoversToo) {
 
     MatrixTally tally;
     for (const Cut& cut : CutPoints(log.records, runStarts[1])) tally.Add(UpdateWithPowerCuts(GetParam(), {firstCut, cut}));
-    const std::string summary = tally.Summary(std::string(KindName(GetParam())) + ", second cut", resumedTransfers);
+    const std::string summary = tally.Summary(Name(GetParam()) + ", second cut", resumedTransfers);
     std::cout << summary << "\n";
     EXPECT_TRUE(tally.failures.empty()) << summary << "\n" << tally.FirstFailures();
 }

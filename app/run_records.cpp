@@ -10,6 +10,8 @@
 #include <filesystem>
 
 #include "app/update_run.h"
+
+#include "app/monitor_selection.h"
 #include "common/executable_dir.h"
 #include "common/system_failure.h"
 #include "monitor/command_usages.h"
@@ -51,6 +53,13 @@ std::optional<std::string> KeepDamagedFile(const std::string& path) {
     }
     NoteSystemFailure("keep damaged " + path, errno);
     return std::nullopt;
+}
+
+// The text and its terminator fill at most the field; a longer text is refused,
+// never cut: cut, a model name or serial number would name no monitor.
+template <std::size_t N>
+bool FitsField(const std::string& text, const std::array<char, N>&) {
+    return text.size() < N && text.find('\0') == std::string::npos;
 }
 
 template <std::size_t N>
@@ -102,6 +111,21 @@ Status LoadBackupFile(UpdateRun& run) {
     return status;
 }
 
+bool RecordHoldsIdentity(const MonitorIdentity& identity) {
+    const BackupInfo fields;
+    return FitsField(identity.model, fields.modelName) && FitsField(identity.serial, fields.serialNumber);
+}
+
+Status CheckTargetIdentity(const TargetMonitor& target, std::string& devices) {
+    const MonitorIdentity identity = ReadMonitorEntry(target.monitorHandle).identity;
+    if (!identity.Known()) return kStatusSuccess;
+    if (!RecordHoldsIdentity(identity)) return kAppIdentityNotRecordable;
+    const std::vector<std::string> twins = DevicesWithIdentity(identity);
+    if (twins.size() < 2) return kStatusSuccess;
+    devices = JoinDevices(twins);
+    return kAppSameIdentityTwice;
+}
+
 Status PrepareMonitor(const TargetMonitor& target) {
     const MonitorHandle monitor = target.monitorHandle;
     if (!IsOlderProtocolMonitor(monitor) || !MonitorHasUsage(monitor, command_usage::kControlLock))
@@ -136,6 +160,7 @@ Status MakeBackupRecord(UpdateRun& run) {
     info.loaderFlag = target.loaderFlag;
     // A record that names no monitor could never find it again.
     if (target.ModelName().empty() || target.SerialNumber().empty()) return kMonTransferFailed;
+    if (!RecordHoldsIdentity({target.ModelName(), target.SerialNumber()})) return kAppIdentityNotRecordable;
     CopyText(target.ModelName(), info.modelName);
     CopyText(target.SerialNumber(), info.serialNumber);
     if (older) {

@@ -17,7 +17,7 @@ UserMessage Error(TextId text, std::vector<MessageArgument> arguments = {}) {
 }  // namespace
 
 UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial,
-                          std::string_view programNotClosed) {
+                          std::string_view detail) {
     using namespace text_id;
     // Each code is named by the layer that gives it to the application. Where
     // two layers give one value, the comment names the other: a switch cannot
@@ -44,7 +44,11 @@ UserMessage StatusMessage(Status status, std::string_view recordModel, std::stri
         case kAppSeveralCandidates: return Error(kOnlyOneMonitor, {std::string(recordModel), std::string(recordSerial)});
         case kAppResumableWithoutBackup: return Error(kSamePc);
         case kAppDevicesRefused: return Error(kDevicesRefused);  // a device rule is missing
-        case kAppProgramNotClosed: return Error(kProgramNotClosed, {std::string(programNotClosed)});
+        case kAppProgramNotClosed: return Error(kProgramNotClosed, {std::string(detail)});
+        case kAppSameIdentityTwice:
+            return Error(kSameIdentityTwice, {std::string(recordModel), std::string(recordSerial), std::string(detail)});
+        case kAppIdentityNotRecordable:
+            return Error(kIdentityNotRecordable, {std::string(recordModel), std::string(recordSerial)});
         default: return Error(kCommunicationError);
     }
 }

@@ -22,11 +22,12 @@ struct UserMessage {
 };
 
 // Text, icon and placeholders for a status code; every code not known here gets the
-// communication-error text. 601/602 receive the backup record's model name and serial
-// number, 555 the ten-character error code text, 661 the name of the program that
-// could not be closed.
+// communication-error text. 601, 602, 663 and 664 receive the monitor's model name and
+// serial number, 555 the ten-character error code text. `detail` is what the message
+// names besides: for 661 the program that could not be closed, for 663 the devices
+// that present one identity.
 UserMessage StatusMessage(Status status, std::string_view recordModel, std::string_view recordSerial,
-                          std::string_view programNotClosed = {});
+                          std::string_view detail = {});
 
 // The text to show: the catalogue text, formatted when the message has arguments.
 std::string MessageText(const UserMessage& message, Language language);

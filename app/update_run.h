@@ -12,6 +12,7 @@
 #include "app/backup_record.h"
 #include "app/target_monitor.h"
 #include "conflict/running_program.h"
+#include "common/monitor_identity.h"
 #include "common/system_failure.h"
 #include "package/pkg.h"
 #include "update/progress_tracker.h"
@@ -54,6 +55,13 @@ Status LoadBackupFile(UpdateRun& run);
 // Takes the control lock of an older-protocol monitor that has one (clearing
 // its busy flag first); kMonLockRefused-style statuses pass up unchanged.
 Status PrepareMonitor(const TargetMonitor& target);
+// Before anything is written to a monitor chosen for a fresh update: its identity
+// must fit the backup record exactly (kAppIdentityNotRecordable) and no other
+// connected monitor may present it (kAppSameIdentityTwice, with the devices that
+// do in `devices`). An identity that cannot be read is left to MakeBackupRecord.
+Status CheckTargetIdentity(const TargetMonitor& target, std::string& devices);
+// Whether the backup record holds this identity exactly.
+bool RecordHoldsIdentity(const MonitorIdentity& identity);
 // Records the monitor's identity, version and (older-protocol monitors) the
 // settings the update switches off, writes the backup file, then switches
 // those settings off.

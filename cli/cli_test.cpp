@@ -376,6 +376,25 @@ TEST(MonitorChoiceTest, NoMonitorIsNothingToDo) {
     EXPECT_TRUE(Contains(run.err.str(), Text(text_id::kNoMonitor))) << run.err.str();
 }
 
+// Taking the first of several monitors with the named serial number would
+// update whichever the system listed first.
+TEST(MonitorChoiceTest, ASerialNumberOfSeveralMonitorsChoosesNone) {
+    Bench bench;
+    MonitorConfig other = Bench::Config(MonitorKind::CombinedTunnel, "SN000001");
+    other.model = "QX2702";
+    bench.Plug(MonitorKind::OlderNative, "SN000001");
+    bench.Plug(other);
+    bench.WritePackage();
+
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update", "--yes", "--monitor", "SN000001"}), 1);
+    const std::string err = run.err.str();
+    EXPECT_TRUE(Contains(err, Text(text_id::kSeveralWithSerial, {std::string("SN000001")}))) << err;
+    EXPECT_TRUE(Contains(err, "  QX2701  SN000001  ") && Contains(err, "  QX2702  SN000001  ")) << err;
+    EXPECT_FALSE(bench.BackupExists());
+    EXPECT_EQ(bench.VersionOf(bench.Open("SN000001")), MemoryText(kBefore));
+}
+
 TEST(MonitorChoiceTest, SeveralMonitorsNeedOneNamedAndTheNamedOneIsUpdated) {
     Bench bench;
     bench.Plug(MonitorKind::OlderNative, "SN000001");

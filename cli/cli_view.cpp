@@ -8,6 +8,7 @@
 #include "app/message_format.h"
 #include "app/status_message.h"
 #include "common/json.h"
+#include "monitor/discovery.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ bool IsYes(std::string answer) {
 }
 
 }  // namespace
-
-std::string WithoutPadding(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    return text;
-}
 
 CliView::CliView(const CommandLine& line, CliIo& io)
     : line_(line), io_(io), progress_(io.out, FormFor(line, io), io.language) {}
@@ -54,9 +50,12 @@ void CliView::Refuse(Status status, const std::string& text, CliOutcome outcome)
     outcome_ = outcome;
 }
 
-void CliView::PrintMonitorList(const std::vector<MonitorEntry>& entries) {
-    for (const MonitorEntry& entry : entries)
-        io_.err << "  " << entry.modelName << "  " << WithoutPadding(entry.serialNumber) << "\n";
+void CliView::PrintMonitorList(const std::vector<MonitorEntry>& entries, bool withDevices) {
+    for (const MonitorEntry& entry : entries) {
+        io_.err << "  " << entry.identity.model << "  " << entry.identity.serial;
+        if (withDevices) io_.err << "  " << MonGetDevicePath(entry.monitorHandle);
+        io_.err << "\n";
+    }
     io_.err.flush();
 }
 
@@ -72,10 +71,9 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
     }
     if (result == SelectionResult::Ok) {
         // An interrupted update decides the monitor; --monitor may only confirm it.
-        if (!line_.monitor.empty() && !serial.empty() && WithoutPadding(serial) != line_.monitor) {
+        if (!line_.monitor.empty() && !serial.empty() && serial != line_.monitor) {
             selection.Cancel(std::nullopt);
-            Refuse(kCliOtherMonitorInterrupted,
-                   Text(text_id::kFinishInterruptedFirst, {model, serial, WithoutPadding(serial)}));
+            Refuse(kCliOtherMonitorInterrupted, Text(text_id::kFinishInterruptedFirst, {model, serial, serial}));
             return std::nullopt;
         }
         model_ = model;
@@ -86,12 +84,22 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
     const std::vector<MonitorEntry> entries = selection.Entries();
     std::optional<std::size_t> chosen;
     if (!line_.monitor.empty()) {
-        for (std::size_t i = 0; i < entries.size() && !chosen; ++i)
-            if (WithoutPadding(entries[i].serialNumber) == line_.monitor) chosen = i;
-        if (!chosen) {
+        std::vector<MonitorEntry> named;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].identity.serial != line_.monitor) continue;
+            named.push_back(entries[i]);
+            chosen = i;
+        }
+        if (named.size() != 1) {
             selection.Cancel(std::nullopt);
-            Refuse(kCliNoMonitorWithSerial, Text(text_id::kNoMonitorWithSerial, {line_.monitor}));
-            PrintMonitorList(entries);
+            // Taking the first of several would update whichever the system listed first.
+            if (named.empty()) {
+                Refuse(kCliNoMonitorWithSerial, Text(text_id::kNoMonitorWithSerial, {line_.monitor}));
+                PrintMonitorList(entries);
+            } else {
+                Refuse(kCliSeveralWithSerial, Text(text_id::kSeveralWithSerial, {line_.monitor}));
+                PrintMonitorList(named, true);  // their lines differ only in the device
+            }
             return std::nullopt;
         }
     } else if (entries.size() == 1) {
@@ -106,8 +114,8 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
         }
         return std::nullopt;
     }
-    model_ = entries[*chosen].modelName;
-    serial_ = WithoutPadding(entries[*chosen].serialNumber);
+    model_ = entries[*chosen].identity.model;
+    serial_ = entries[*chosen].identity.serial;
     return selection.Confirm(*chosen);
 }
 
@@ -115,13 +123,13 @@ void CliView::PrintSummary(std::uint32_t minutes) {
     std::ostream& out = io_.out;
     if (line_.json) {
         out << "{\"event\":\"summary\",\"model\":" << JsonText(model_)
-            << ",\"serial\":" << JsonText(WithoutPadding(serial_))
+            << ",\"serial\":" << JsonText(serial_)
             << ",\"currentVersion\":" << JsonText(CurrentVersion()) << ",\"newVersion\":" << JsonText(NewVersion())
             << ",\"minutes\":" << minutes << ",\"programsToClose\":[";
         for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonText(programs_[i]);
         out << "]}\n";
     } else {
-        out << Text(text_id::kSummaryMonitor, {model_, WithoutPadding(serial_)}) << "\n"
+        out << Text(text_id::kSummaryMonitor, {model_, serial_}) << "\n"
             << Text(text_id::kSummaryCurrent, {CurrentVersion()}) << "\n"
             << Text(text_id::kSummaryNew, {NewVersion()}) << "\n"
             << Text(text_id::kUpdateMinutes, {static_cast<int>(minutes)}) << "\n";

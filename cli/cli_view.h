@@ -62,7 +62,9 @@ public:
 private:
     std::string Text(TextId id, std::vector<MessageArgument> arguments = {}) const;
     void PrintSummary(std::uint32_t minutes);
-    void PrintMonitorList(const std::vector<MonitorEntry>& entries);
+    // One line a monitor on standard error: model and serial number, and with
+    // `withDevices` the device that tells monitors of one identity apart.
+    void PrintMonitorList(const std::vector<MonitorEntry>& entries, bool withDevices = false);
     void ShowQueuedSteps();
 
     const CommandLine& line_;
@@ -87,9 +89,7 @@ inline constexpr Status kCliOtherMonitorInterrupted = 0x800000C3;
 inline constexpr Status kCliNotConfirmed = 0x800000C4;
 inline constexpr Status kCliUpdateRunning = 0x800000C5;
 inline constexpr Status kCliStopped = 0x800000C6;
+inline constexpr Status kCliSeveralWithSerial = 0x800000C7;
 
-// The identity block's serial field is 8 bytes as they are: its padding (spaces,
-// zero bytes) is not part of the serial number the user types.
-std::string WithoutPadding(std::string text);
 // A catalogue text in `language`, formatted with `arguments`.
 std::string LocalText(TextId id, Language language, const std::vector<MessageArgument>& arguments = {});

@@ -20,8 +20,8 @@ struct ListedMonitor {
 ListedMonitor Describe(MonitorHandle monitor, bool stoppedInUpdate) {
     ListedMonitor listed;
     const MonitorEntry entry = ReadMonitorEntry(monitor);
-    listed.model = entry.modelName;
-    listed.serial = WithoutPadding(entry.serialNumber);
+    listed.model = entry.identity.model;
+    listed.serial = entry.identity.serial;
     std::uint16_t versionNumber = 0;
     listed.inUpdate = stoppedInUpdate || (!IsFailure(MonGetVersionNumber(monitor, &versionNumber)) &&
                                           versionNumber == kVersionNumberStoppedInUpdate);

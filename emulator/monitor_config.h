@@ -1,6 +1,7 @@
 #pragma once
 // Everything that sets up one emulated monitor: its kind and identity, its
 // timings and the faults it is to show.
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -34,9 +35,12 @@ struct FaultPlan {
     bool foreignOwner = false;            // the owner value belongs to another program instance
 };
 
+// The identity block starts with the serial number's field.
+inline constexpr std::size_t kSerialFieldBytes = 8;
+
 struct MonitorConfig {
     MonitorKind kind = MonitorKind::CombinedTunnel;
-    std::string serial = "EMU00001";      // exactly 8 characters
+    std::string serial = "EMU00001";      // 1 to 8 characters; a shorter one is padded with zero bytes
     std::string model = "QM27-EMU";       // 1 to 24 characters, no space
     VersionFields firmware{102, 201, 3, 4, 5};
     bool legacySettings = false;

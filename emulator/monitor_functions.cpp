@@ -69,7 +69,10 @@ std::optional<std::vector<std::uint8_t>> Monitor::GetUsage(UsageAddress address,
     Bytes data(length);
     if (address == kIdentityBlock) {
         if (!config_.identityOutsideFirmware && state_.mode != MonitorMode::Running) return std::nullopt;
-        const std::string identity = config_.serial + config_.model;
+        // The serial number fills a field of its own; a shorter one is padded with zero bytes.
+        std::string identity = config_.serial;
+        identity.resize(kSerialFieldBytes, '\0');
+        identity += config_.model;
         return Fitted(std::span(reinterpret_cast<const std::uint8_t*>(identity.data()), identity.size()), length);
     }
     if (address == kVersionRecord) {

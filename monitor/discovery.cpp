@@ -87,11 +87,6 @@ std::uint32_t CountMembers(const std::vector<std::uint16_t>& classes) {
         entries.begin(), entries.end(), [&](const monitor_registry::Entry& e) { return Belongs(*e.device, classes); }));
 }
 
-// Up to the first zero byte, as callers get it.
-std::string_view SerialText(const std::string& serial) {
-    return std::string_view(serial).substr(0, serial.find('\0'));
-}
-
 Status CopyText(std::string_view text, std::size_t limit, std::span<char> buffer) {
     if (text.size() > limit) return kMonTextTooLong;
     std::copy(text.begin(), text.end(), buffer.begin());
@@ -224,37 +219,45 @@ Status MonGetModelName(MonitorHandle handle, std::span<char> buffer) {
 
 Status MonGetSerialNumber(MonitorHandle handle, std::span<char> buffer) {
     if (buffer.size() < kSerialLimit + 1) return kMonBadArgument;
-    std::string model, serial;
-    if (const Status status = MonReadIdentity(handle, model, serial); IsFailure(status)) return status;
-    return CopyText(SerialText(serial), kSerialLimit, buffer);
+    MonitorIdentity identity;
+    if (const Status status = MonGetIdentity(handle, identity); IsFailure(status)) return status;
+    return CopyText(identity.serial, kSerialLimit, buffer);
 }
 
-MonitorHandle MonReopenByIdentity(std::string_view model, std::string_view serial) {
+Status MonGetIdentity(MonitorHandle handle, MonitorIdentity& identity) {
+    std::string model, serial;
+    if (const Status status = MonReadIdentity(handle, model, serial); IsFailure(status)) return status;
+    identity = MonitorIdentity::FromFields(model, serial);
+    return kStatusSuccess;
+}
+
+MonitorHandle MonReopenByIdentity(const MonitorIdentity& identity) {
     const auto lock = monitor_registry::Lock();
     MonCloseDevices(kFamilyNormal);
     const std::uint32_t count = MonOpenDevices(kFamilyNormal);
+    MonitorHandle match = kNoMonitor;
     for (std::uint32_t i = 0; i < count; ++i) {
         MonitorHandle handle = kNoMonitor;
         if (IsFailure(MonGetDevice(kFamilyNormal, i, &handle))) continue;
-        std::string foundModel, foundSerial;
-        if (IsFailure(MonReadIdentity(handle, foundModel, foundSerial))) continue;
-        if (foundModel != model || SerialText(foundSerial) != serial) continue;
-        // A monitor without combined block packets is to have setting B8 on once
-        // it is reconnected; one that reads off is switched off and on again.
-        if (Lacks(handle, kUpdatePage, kCombinedPacket)) {
-            std::int32_t b8 = 0;  // a failed read counts as off
-            MonGetSettingB8(handle, &b8);
-            if (b8 == 0) {
-                MonSetSettingB8(handle, 0);
-                MonSetSettingB8(handle, 1);
-            }
-        }
-        return handle;
+        MonitorIdentity found;
+        if (IsFailure(MonGetIdentity(handle, found)) || found != identity) continue;
+        if (match != kNoMonitor) return kNoMonitor;  // two monitors of one identity
+        match = handle;
     }
-    return kNoMonitor;
+    // A monitor without combined block packets is to have setting B8 on once
+    // it is reconnected; one that reads off is switched off and on again.
+    if (match != kNoMonitor && Lacks(match, kUpdatePage, kCombinedPacket)) {
+        std::int32_t b8 = 0;  // a failed read counts as off
+        MonGetSettingB8(match, &b8);
+        if (b8 == 0) {
+            MonSetSettingB8(match, 0);
+            MonSetSettingB8(match, 1);
+        }
+    }
+    return match;
 }
 
-MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial,
+MonitorHandle MonRestartAndReconnect(MonitorHandle handle, const MonitorIdentity& identity,
                                      UpdateProgress* progress) {
     if (!Lacks(handle, kUpdatePage, kCombinedPacket) && IsFailure(MonWriteValue(handle, kUpdatePage, kBootSelector, 0)))
         return kNoMonitor;
@@ -264,7 +267,7 @@ MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view mode
     // The registry lock is not held between attempts.
     for (int attempt = 0; attempt < kRestartReconnectAttempts; ++attempt) {
         SleepMs(kRestartReconnectWaitMs);
-        if (const MonitorHandle found = MonReopenByIdentity(model, serial); found != kNoMonitor) return found;
+        if (const MonitorHandle found = MonReopenByIdentity(identity); found != kNoMonitor) return found;
     }
     return kNoMonitor;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/monitor_identity.h"
 #include "common/update_progress.h"
 #include "monitor/monitor_status.h"
 #include "monitor/registry.h"
@@ -58,16 +59,21 @@ Status MonReadIdentity(MonitorHandle handle, std::string& model, std::string& se
 Status MonGetModelName(MonitorHandle handle, std::span<char> buffer);
 Status MonGetSerialNumber(MonitorHandle handle, std::span<char> buffer);
 
+// The monitor's identity, its serial number cut at the first zero byte as
+// everywhere else; kMonTransferFailed when the block cannot be read. An identity
+// block of 8 bytes or less gives an identity that is not Known().
+Status MonGetIdentity(MonitorHandle handle, MonitorIdentity& identity);
+
 // Reopens every family-1 monitor (all earlier family-1 handles become invalid)
-// and returns the one with this model name and serial number (as
-// MonGetSerialNumber gives it), or kNoMonitor. On a monitor without combined
-// block packets it makes sure setting B8 is on.
-MonitorHandle MonReopenByIdentity(std::string_view model, std::string_view serial);
+// and returns the one with this identity, or kNoMonitor: also when more than
+// one monitor presents it, since taking either could update the wrong one. On a
+// monitor without combined block packets it makes sure setting B8 is on.
+MonitorHandle MonReopenByIdentity(const MonitorIdentity& identity);
 // Restarts the monitor (with the boot selector at 0 where it has combined block
 // packets) and waits for it to come back, trying every 15 s for up to an hour.
 // The new handle, or kNoMonitor.
 // Waits reach `progress` when given.
 inline constexpr int kRestartReconnectAttempts = 240;  // an hour in all
 inline constexpr std::uint32_t kRestartReconnectWaitMs = 15000;
-MonitorHandle MonRestartAndReconnect(MonitorHandle handle, std::string_view model, std::string_view serial,
+MonitorHandle MonRestartAndReconnect(MonitorHandle handle, const MonitorIdentity& identity,
                                      UpdateProgress* progress = nullptr);

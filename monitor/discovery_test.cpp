@@ -226,7 +226,7 @@ TEST_P(IdentityTest, ReopeningFindsTheMonitorByItsIdentity) {
     MonOpenDevices(kFamilyNormal);
     const std::vector<MonitorHandle> before = Handles(kFamilyNormal);
 
-    const MonitorHandle found = MonReopenByIdentity("QX2701", "BBBBBBBB");
+    const MonitorHandle found = MonReopenByIdentity({"QX2701", "BBBBBBBB"});
     ASSERT_NE(found, kNoMonitor);
     const std::vector<MonitorHandle> reopened = Handles(kFamilyNormal);
     ASSERT_EQ(reopened.size(), 2u);
@@ -236,10 +236,28 @@ TEST_P(IdentityTest, ReopeningFindsTheMonitorByItsIdentity) {
     EXPECT_EQ(MonGetSerialNumber(found, serial), 0u);
     EXPECT_STREQ(serial.data(), "BBBBBBBB");
 
-    EXPECT_EQ(MonReopenByIdentity("QX2701", "CCCCCCCC"), kNoMonitor);
-    EXPECT_EQ(MonReopenByIdentity("QX270", "AAAAAAAA"), kNoMonitor);
+    EXPECT_EQ(MonReopenByIdentity({"QX2701", "CCCCCCCC"}), kNoMonitor);
+    EXPECT_EQ(MonReopenByIdentity({"QX270", "AAAAAAAA"}), kNoMonitor);
     EXPECT_FALSE(Works(found));                   // every family-1 handle was given up
     EXPECT_EQ(Handles(kFamilyNormal).size(), 2u);  // and the monitors opened again
+}
+
+TEST_P(IdentityTest, ReopeningFindsNoneWhenTwoMonitorsPresentTheIdentity) {
+    platform.Add(QuietConfig(GetParam(), "AAAAAAAA", "QX2701"));
+    platform.Add(QuietConfig(GetParam(), "AAAAAAAA", "QX2701"));
+    platform.Add(QuietConfig(GetParam(), "BBBBBBBB", "QX2701"));
+    EXPECT_EQ(MonReopenByIdentity({"QX2701", "AAAAAAAA"}), kNoMonitor);  // either could be the wrong one
+    EXPECT_NE(MonReopenByIdentity({"QX2701", "BBBBBBBB"}), kNoMonitor);
+}
+
+TEST_P(IdentityTest, ASerialNumberPaddedWithZeroBytesIsTheTextBeforeThem) {
+    platform.Add(QuietConfig(GetParam(), std::string("SN12\0\0\0\0", 8)));
+    const MonitorHandle h = OpenNormal();
+    MonitorIdentity identity;
+    ASSERT_EQ(MonGetIdentity(h, identity), 0u);
+    EXPECT_EQ(identity, (MonitorIdentity{"QX2701", "SN12"}));
+    EXPECT_NE(MonReopenByIdentity({"QX2701", "SN12"}), kNoMonitor);
+    EXPECT_EQ(MonReopenByIdentity({"QX2701", std::string("SN12\0\0\0\0", 8)}), kNoMonitor);
 }
 
 TEST_P(IdentityTest, ReopeningFindsASerialNumberWithZeroBytesAsItIsShown) {
@@ -247,7 +265,7 @@ TEST_P(IdentityTest, ReopeningFindsASerialNumberWithZeroBytesAsItIsShown) {
     const MonitorHandle h = OpenNormal();
     std::array<char, 10> serial{};
     ASSERT_EQ(MonGetSerialNumber(h, serial), 0u);
-    EXPECT_NE(MonReopenByIdentity("QX2701", serial.data()), kNoMonitor);
+    EXPECT_NE(MonReopenByIdentity({"QX2701", serial.data()}), kNoMonitor);
 }
 
 TEST_P(IdentityTest, ReopeningSwitchesSettingB8OnWhereThereAreNoCombinedPackets) {
@@ -257,7 +275,7 @@ TEST_P(IdentityTest, ReopeningSwitchesSettingB8OnWhereThereAreNoCombinedPackets)
         const MonitorHandle h = OpenNormal();
         ASSERT_EQ(MonWriteValue(h, 0xFF00, 0x00B8, before), 0u);
         clock.ClearWaits();
-        const MonitorHandle found = MonReopenByIdentity("QX2701", "SN000001");
+        const MonitorHandle found = MonReopenByIdentity({"QX2701", "SN000001"});
         ASSERT_NE(found, kNoMonitor);
 
         const bool switched = before == 0 && GetParam() != MonitorKind::CombinedTunnel;
@@ -277,7 +295,7 @@ TEST_P(IdentityTest, RestartWaitsInStepsOf15sUntilTheMonitorIsBack) {
     const MonitorHandle h = OpenNormal();
     ASSERT_EQ(MonWriteValue(h, 0xFF02, 0x00FB, 1), 0u);  // boot selector: update
 
-    const MonitorHandle back = MonRestartAndReconnect(h, "QX2701", "SN000001");
+    const MonitorHandle back = MonRestartAndReconnect(h, {"QX2701", "SN000001"});
     ASSERT_NE(back, kNoMonitor);
     EXPECT_NE(back, h);
     EXPECT_FALSE(Works(h));
@@ -293,13 +311,13 @@ TEST_P(IdentityTest, RestartGivesUpAfterAnHour) {
     config.faults.noReturn = true;
     platform.Add(config);
     const MonitorHandle h = OpenNormal();
-    EXPECT_EQ(MonRestartAndReconnect(h, "QX2701", "SN000001"), kNoMonitor);
+    EXPECT_EQ(MonRestartAndReconnect(h, {"QX2701", "SN000001"}), kNoMonitor);
     const std::vector<std::uint32_t> waits = clock.Waits();
     EXPECT_EQ(std::count(waits.begin(), waits.end(), kWait15s), 240);
     EXPECT_EQ(waits.size(), 480u);  // each attempt also reopens, with its start-up delay
 
     clock.ClearWaits();
-    EXPECT_EQ(MonRestartAndReconnect(h, "QX2701", "SN000001"), kNoMonitor);  // a handle gone: no restart sent
+    EXPECT_EQ(MonRestartAndReconnect(h, {"QX2701", "SN000001"}), kNoMonitor);  // a handle gone: no restart sent
     EXPECT_TRUE(clock.Waits().empty());
 }
 

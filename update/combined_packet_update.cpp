@@ -120,7 +120,7 @@ Status RunSteps(UpdateContext& c) {
     if (c.stage == kStageWritten) {
         // Writes the boot selector 0 before the restart on these monitors.
         EnterStep(c, UpdateStep::Restarting);
-        c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber, c.progress);
+        c.monitor = MonRestartAndReconnect(c.monitor, c.identity, c.progress);
         if (c.monitor == kNoMonitor) return kUpdFailed;
         if (IsFailure(status = ChangeStage(c, kStageRestarted))) return status;
     }

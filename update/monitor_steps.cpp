@@ -38,7 +38,7 @@ Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t
         const ReportedWait wait(context.progress, waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
         for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
             SleepMs(waitMs);
-            found = MonReopenByIdentity(context.modelName, context.serialNumber);
+            found = MonReopenByIdentity(context.identity);
         }
     }
     context.monitor = found;

@@ -120,7 +120,7 @@ Status RestartIntoNewFirmware(UpdateContext& c) {
     // (boot selector 1): without this, the restart would not leave that state.
     EnterStep(c, UpdateStep::Restarting);
     if (const Status status = WriteBootSelector(c.monitor, 0); IsFailure(status)) return status;
-    c.monitor = MonRestartAndReconnect(c.monitor, c.modelName, c.serialNumber, c.progress);
+    c.monitor = MonRestartAndReconnect(c.monitor, c.identity, c.progress);
     if (c.monitor == kNoMonitor) return kUpdFailed;
     if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
     return ChangeStage(c, kStageRestarted);

@@ -31,8 +31,8 @@ Status LoadUpdateContext(UpdateContext& c) {
     const PackageHandle r = c.record;
     Status status = kStatusSuccess;
     std::uint32_t loaderFlag = 0;
-    if (IsFailure(status = GetText(r, kPropModelName, kModelBytes, c.modelName))) return status;
-    if (IsFailure(status = GetText(r, kPropSerialNumber, kSerialBytes, c.serialNumber))) return status;
+    if (IsFailure(status = GetText(r, kPropModelName, kModelBytes, c.identity.model))) return status;
+    if (IsFailure(status = GetText(r, kPropSerialNumber, kSerialBytes, c.identity.serial))) return status;
     if (IsFailure(status = GetText(r, kPropVersion, kVersionBytes, c.targetVersion))) return status;
     if (IsFailure(status = GetText(r, kPropKeyOrCurrent, kVersionBytes, c.currentVersion))) return status;
     if (IsFailure(status = Get(r, kPropStage, c.stage))) return status;

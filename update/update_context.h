@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "common/monitor_identity.h"
 #include "common/status.h"
 #include "common/update_progress.h"
 #include "monitor/registry.h"
@@ -25,8 +26,7 @@ inline constexpr std::int32_t kStageDone = 1000;
 
 struct UpdateContext {
     PackageHandle record = kNoPackageHandle;
-    std::string modelName;
-    std::string serialNumber;
+    MonitorIdentity identity;    // the recorded monitor, found again by it after every restart
     std::string targetVersion;   // 25 characters, in memory form
     std::string currentVersion;
     std::int32_t stage = 0;

@@ -212,7 +212,7 @@ protected:
         if (stage >= kStageWritten) WriteNewFirmware(package);
         // From stage 500 on the monitor runs the new firmware.
         if (stage >= kStageRestarted) {
-            handle = MonRestartAndReconnect(handle, "QX2701", "SN000001");
+            handle = MonRestartAndReconnect(handle, {"QX2701", "SN000001"});
             EXPECT_NE(handle, kNoMonitor);
         }
         log.records.clear();
@@ -227,7 +227,7 @@ protected:
         if (!HasUsage(handle, 0xFF02, 0x00FE)) {
             ASSERT_EQ(MonWriteValue(handle, restart.page, restart.usage, 0), 0u);
             SleepMs(kRestartWaitMs);
-            handle = MonReopenByIdentity("QX2701", "SN000001");
+            handle = MonReopenByIdentity({"QX2701", "SN000001"});
             ASSERT_NE(handle, kNoMonitor);
         }
         for (std::uint16_t type : kComponentWriteOrder) {

@@ -7,7 +7,7 @@
 
 const char* const kUsage =
     "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
-    "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 8CHARS] [--model NAME]\n"
+    "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 1-8CHARS] [--model NAME]\n"
     "           [--firmware-version 25DIGITS] [--state FILE] [--restart-seconds N] [--log FILE]\n"
     "           [--legacy-settings] [--transfer-time US,US] [--area-scale N] [--fault FAULT]...\n"
     "  Each --kind after the first starts another monitor. --uhid serves them through /dev/uhid,\n"
@@ -185,7 +185,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             if (!kind) return fail("unknown kind " + value);
             config.kind = *kind;
         } else if (arg == "--serial") {
-            if (value.size() != 8 || !PrintableWithoutSpace(value)) return fail("--serial takes 8 characters");
+            // A serial number shorter than its field is padded with zero bytes, as some monitors do.
+            if (value.empty() || value.size() > kSerialFieldBytes || !PrintableWithoutSpace(value))
+                return fail("--serial takes 1 to 8 characters without spaces");
             config.serial = value;
         } else if (arg == "--model") {
             if (value.empty() || value.size() > 24 || !PrintableWithoutSpace(value)) {

@@ -39,11 +39,18 @@ TEST(OptionsTest, EachKindAfterTheFirstStartsAnotherMonitor) {
     EXPECT_EQ(single->serve->monitors[0].config.kind, MonitorKind::CombinedTunnel);
 }
 
+TEST(OptionsTest, ASerialNumberShorterThanItsFieldIsServed) {
+    const auto line = Parse({"--dir", "d", "--serial", "SN12"});
+    ASSERT_TRUE(line && line->serve);
+    EXPECT_EQ(line->serve->monitors.at(0).config.serial, "SN12");
+}
+
 TEST(OptionsTest, RefusesWhatCannotBeServed) {
     const std::vector<std::vector<std::string>> cases{
         {"--kind", "older-native"},                                        // no --dir
         {"--dir", "d", "--kind", "newer"},                                 // unknown kind
-        {"--dir", "d", "--serial", "SHORT"},                               // not 8 characters
+        {"--dir", "d", "--serial", "TOOLONG12"},                           // more than its field holds
+        {"--dir", "d", "--serial", ""},
         {"--dir", "d", "--serial", "AB CD EF"},                            // a space ends the identity fields
         {"--dir", "d", "--model", "has space"},
         {"--dir", "d", "--firmware-version", "0010200201000030000465536"},  // field above 65535
