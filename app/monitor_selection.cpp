@@ -134,6 +134,10 @@ SelectionResult MonitorSelection::FindResumableMonitor(const MonitorIdentity& re
     if (resumable > 1) return Fail(kAppSeveralCandidates);
     const std::optional<MonitorHandle> choice = ResumableChoice();
     if (!choice) return Fail(kAppFailed);
+    // The waiting monitor is taken for the recorded one when nothing says
+    // otherwise; one whose identity can be read and is another's is not it.
+    const MonitorIdentity waiting = ReadMonitorEntry(*choice).identity;
+    if (recorded.Known() && waiting.Known() && waiting != recorded) return Fail(kAppRecordedMonitorMissing);
     automaticChoice_ = *choice;
     chosenLoaderFlag_ = 1;
     return SelectionResult::Ok;

@@ -115,6 +115,12 @@ const DecisionCase kDecisions[] = {
     // The update had restarted the monitor into its firmware before it broke off.
     {"TheRecordedMonitorRunningAgainIsResumed", {{kTunnel, "SN000001", false}, {kCombined, "BBBBBBBB", false}}, 1,
      "SN000001", SelectionResult::Ok, 0, "SN000001", 0},
+    // The record expects a monitor waiting in an update: the one waiting is taken
+    // when its identity cannot be read, never when it can and is another's.
+    {"AWaitingMonitorOfAnotherIdentityIsNotResumed", {{kTunnel, "AAAAAAAA", true}}, 1, "SN000001",
+     SelectionResult::Cancel, text_id::kMonitorNotFound, "", 0},
+    {"AWaitingMonitorWhoseIdentityCannotBeReadIsResumed", {{kTunnel, "SN000001", true, false}}, 1, "SN000001",
+     SelectionResult::Ok, 0, "?", 1},
     // A serial number the monitor pads with zero bytes is the text before them,
     // in the record as on the monitor.
     {"ARecordedSerialShorterThanItsFieldIsFound", {{kTunnel, "SN12", false}, {kCombined, "BBBBBBBB", false}}, 0,
