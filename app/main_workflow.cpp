@@ -303,6 +303,12 @@ void MainWorkflow::FinishUpdatePhase() {
     // The update may have restarted the monitor: its result holds the monitor's present handle.
     const UpdateResult result = updateThread_->Result();
     updateThread_.reset();
+    for (const std::string& program : result.programsLeftRunning) {
+        const std::string line = program + " could not be closed and ran beside the update";
+        Log(line);
+        failures_ << program_ << ": " << line << "\n";
+        failures_.flush();
+    }
     view_.SetTimerRunning(false);
     const MonitorHandle monitor = result.monitor;
     run_.target.monitorHandle = monitor;

@@ -3,6 +3,8 @@
 // updates and the exit path.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <variant>
 
 #include "app/main_workflow.h"
@@ -378,7 +380,7 @@ TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIs
     const pid_t ours = conflict_testing::kFirstFakePid;
     const pid_t root = ours + 1;  // a service under root: its executable link is refused
     proc.Add(ours, "/opt/t/TTNetAgent.exe", {"/opt/t/TTNetAgent.exe"});
-    proc.Add(root, "", {"/usr/lib/scanvell/Scanvell5Service.exe"});
+    proc.Add(root, "/usr/lib/scanvell/Scanvell5Service.exe", {"/usr/lib/scanvell/Scanvell5Service.exe"});
     AnotherUsersProgramTools tools(proc, root);
     ScopedSystemTools useTools(tools);
 
@@ -395,6 +397,66 @@ TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIs
     EXPECT_FALSE(bench.BackupExists());
     // Only the program this run closed is started again; another user's never is.
     EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
+}
+
+// A program that cannot be closed but must not stop the update: the update
+// completes, and the run log and standard error name the program.
+struct ProgramLeftRunningCase {
+    const char* name;
+    bool exeReadable;     // false: known only by its command line (another user's process)
+    bool monitorInUpdate; // the monitor left its firmware in an earlier run that broke off
+};
+
+class ProgramLeftRunningTest : public ::testing::TestWithParam<ProgramLeftRunningCase> {
+protected:
+    Bench bench;
+    ScriptedView view;
+};
+
+const ProgramLeftRunningCase kProgramsLeftRunning[] = {
+    // Any local user can start a process under a maker's program name.
+    {"KnownOnlyByItsCommandLineOnAFreshUpdate", false, false},
+    // Stopping now would strand the monitor in its update state.
+    {"KnownByItsExecutableWhenResuming", true, true},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, ProgramLeftRunningTest, ::testing::ValuesIn(kProgramsLeftRunning),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(ProgramLeftRunningTest, DoesNotStopTheUpdateAndIsNamed) {
+    const ProgramLeftRunningCase& c = GetParam();
+    Monitor& monitor = bench.Plug(MonitorKind::OlderTunnel);
+    bench.WritePackage();
+    if (c.monitorInUpdate) {
+        FaultPlan plan;
+        plan.unplugAtTransfer = 200;  // the power fails while the components are written
+        monitor.AddFaults(plan);
+        ScriptedView first;
+        auto broken = bench.NewRun(first);
+        RunToEnd(*broken, first);
+        ASSERT_EQ(first.MessageIds(), std::vector<TextId>{text_id::kCommunicationError});
+        bench.clock.Advance(60'000);
+    }
+    conflict_testing::FakeProc proc;
+    const pid_t service = conflict_testing::kFirstFakePid;
+    const std::string path = "/usr/lib/scanvell/Scanvell5Service.exe";
+    proc.Add(service, c.exeReadable ? path : "", {path});
+    AnotherUsersProgramTools tools(proc, service);
+    ScopedSystemTools useTools(tools);
+
+    std::ostringstream failures;
+    auto run = std::make_unique<MainWorkflow>(view, failures);
+    run->Run().folder = bench.Folder();
+    RunToEnd(*run, view);
+
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete}) << failures.str();
+    EXPECT_EQ(tools.signals, (std::vector<std::pair<pid_t, int>>{{service, SIGTERM}}));
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+    const std::string line = "Scanvell 5 Service could not be closed and ran beside the update";
+    EXPECT_NE(failures.str().find("quillon: " + line + "\n"), std::string::npos) << failures.str();
+    std::ifstream log(run->RunLogPath());
+    const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logged.find(line), std::string::npos) << logged;
+    EXPECT_TRUE(tools.started.empty()) << "a program this run did not close is not started again";
 }
 
 // The run lists, closes and starts again only what is in the test binary's own

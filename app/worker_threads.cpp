@@ -164,11 +164,18 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
 }
 
 UpdateResult RunUpdatePhase(UpdateRun& run) {
+    // Nothing written yet, and the monitor runs its firmware: stopping leaves it as it was.
+    const bool fresh = run.record.stage == kStageNothingWritten && run.target.loaderFlag == 0;
+    std::vector<std::string> leftRunning;
     for (const RunningProgram& program : ListRunningPrograms()) {
         // The update must not run beside a program that talks to the monitor.
-        if (!program.CloseProgram())
-            return {kAppProgramNotClosed, run.target.monitorHandle, std::nullopt, program.program.displayName};
-        run.closedPrograms.push_back(program);
+        if (program.CloseProgram()) {
+            run.closedPrograms.push_back(program);
+            continue;
+        }
+        if (fresh && !program.namedByCommandLineOnly)
+            return {kAppProgramNotClosed, run.target.monitorHandle, std::nullopt, program.program.displayName, {}};
+        leftRunning.push_back(program.program.displayName);
     }
     const MonitorHandle monitor = run.target.monitorHandle;
     const PackageHandle package = run.selectedPackage;
@@ -180,7 +187,7 @@ UpdateResult RunUpdatePhase(UpdateRun& run) {
     const Status status = MonitorHasUsage(monitor, command_usage::kCombinedPacket)
                               ? RunCombinedPacketUpdate(update, monitor, package, record)
                               : RunOlderMonitorUpdate(update, monitor, package, record);
-    return {status, update.monitor, std::nullopt, {}};
+    return {status, update.monitor, std::nullopt, {}, std::move(leftRunning)};
 }
 
 namespace worker_thread_testing {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/update_run.h"
 
@@ -74,6 +75,9 @@ struct UpdateResult {
     std::optional<SystemFailure> failure;
     // With kAppProgramNotClosed: the display name of the program that still runs.
     std::string programNotClosed;
+    // Programs that could not be closed and did not stop the update: the monitor
+    // had left its firmware already, or the program was known only by its command line.
+    std::vector<std::string> programsLeftRunning;
 };
 
 class UpdateThread final : public WorkerThread {
@@ -97,8 +101,12 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath);
 // The update thread's body: closes every running conflicting program (each
 // is kept in the run's closedPrograms) and runs the update sequence that fits
 // the monitor, on an update it owns for the run. A program that cannot be
-// closed stops it with kAppProgramNotClosed before anything is written; that
-// program is not kept, so it is never started again.
+// closed stops a fresh update with kAppProgramNotClosed before anything is
+// written; that program is not kept, so it is never started again. Once the
+// monitor has left its firmware, stopping would strand it: the update goes on,
+// and the program is named in programsLeftRunning. So is a program known only by
+// its command line, which never stops an update: any local user can start a
+// process under a maker's program name.
 UpdateResult RunUpdatePhase(UpdateRun& run);
 
 // A model-name pattern: "*" first accepts every model, no "*" only the same

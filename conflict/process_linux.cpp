@@ -74,6 +74,7 @@ std::optional<ProcessInfo> ReadProcess(pid_t pid) {
         const auto argv0 = FirstArgument(pid);
         if (!argv0) return std::nullopt;
         info.exeName = BaseName(*argv0, "\\/");
+        info.namedByCommandLineOnly = true;
         return info;
     }
     info.exeName = BaseName(WithoutDeletedMark(*exe), "/");

@@ -18,6 +18,9 @@ struct ProcessInfo {
     pid_t pid = 0;
     std::string exeName;
     bool underWine = false;
+    // The executable link could not be read: the name is only what the process
+    // says of itself, which any local user's process can say.
+    bool namedByCommandLineOnly = false;
 };
 
 // Every readable process, in ascending process ID order. When /proc cannot be

@@ -46,6 +46,7 @@ TEST(ProcessTable, ExecutableNameFromTheLinkOrElseTheCommandLine) {
         if (read) {
             EXPECT_EQ(read->exeName, c.exeName);
             EXPECT_EQ(read->underWine, c.underWine);
+            EXPECT_EQ(read->namedByCommandLineOnly, c.exe.empty());  // then it names itself
         }
         ++pid;
     }

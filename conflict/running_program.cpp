@@ -38,11 +38,12 @@ bool WaitUntilGone(const RunningProgram& process, int checks, std::uint32_t inte
 }  // namespace
 
 RunningProgram::RunningProgram(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine,
-                         std::shared_ptr<const UniqueFd> processHandle)
+                         std::shared_ptr<const UniqueFd> processHandle, bool namedByCommandLineOnly)
     : program(std::move(program)),
       processId(processId),
       exePath(std::move(exePath)),
       underWine(underWine),
+      namedByCommandLineOnly(namedByCommandLineOnly),
       processHandle_(std::move(processHandle)) {}
 
 bool RunningProgram::IsRunning() const { return AnyProcessNamed(program.exeName); }
@@ -121,7 +122,7 @@ std::vector<RunningProgram> ListRunningPrograms() {
         if (row == table.end()) continue;
         auto handle = std::make_shared<const UniqueFd>(OpenProcessHandle(p.pid));
         list.emplace_back(row->second, static_cast<std::uint32_t>(p.pid), FindModulePath(p.pid, p.exeName),
-                          p.underWine, *handle ? std::move(handle) : nullptr);
+                          p.underWine, *handle ? std::move(handle) : nullptr, p.namedByCommandLineOnly);
     }
     std::stable_sort(list.begin(), list.end(), [](const RunningProgram& a, const RunningProgram& b) {
         return a.program.closeOrder < b.program.closeOrder;

@@ -28,7 +28,7 @@ inline constexpr int kTerminateChecks = 50;
 class RunningProgram {
 public:
     RunningProgram(KnownProgram program, std::uint32_t processId, std::string exePath, bool underWine = false,
-                std::shared_ptr<const UniqueFd> processHandle = nullptr);
+                std::shared_ptr<const UniqueFd> processHandle = nullptr, bool namedByCommandLineOnly = false);
     RunningProgram(const RunningProgram&) = default;
     RunningProgram& operator=(const RunningProgram&) = default;
 
@@ -53,6 +53,9 @@ public:
     std::uint32_t processId = 0;  // when listed; the instance may have ended since
     std::string exePath;          // "" when it could not be found
     bool underWine = false;
+    // Known only by the name its command line gives (its executable could not
+    // be read): any local user can start a process under a maker's program name.
+    bool namedByCommandLineOnly = false;
 
 private:
     enum class SignalResult { Sent, Gone, Refused };
