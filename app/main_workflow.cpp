@@ -175,6 +175,15 @@ bool MainWorkflow::StartUp() {
             ShowStatus(status);
             return false;
         }
+    } else {
+        const std::string recorded = run_.record.currentVersion;
+        if (const Status status = RefreshRecordedVersion(run_); IsFailure(status)) {
+            ShowStatus(status);
+            return false;
+        }
+        if (run_.record.currentVersion != recorded)
+            Log("the monitor runs " + run_.record.currentVersion + ", not " + recorded +
+                " as the record made before said; the record now says so");
     }
     return true;
 }

@@ -399,6 +399,36 @@ TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIs
     EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
 }
 
+// A run that made its record and broke off before writing anything left the
+// version the monitor ran then; the monitor was updated by other means since.
+// The firmware set is chosen for what the monitor runs now, and the record says so.
+TEST_F(WorkflowTest, ARecordOfAnEarlierVersionChoosesTheSetForThePresentOne) {
+    constexpr VersionFields kEarlier{101, 200, 3, 4, 5};
+    Monitor& earlier = bench.Plug(MonitorKind::OlderNative, "SN000001", kEarlier);
+    {
+        UpdateRun made;
+        made.folder = bench.Folder();
+        made.target.monitorHandle = bench.Open();
+        ASSERT_EQ(MakeBackupRecord(made), 0u);
+        MonCloseDevices(kAllRunFamilies);
+        PkgCloseAll();
+    }
+    bench.platform.Unplug(earlier);
+    bench.Plug(MonitorKind::OlderNative, "SN000001", kBefore);  // the same monitor, updated elsewhere
+    bench.WritePackage();  // its set updates kBefore, not kEarlier
+
+    auto run = RunOnce();
+
+    EXPECT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete});
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+    EXPECT_FALSE(bench.BackupExists());
+    std::ifstream log(run->RunLogPath());
+    const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logged.find("the monitor runs " + MemoryText(kBefore) + ", not " + MemoryText(kEarlier)),
+              std::string::npos)
+        << logged;
+}
+
 // A program that cannot be closed but must not stop the update: the update
 // completes, and the run log and standard error name the program.
 struct ProgramLeftRunningCase {

@@ -111,6 +111,33 @@ Status LoadBackupFile(UpdateRun& run) {
     return status;
 }
 
+Status RefreshRecordedVersion(UpdateRun& run) {
+    RunBackupRecord& r = run.record;
+    TargetMonitor& target = run.target;
+    if (!run.backupFound || r.stage != kStageNothingWritten || target.loaderFlag != 0) return kStatusSuccess;
+    const Status read = target.RefreshCurrentVersion();
+    if (IsFailure(read)) {
+        target.currentVersion = r.currentVersion;
+        return MonitorHasUsage(target.monitorHandle, command_usage::kVersionRecord) ? read : kStatusSuccess;
+    }
+    if (target.currentVersion == r.currentVersion) return kStatusSuccess;
+    BackupInfo fields;
+    CopyText(target.currentVersion, fields.currentVersion);
+    if (const Status status = PkgSetProperty(r.recordHandle, kPropKeyOrCurrent, fields.currentVersion.data(),
+                                             fields.currentVersion.size());
+        IsFailure(status))
+        return status;
+    if (const Status saved = PkgSaveFile(r.recordHandle, r.filePath.c_str()); IsFailure(saved)) {
+        // The file keeps the earlier version; so does the run's record.
+        CopyText(r.currentVersion, fields.currentVersion);
+        PkgSetProperty(r.recordHandle, kPropKeyOrCurrent, fields.currentVersion.data(), fields.currentVersion.size());
+        target.currentVersion = r.currentVersion;
+        return saved;
+    }
+    r.currentVersion = target.currentVersion;
+    return kStatusSuccess;
+}
+
 bool RecordHoldsIdentity(const MonitorIdentity& identity) {
     const BackupInfo fields;
     return FitsField(identity.model, fields.modelName) && FitsField(identity.serial, fields.serialNumber);

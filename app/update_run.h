@@ -52,6 +52,13 @@ Status RunFolder(const UpdateRun& run, std::string& folder);
 // the only copy of the settings an update switched off: it is kept beside itself
 // under a new name (keptBackupPath), and the run goes on as if there had been none.
 Status LoadBackupFile(UpdateRun& run);
+// A record that an earlier run made and left before writing anything holds the
+// version the monitor ran then. When the monitor now runs another (updated by
+// other means since), the record takes the present version and is saved again,
+// so that the firmware set is chosen for what the monitor runs. Records of
+// updates that have begun, and monitors waiting in an update, are left alone.
+// A version that cannot be read where the monitor has one ends the run.
+Status RefreshRecordedVersion(UpdateRun& run);
 // Takes the control lock of an older-protocol monitor that has one (clearing
 // its busy flag first); kMonLockRefused-style statuses pass up unchanged.
 Status PrepareMonitor(const TargetMonitor& target);
