@@ -91,24 +91,24 @@ Status LoadBackupFile(UpdateRun& run) {
     run.backupFound = true;
     PackageHandle handle = kNoPackageHandle;
     Status status = PkgLoadFile(path.c_str(), &handle);
+    // Damaged: the checksum fails, or the record is out of shape (kPkgInvalid:
+    // a value out of range, a version text that is not five whole fields).
+    if (status == kPkgBadChecksum || status == kPkgInvalid) {
+        if (std::optional<std::string> kept = KeepDamagedFile(path)) run.keptBackupPath = std::move(*kept);
+        run.backupFound = false;
+        return kStatusSuccess;
+    }
     if (!IsFailure(status)) {
         run.record.recordHandle = handle;
         run.record.filePath = path;
         status = ReadBackupRecord(run.record);
     }
-    if (!IsFailure(status)) {
-        run.target.loaderFlag = run.record.loaderFlag;
-        run.target.modelName = run.record.modelName;
-        run.target.serialNumber = run.record.serialNumber;
-        run.target.currentVersion = run.record.currentVersion;
-        return kStatusSuccess;
-    }
-    if (status == kPkgBadChecksum) {
-        if (std::optional<std::string> kept = KeepDamagedFile(path)) run.keptBackupPath = std::move(*kept);
-        run.backupFound = false;
-        return kStatusSuccess;
-    }
-    return status;
+    if (IsFailure(status)) return status;
+    run.target.loaderFlag = run.record.loaderFlag;
+    run.target.modelName = run.record.modelName;
+    run.target.serialNumber = run.record.serialNumber;
+    run.target.currentVersion = run.record.currentVersion;
+    return kStatusSuccess;
 }
 
 Status RefreshRecordedVersion(UpdateRun& run) {

@@ -48,9 +48,10 @@ struct UpdateRun {
 Status RunFolder(const UpdateRun& run, std::string& folder);
 
 // Loads the backup file when there is one and takes the monitor's identity,
-// version and loader flag from it. A file that fails its checksum may still be
-// the only copy of the settings an update switched off: it is kept beside itself
-// under a new name (keptBackupPath), and the run goes on as if there had been none.
+// version and loader flag from it. A file that fails its checksum, or whose record
+// is out of shape, may still be the only copy of the settings an update switched
+// off: it is kept beside itself under a new name (keptBackupPath), and the run
+// goes on as if there had been none.
 Status LoadBackupFile(UpdateRun& run);
 // A record that an earlier run made and left before writing anything holds the
 // version the monitor ran then. When the monitor now runs another (updated by

@@ -7,6 +7,7 @@
 #include "conflict/running_program.h"
 #include "monitor/command_usages.h"
 #include "package/pkg.h"
+#include "package/version_text.h"
 #include "update/combined_packet_update.h"
 #include "update/older_monitor_update.h"
 #include "update/update_context.h"
@@ -15,9 +16,6 @@ namespace {
 
 std::atomic<bool> failThreadCreation{false};
 
-constexpr std::size_t kFieldChars = 5;
-constexpr std::size_t kVersionChars = 25;
-constexpr std::string_view kWildcardField = "00000";
 constexpr std::uint16_t kKindOneSet = 16;
 constexpr std::uint16_t kKindManySets = 32;
 
@@ -124,12 +122,7 @@ bool ModelMatchesPattern(std::string_view pattern, std::string_view model) {
 }
 
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion) {
-    std::string expected;
-    for (std::size_t position = 0; position < kVersionChars; position += kFieldChars) {
-        const std::string_view field = packageVersion.substr(std::min(position, packageVersion.size()), kFieldChars);
-        expected += field == kWildcardField ? currentVersion.substr(position, kFieldChars) : field;
-    }
-    return expected;
+    return VersionText(packageVersion).FillWildcards(VersionText(currentVersion)).Text();
 }
 
 Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
@@ -142,11 +135,11 @@ Status RunFilePhase(UpdateRun& run, const std::string& packagePath) {
     PkgGetProperty(package, kPropKind, &kind, sizeof kind);
     const std::string current = run.target.CurrentVersion();
     const std::string packageVersion = TextProperty<26>(package, kPropVersion);
-    if (current.size() < kVersionChars) return kAppFailed;
+    if (!VersionText(current).WellFormed()) return kAppFailed;
     if (ExpectedVersion(packageVersion, current) == current) return kAppAlreadyApplied;
 
-    std::array<char, 26> version{};
-    current.copy(version.data(), kVersionChars);
+    std::array<char, kVersionLength + 1> version{};
+    current.copy(version.data(), kVersionLength);
     switch (kind) {
     case kKindOneSet:
         if (package == kNoPackageHandle || PkgHasMatchingSet(package, version.data()) != 1) return kPkgNoMatchingSet;

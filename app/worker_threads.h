@@ -113,7 +113,8 @@ UpdateResult RunUpdatePhase(UpdateRun& run);
 // name, else the characters before the first "*" must begin the model name.
 bool ModelMatchesPattern(std::string_view pattern, std::string_view model);
 // The version a package leaves on the monitor: its fields, with each wildcard
-// field ("00000") taken from the monitor's current version.
+// field ("00000") taken from the monitor's current version; one the current
+// version does not hold whole stays a wildcard.
 std::string ExpectedVersion(std::string_view packageVersion, std::string_view currentVersion);
 
 namespace worker_thread_testing {

@@ -172,8 +172,27 @@ bool IsKnownStage(std::uint32_t stage) {
     return std::find(std::begin(kStages), std::end(kStages), stage) != std::end(kStages);
 }
 
+namespace {
+
+// A version field of the record, up to its first zero byte.
+VersionText RecordVersion(const std::array<char, 26>& field) {
+    return VersionText(TextUpToZero(std::string_view(field.data(), field.size())));
+}
+
+std::string LengthFault(const char* name, const VersionText& version) {
+    return std::string(name) + " is " + std::to_string(version.Text().size()) + " characters long, not 25";
+}
+
+}  // namespace
+
 std::string BackupInfoFault(const BackupInfo& info) {
     if (!IsKnownStage(info.stage)) return "stage " + std::to_string(info.stage) + " is not an update stage";
+    // Every field of a version is compared and shown; the target stays empty
+    // until the update attaches a firmware set.
+    if (const VersionText current = RecordVersion(info.currentVersion); !current.WellFormed())
+        return LengthFault("currentVersion", current);
+    if (const VersionText target = RecordVersion(info.targetVersion); !target.Text().empty() && !target.WellFormed())
+        return LengthFault("targetVersion", target);
     struct Range {
         const char* name;
         std::uint32_t value;
@@ -476,10 +495,12 @@ Status AddComponent(FirmwareSet& s, std::uint16_t type, const ComponentDescripto
 std::string FindMatchingSetKey(const FirmwarePackage& p, std::string_view monitorVersion) {
     std::string text(kVersionLength, '\0');
     std::copy_n(monitorVersion.begin(), std::min(monitorVersion.size(), kVersionLength), text.begin());
-    for (unsigned k = 0; k < 32; ++k) {
+    constexpr unsigned kLastFieldBit = 1u << (kVersionFieldCount - 1);
+    for (unsigned k = 0; k < 2 * kLastFieldBit; ++k) {
         std::string candidate = text;
-        for (unsigned field = 0; field < 5; ++field)
-            if (k & (16u >> field)) candidate.replace(field * kVersionFieldLength, kVersionFieldLength, "00000");
+        for (unsigned field = 0; field < kVersionFieldCount; ++field)
+            if (k & (kLastFieldBit >> field))
+                candidate.replace(field * kVersionFieldLength, kVersionFieldLength, kWildcardVersionField);
         for (const auto& [key, s] : p.sets)
             if (key.size() >= kVersionLength && key.compare(0, kVersionLength, candidate) == 0) return key;
     }

@@ -342,6 +342,47 @@ TEST(BackupRecord, VersionTextsEndAfterTwentyFiveCharacters) {
     EXPECT_EQ(std::string(back->info.targetVersion.data()), "0100200030000400005000063");
 }
 
+// Versions are compared and shown field by field: a record read from a damaged
+// or crafted file with fewer than five whole fields is refused, not half used.
+TEST(BackupRecord, VersionsThatAreNotFiveWholeFieldsRefuseTheRecord) {
+    const std::string well = "0100200030000400005000063";
+    struct Case {
+        const char* what;
+        std::string target, current;
+        const char* faultyField;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"both well formed", well, well, nullptr},
+        {"no target yet", "", well, nullptr},
+        {"an empty current version", well, "", "currentVersion"},
+        {"a current version of two fields", well, well.substr(0, 10), "currentVersion"},
+        {"a current version one short", well, well.substr(0, 24), "currentVersion"},
+        {"a target of one field", "00001", well, "targetVersion"},
+        {"a target one short", well.substr(0, 24), well, "targetVersion"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BackupRecord r = SampleRecord();
+        r.info.targetVersion.fill('\0');
+        r.info.currentVersion.fill('\0');
+        std::copy(c.target.begin(), c.target.end(), r.info.targetVersion.begin());
+        std::copy(c.current.begin(), c.current.end(), r.info.currentVersion.begin());
+        const std::string fault = BackupInfoFault(r.info);
+        if (c.faultyField == nullptr) EXPECT_EQ(fault, "");
+        else EXPECT_NE(fault.find(c.faultyField), std::string::npos) << fault;
+
+        // The same record as a file holds it.
+        std::string parseFault;
+        EXPECT_EQ(ParseBackupRecord(Shared(SerializeBackupRecord(r).value()), parseFault).has_value(),
+                  c.faultyField == nullptr)
+            << parseFault;
+    }
+    // In memory a text can fill all 26 bytes; such a record is not saved either.
+    BackupRecord full = SampleRecord();
+    full.info.currentVersion.fill('1');
+    EXPECT_NE(BackupInfoFault(full.info).find("currentVersion"), std::string::npos);
+}
+
 TEST(BackupRecord, ABrokenSetBlockRefusesTheRecord) {
     BackupRecord r = SampleRecord();
     r.set = Set(kKeyA, {Component(3, Pattern(50, 7))});

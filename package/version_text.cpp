@@ -54,3 +54,28 @@ void WritePayloadVersion(std::span<std::uint8_t> field26, std::string_view text)
     std::fill(field26.begin(), field26.end(), 0);
     std::memcpy(field26.data(), stored.data(), std::min(stored.size(), field26.size() - 1));
 }
+
+bool VersionText::HasField(std::size_t index) const {
+    return index < kVersionFieldCount && (index + 1) * kVersionFieldLength <= text_.size();
+}
+
+std::string_view VersionText::Field(std::size_t index) const {
+    if (index >= kVersionFieldCount || index * kVersionFieldLength >= text_.size()) return {};
+    return std::string_view(text_).substr(index * kVersionFieldLength, kVersionFieldLength);
+}
+
+VersionText VersionText::FillWildcards(const VersionText& reference, std::size_t first, std::size_t end) const {
+    VersionText filled = *this;
+    for (std::size_t index = first; index < end && index < kVersionFieldCount; ++index) {
+        if (!IsWildcard(index) || !reference.HasField(index)) continue;
+        filled.text_.replace(index * kVersionFieldLength, kVersionFieldLength, reference.Field(index));
+    }
+    return filled;
+}
+
+bool VersionText::Satisfies(const VersionText& target) const {
+    if (!WellFormed() || !target.WellFormed()) return false;
+    for (std::size_t index = 0; index < kVersionFieldCount; ++index)
+        if (!target.IsWildcard(index) && target.Field(index) != Field(index)) return false;
+    return true;
+}

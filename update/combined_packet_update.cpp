@@ -1,7 +1,6 @@
 #include "update/combined_packet_update.h"
 
 #include <algorithm>
-#include <string_view>
 #include <vector>
 
 #include "monitor/discovery.h"
@@ -15,31 +14,25 @@
 
 namespace {
 
-constexpr std::string_view kWildcardField = "00000";
-
-// Where a component's field starts in the version text.
-std::size_t FieldStart(std::uint16_t type) {
+// The field of the version text that carries a component's version.
+std::size_t VersionField(std::uint16_t type) {
     switch (type) {
         case 2: return 0;
-        case 3: return 5;
-        case 4: return 10;
-        case 1: return 15;
-        default: return 20;  // 5
+        case 3: return 1;
+        case 4: return 2;
+        case 1: return 3;
+        default: return 4;  // 5
     }
-}
-
-std::string_view Field(const std::string& version, std::uint16_t type) {
-    const std::size_t start = FieldStart(type);
-    return start < version.size() ? std::string_view(version).substr(start, kVersionFieldLength) : std::string_view();
 }
 
 // Whether the set carries the component and the monitor does not have its version already.
 bool NeedsWriting(const UpdateContext& c, std::uint16_t type) {
     if (!c.components.contains(type)) return false;
-    const std::string_view current = Field(c.currentVersion, type);
+    const VersionText current(c.currentVersion);
+    const std::size_t field = VersionField(type);
     // A wildcard field says nothing about what the monitor holds.
-    return current.size() != kVersionFieldLength || current != Field(c.targetVersion, type) ||
-           current == kWildcardField;
+    return !current.HasField(field) || current.Field(field) != VersionText(c.targetVersion).Field(field) ||
+           current.IsWildcard(field);
 }
 
 std::vector<std::uint16_t> ChangedTypes(const UpdateContext& c) {

@@ -12,10 +12,6 @@
 #include "package/version_text.h"
 #include "update/update_status.h"
 
-namespace {
-constexpr std::string_view kWildcardField = "00000";
-}
-
 bool HasUsage(MonitorHandle monitor, std::uint16_t page, std::uint16_t usage) {
     std::uint32_t absent = 1;
     return MonIsUnsupported(monitor, page, usage, &absent) == kStatusSuccess && absent == 0;
@@ -68,14 +64,7 @@ Status CheckMonitorVersions(const UpdateContext& context) {
             SleepMs(kVersionRetryMs);
         }
     }
-    const std::string_view monitor(text.data(), kVersionLength);
-    const std::string_view target = context.targetVersion;
+    const VersionText monitor(std::string_view(text.data(), kVersionLength));
     // A target without all five fields cannot confirm anything.
-    if (target.size() < kVersionLength) return kUpdVersionMismatch;
-    for (std::size_t start = 0; start < kVersionLength; start += kVersionFieldLength) {
-        const std::string_view field = target.substr(start, kVersionFieldLength);
-        if (field == kWildcardField) continue;
-        if (field != monitor.substr(start, kVersionFieldLength)) return kUpdVersionMismatch;
-    }
-    return kStatusSuccess;
+    return monitor.Satisfies(VersionText(context.targetVersion)) ? kStatusSuccess : kUpdVersionMismatch;
 }
