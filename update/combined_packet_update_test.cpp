@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "monitor/component_transfer.h"
+#include "update/stop_at_stage_testing.h"
 #include "update/update_fixture_testing.h"
 #include "update/update_status.h"
 
@@ -164,6 +165,56 @@ TEST_F(CombinedPacketUpdateTest, AMonitorThatDoesNotComeBackIsAwaitedAnHour) {
     EXPECT_EQ(waits.back(), 15000u);
     EXPECT_EQ(StageInFile(), kStageWritten);
 }
+
+// Every stage change reaches the backup file before the update goes on: a
+// fresh update stopped at the next step leaves the file at that stage, so a
+// later start resumes there and not at the stage before.
+struct StopCase {
+    std::int32_t stage;  // the run is stopped at the first step once the update holds it
+    StopBy by;
+    std::int32_t inFile;
+    const char* nextStep;
+};
+
+void PrintTo(const StopCase& sc, std::ostream* os) { *os << sc.stage << " (" << sc.nextStep << ")"; }
+
+const StopCase kStopCases[] = {
+    {kStagePrepared, StopBy::LosingTheMonitor, kStagePrepared, "the boot selector 1"},
+    {kStageWriting, StopBy::LosingTheMonitor, kStageWriting, "writing the components"},
+    {kStageWritten, StopBy::LosingTheMonitor, kStageWritten, "the restart into the new firmware"},
+    // 500 is followed at once by 550, with no step between: the run can stop
+    // there only when a save fails. The restart's save failing keeps 400 in
+    // memory too; a 500 kept only in memory would be left there by 550's.
+    {kStageWritten, StopBy::FailingSaves, kStageWritten, "the saves of 500 and 550"},
+    {kStageChecked, StopBy::LosingTheMonitor, kStageChecked, "storing the listed settings again"},
+    {kStageSettingsStored, StopBy::LosingTheMonitor, kStageSettingsStored, "the final check"},
+};
+
+class CombinedPacketStopTest : public CombinedPacketUpdateTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(CombinedPacketStopTest, TheFileHoldsTheStageReachedWhenTheNextStepFails) {
+    const StopCase& sc = GetParam();
+    Plug();
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    StopAtStage stop(update, sc.stage, sc.by, [this] { platform.Unplug(*monitor); });
+    update.progress = &stop;
+
+    EXPECT_TRUE(IsFailure(RunCombinedPacketUpdate(update, handle, package, record)));
+    stop.AllowSaves();
+
+    ASSERT_TRUE(stop.Stopped());
+    if (sc.by == StopBy::FailingSaves) {
+        EXPECT_NE(update.monitor, kNoMonitor) << "the restart failed, not a save";
+    }
+    EXPECT_EQ(update.stage, sc.inFile);
+    EXPECT_EQ(StageInFile(), sc.inFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, CombinedPacketStopTest, ::testing::ValuesIn(kStopCases), [](const auto& info) {
+    const StopCase& sc = info.param;
+    return "Stage" + std::to_string(sc.stage) + (sc.by == StopBy::FailingSaves ? "_SavesFail" : "_MonitorLost");
+});
 
 struct ResumeCase {
     std::int32_t stage;

@@ -6,6 +6,7 @@
 
 #include "monitor/command_status.h"
 #include "monitor/component_transfer.h"
+#include "update/stop_at_stage_testing.h"
 #include "update/update_fixture_testing.h"
 #include "update/update_status.h"
 
@@ -260,6 +261,44 @@ TEST_P(OlderMonitorUpdateTest, ASettingTheRecordCannotHoldStopsTheUpdateAtItsSta
     EXPECT_EQ(StageInFile(), kStageNew);
 }
 
+// Every stage change reaches the backup file before the update goes on: a
+// fresh update that loses the monitor at the next step leaves the file at that
+// stage, so a later start resumes there and not at the stage before (which,
+// from 400 on, would write every component again).
+struct StopCase {
+    std::int32_t stage;
+    const char* nextStep;  // where the monitor is lost
+};
+
+void PrintTo(const StopCase& sc, std::ostream* os) { *os << sc.stage << " (" << sc.nextStep << ")"; }
+
+const StopCase kStopCases[] = {
+    {kStagePrepared, "entering the update state"},
+    {kStageWriting, "the restart before writing"},
+    {kStageWritten, "the restart into the new firmware"},
+    {kStageRestarted, "reading components back"},
+    {kStageChecked, "storing the listed settings again"},
+    {kStageSettingsStored, "the final check"},
+};
+
+class OlderMonitorStopTest : public UpdateFixture,
+                             public ::testing::WithParamInterface<std::tuple<MonitorKind, StopCase>> {};
+
+TEST_P(OlderMonitorStopTest, TheFileHoldsTheStageReachedWhenTheNextStepLosesTheMonitor) {
+    const auto& [kind, sc] = GetParam();
+    Plug(kind);
+    const PackageHandle package = MakePackage();
+    const PackageHandle record = MakeRecord();
+    StopAtStage stop(update, sc.stage, StopBy::LosingTheMonitor, [this] { platform.Unplug(*monitor); });
+    update.progress = &stop;
+
+    EXPECT_TRUE(IsFailure(RunOlderMonitorUpdate(update, handle, package, record)));
+
+    ASSERT_TRUE(stop.Stopped());
+    EXPECT_EQ(update.stage, sc.stage);
+    EXPECT_EQ(StageInFile(), sc.stage);
+}
+
 struct ResumeCase {
     std::int32_t stage;
     std::uint32_t loaderFlag;
@@ -305,8 +344,17 @@ std::string ResumeName(const ::testing::TestParamInfo<std::tuple<MonitorKind, Re
     return std::string(KindName(kind)) + "_Stage" + std::to_string(rc.stage) + "_Loader" + std::to_string(rc.loaderFlag);
 }
 
+std::string StopName(const ::testing::TestParamInfo<std::tuple<MonitorKind, StopCase>>& info) {
+    const auto& [kind, sc] = info.param;
+    return std::string(KindName(kind)) + "_Stage" + std::to_string(sc.stage);
+}
+
 INSTANTIATE_TEST_SUITE_P(OlderKinds, OlderMonitorUpdateTest,
                          ::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel), KindTestName);
+INSTANTIATE_TEST_SUITE_P(OlderKinds, OlderMonitorStopTest,
+                         ::testing::Combine(::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel),
+                                            ::testing::ValuesIn(kStopCases)),
+                         StopName);
 INSTANTIATE_TEST_SUITE_P(OlderKinds, OlderMonitorResumeTest,
                          ::testing::Combine(::testing::Values(MonitorKind::OlderNative, MonitorKind::OlderTunnel),
                                             ::testing::ValuesIn(kResumeCases)),
