@@ -98,10 +98,12 @@ MonitorState ExpectedState(MonitorState before) {
 // loses the monitor's power as cuts[i] says. `log`, when given, receives every
 // transfer of every run.
 // The monitors of the matrix: each kind, with a serial number that fills its
-// field and with one the monitor pads with zero bytes.
+// field and with one the monitor pads with zero bytes; and the older kinds as
+// monitors that cannot tell their identity while they wait in an update.
 struct MatrixMonitor {
     MonitorKind kind;
     const char* serial;
+    bool identityWhileWaiting = true;
 };
 
 CutOutcome UpdateWithPowerCuts(MatrixMonitor m, const std::vector<Cut>& cuts, RecordingLog* log = nullptr,
@@ -109,7 +111,9 @@ CutOutcome UpdateWithPowerCuts(MatrixMonitor m, const std::vector<Cut>& cuts, Re
     SeedHidRetryRandom(TestSeed());
     SeedStartupDelay(TestSeed());
     Bench bench;
-    Monitor& monitor = bench.Plug(m.kind, m.serial);
+    MonitorConfig config = Bench::Config(m.kind, m.serial);
+    config.identityOutsideFirmware = m.identityWhileWaiting;
+    Monitor& monitor = bench.Plug(config);
     const MonitorState expected = ExpectedState(monitor.State());
     bench.WritePackage();
     if (log != nullptr) monitor.SetLog(log);
@@ -198,7 +202,8 @@ bool IsComponentPacket(const TransferRecord& r) {
 }
 
 std::string Name(MatrixMonitor m) {
-    return std::string(KindName(m.kind)) + (std::string_view(m.serial).size() < 8 ? ", short serial" : "");
+    return std::string(KindName(m.kind)) + (std::string_view(m.serial).size() < 8 ? ", short serial" : "") +
+           (m.identityWhileWaiting ? "" : ", no identity while waiting");
 }
 
 class PowerLossTest : public ::testing::TestWithParam<MatrixMonitor> {};
@@ -206,7 +211,9 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, PowerLossTest,
                          ::testing::ValuesIn(std::vector<MatrixMonitor>{
                              {MonitorKind::OlderNative, "SN000001"}, {MonitorKind::OlderTunnel, "SN000001"},
                              {MonitorKind::CombinedTunnel, "SN000001"}, {MonitorKind::OlderNative, "SN12"},
-                             {MonitorKind::OlderTunnel, "SN12"}, {MonitorKind::CombinedTunnel, "SN12"}}),
+                             {MonitorKind::OlderTunnel, "SN12"}, {MonitorKind::CombinedTunnel, "SN12"},
+                             {MonitorKind::OlderNative, "SN000001", false},
+                             {MonitorKind::OlderTunnel, "SN000001", false}}),
                          [](const auto& info) {
                              std::string name = Name(info.param);
                              std::erase(name, ',');

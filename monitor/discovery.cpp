@@ -113,23 +113,36 @@ std::uint32_t MonOpenDevices(std::uint32_t families) {
     return CountMembers(classes);
 }
 
+namespace {
+
+// Both backends name the vendor in the path, so it is known without opening the device.
+bool IsMakerPath(const std::string& path) {
+    const std::size_t at = path.find("VID_");
+    if (at == std::string::npos || at + 8 > path.size()) return false;
+    unsigned vendor = 0;
+    const char* digits = path.data() + at + 4;
+    if (std::from_chars(digits, digits + 4, vendor, 16).ptr != digits + 4) return false;
+    return std::find(kVendors.begin(), kVendors.end(), vendor) != kVendors.end();
+}
+
+}  // namespace
+
 std::uint32_t MonCountRefusedDevices() {
     const auto lock = monitor_registry::Lock();
     HidPlatform& platform = ActivePlatform();
     const std::optional<std::vector<std::string>> paths = platform.EnumeratePaths();
     if (!paths) return 0;
-    std::uint32_t refused = 0;
-    for (const std::string& path : *paths) {
-        // Both backends name the vendor in the path, so it is known without opening the device.
-        const std::size_t at = path.find("VID_");
-        if (at == std::string::npos || at + 8 > path.size()) continue;
-        unsigned vendor = 0;
-        const char* digits = path.data() + at + 4;
-        if (std::from_chars(digits, digits + 4, vendor, 16).ptr != digits + 4) continue;
-        const bool maker = std::find(kVendors.begin(), kVendors.end(), vendor) != kVendors.end();
-        if (maker && platform.PermissionDenied(path)) ++refused;
-    }
-    return refused;
+    return static_cast<std::uint32_t>(std::count_if(paths->begin(), paths->end(), [&](const std::string& path) {
+        return IsMakerPath(path) && platform.PermissionDenied(path);
+    }));
+}
+
+std::vector<std::string> MonListMakerPaths() {
+    const auto lock = monitor_registry::Lock();
+    std::vector<std::string> maker;
+    if (const std::optional<std::vector<std::string>> paths = ActivePlatform().EnumeratePaths())
+        std::copy_if(paths->begin(), paths->end(), std::back_inserter(maker), IsMakerPath);
+    return maker;
 }
 
 Status MonCloseDevices(std::uint32_t families) {
@@ -255,6 +268,28 @@ MonitorHandle MonReopenByIdentity(const MonitorIdentity& identity) {
         }
     }
     return match;
+}
+
+std::vector<MonitorHandle> MonListWaitingMonitors() {
+    const auto lock = monitor_registry::Lock();
+    std::vector<MonitorHandle> waiting;
+    const std::uint32_t normal = MonRefreshDevices();
+    for (std::uint32_t i = 0; i < normal; ++i) {
+        MonitorHandle handle = kNoMonitor;
+        std::uint16_t version = 0;
+        if (!IsFailure(MonGetDevice(kFamilyNormal, i, &handle)) && !IsFailure(MonGetVersionNumber(handle, &version)) &&
+            version == kVersionNumberStoppedInUpdate)
+            waiting.push_back(handle);
+    }
+    // A refresh leaves family-29 monitors registered after they are gone: only connected ones count.
+    const std::uint32_t stopped = MonOpenDevices(kFamilyStoppedInUpdate);
+    for (std::uint32_t i = 0; i < stopped; ++i) {
+        MonitorHandle handle = kNoMonitor;
+        if (IsFailure(MonGetDevice(kFamilyStoppedInUpdate, i, &handle))) continue;
+        if (HidDevice* device = monitor_registry::Find(handle); device != nullptr && device->IsConnected())
+            waiting.push_back(handle);
+    }
+    return waiting;
 }
 
 MonitorHandle MonRestartAndReconnect(MonitorHandle handle, const MonitorIdentity& identity,

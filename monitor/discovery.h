@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/monitor_identity.h"
 #include "common/update_progress.h"
@@ -27,6 +28,10 @@ void SeedStartupDelay(std::uint32_t seed);
 // How many interfaces of the maker's vendors are present that this user may
 // not open (no device rule grants access): they can never be listed.
 std::uint32_t MonCountRefusedDevices();
+
+// The device paths of the maker's interfaces present now, read without opening
+// any device (no transfer); empty when the list cannot be read.
+std::vector<std::string> MonListMakerPaths();
 
 // Destroys every registered monitor of the families; their handles become invalid.
 Status MonCloseDevices(std::uint32_t families);
@@ -69,6 +74,12 @@ Status MonGetIdentity(MonitorHandle handle, MonitorIdentity& identity);
 // one monitor presents it, since taking either could update the wrong one. On a
 // monitor without combined block packets it makes sure setting B8 is on.
 MonitorHandle MonReopenByIdentity(const MonitorIdentity& identity);
+// Every monitor that waits in an update now: the family-1 monitors presenting
+// kVersionNumberStoppedInUpdate, then every connected family-29 monitor. The
+// family-1 part of the registry is refreshed and new family-29 monitors are
+// registered; handles of monitors still connected stay valid.
+std::vector<MonitorHandle> MonListWaitingMonitors();
+
 // Restarts the monitor (with the boot selector at 0 where it has combined block
 // packets) and waits for it to come back, trying every 15 s for up to an hour.
 // The new handle, or kNoMonitor.

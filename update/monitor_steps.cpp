@@ -1,5 +1,6 @@
 #include "update/monitor_steps.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -39,6 +40,71 @@ Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t
     }
     context.monitor = found;
     return found == kNoMonitor ? kUpdFailed : kStatusSuccess;
+}
+
+namespace {
+
+// The one monitor that has newly appeared (its path is not in `before`) and
+// waits in an update or cannot tell its identity, while no other monitor waits;
+// kNoMonitor otherwise, and for one that tells an identity other than the recorded one.
+MonitorHandle NewlyWaitingMonitor(const MonitorIdentity& recorded, const std::vector<std::string>& before) {
+    const std::vector<MonitorHandle> waiting = MonListWaitingMonitors();
+    const std::vector<std::string> present = MonListMakerPaths();
+    const auto among = [](const std::vector<std::string>& paths, const std::string& path) {
+        return std::find(paths.begin(), paths.end(), path) != paths.end();
+    };
+    MonitorHandle candidate = kNoMonitor;
+    const std::uint32_t count = MonOpenDevices(kFamilyNormal | kFamilyStoppedInUpdate);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        MonitorHandle h = kNoMonitor;
+        if (IsFailure(MonGetDevice(kFamilyNormal | kFamilyStoppedInUpdate, i, &h))) continue;
+        const std::string path = MonGetDevicePath(h);
+        if (!among(present, path)) continue;  // registered, but gone
+        const bool isNew = !among(before, path);
+        const bool waits = std::find(waiting.begin(), waiting.end(), h) != waiting.end();
+        MonitorIdentity told;
+        const bool tells = !IsFailure(MonGetIdentity(h, told)) && told.Known();
+        if (!isNew || (!waits && tells)) {
+            if (waits) return kNoMonitor;  // another monitor waits: either could be the one
+            continue;
+        }
+        if (candidate != kNoMonitor || (tells && told != recorded)) return kNoMonitor;
+        candidate = h;
+    }
+    return candidate;
+}
+
+}  // namespace
+
+Status ReconnectIntoUpdateState(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs,
+                                const std::vector<std::string>& before) {
+    MonitorHandle found = kNoMonitor;
+    bool byIdentity = true;
+    {
+        const ReportedWait wait(context.progress, waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
+        for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
+            SleepMs(waitMs);
+            found = MonReopenByIdentity(context.identity);
+            if (found == kNoMonitor) {
+                found = NewlyWaitingMonitor(context.identity, before);
+                byIdentity = false;
+            }
+        }
+    }
+    context.monitor = found;
+    if (found == kNoMonitor) return kUpdFailed;
+    if (byIdentity || context.loaderFlag == 1) return kStatusSuccess;
+    const std::uint8_t waits = 1;
+    if (const Status status = PkgSetProperty(context.record, kPropLoaderFlag, &waits, sizeof waits); IsFailure(status))
+        return status;
+    context.loaderFlag = 1;
+    if (const Status saved = SaveBackupFile(context); IsFailure(saved)) {
+        const std::uint8_t before = 0;
+        PkgSetProperty(context.record, kPropLoaderFlag, &before, sizeof before);
+        context.loaderFlag = 0;
+        return saved;
+    }
+    return kStatusSuccess;
 }
 
 Status RetakeControlLock(MonitorHandle monitor) {

@@ -2,6 +2,8 @@
 // Monitor operations both update sequences share: restarting, finding the
 // monitor again, taking the control lock back, and checking the versions.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/status.h"
 #include "monitor/registry.h"
@@ -24,6 +26,17 @@ Status WriteRestart(MonitorHandle monitor);
 // context's monitor becomes what was found; kUpdFailed when nothing was.
 // `lookMs`: how long a look that finds it is expected to take, for the progress.
 Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs = 0);
+
+// ReconnectLoop after a restart into the update state; `before` holds the
+// maker's device paths present before the restart (MonListMakerPaths). Some
+// older monitors cannot tell their identity in that state: when none answers
+// to it, the one monitor that has newly appeared and waits in an update (or
+// cannot tell its identity), while no other waits, is taken; never one that
+// tells an identity that is another's. Taking it sets the loader flag and saves
+// the backup file before anything else, so that the next start too resumes the
+// monitor waiting in its update rather than look for it by identity.
+Status ReconnectIntoUpdateState(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs,
+                                const std::vector<std::string>& before);
 
 // Takes the control lock again on a monitor that has one, clearing its busy flag first.
 Status RetakeControlLock(MonitorHandle monitor);

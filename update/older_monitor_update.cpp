@@ -96,8 +96,11 @@ Status EnterUpdateState(UpdateContext& c) {
         }
         if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
         const std::uint32_t lookMs = ExpectedLookMs(c);
+        const std::vector<std::string> before = MonListMakerPaths();
         if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
-        if (const Status status = ReconnectLoop(c, kEnterUpdateReconnectMs, lookMs); IsFailure(status)) return status;
+        if (const Status status = ReconnectIntoUpdateState(c, kEnterUpdateReconnectMs, lookMs, before);
+            IsFailure(status))
+            return status;
         if (const Status status = NeutraliseMonitorSettings(c.monitor, c.progress); IsFailure(status)) return status;
     }
     return c.stage == kStagePrepared ? ChangeStage(c, kStageWriting) : kStatusSuccess;
@@ -107,8 +110,10 @@ Status EnterUpdateState(UpdateContext& c) {
 Status RestartBeforeWriting(UpdateContext& c) {
     EnterStep(c, UpdateStep::Restarting);
     if (const Status status = WriteBootSelector(c.monitor, 1); IsFailure(status)) return status;
+    const std::vector<std::string> before = MonListMakerPaths();
     if (const Status status = WriteRestart(c.monitor); IsFailure(status)) return status;
-    if (const Status status = ReconnectLoop(c, kReconnectMs); IsFailure(status)) return status;
+    if (const Status status = ReconnectIntoUpdateState(c, kReconnectMs, 0, before); IsFailure(status))
+        return status;
     if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
     return WriteBootSelector(c.monitor, 1);
 }
