@@ -12,6 +12,7 @@
 #include "app/update_estimate.h"
 #include "conflict/running_program.h"
 #include "monitor/command_usages.h"
+#include "monitor/component_transfer.h"
 #include "monitor/discovery.h"
 #include "package/pkg.h"
 
@@ -347,8 +348,10 @@ void MainWorkflow::FinishUpdatePhase() {
             return;
         }
         // A program that could not be closed would refuse again, and a package that
-        // cannot update the monitor cannot do so on a restart either: no restart.
-        const bool repeatable = status != kAppProgramNotClosed && status != kPkgNoMatchingSet;
+        // cannot update the monitor (no set for it, or a component larger than its
+        // area) cannot do so on a restart either: no restart.
+        const bool repeatable =
+            status != kAppProgramNotClosed && status != kPkgNoMatchingSet && status != kMonGeometryMismatch;
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
             Log("update failed" + AtStepText(run_.progress.Snapshot()) + ": " + StatusText(status, result.failure) +

@@ -399,6 +399,40 @@ TEST_F(WorkflowTest, AProgramThatCannotBeClosedStopsTheUpdateBeforeAnyWriteAndIs
     EXPECT_EQ(tools.started, std::vector<std::vector<std::string>>{{"/opt/t/TTNetAgent.exe"}});
 }
 
+// A package whose components are larger than the monitor's areas: known once
+// the monitor is in its update state, before the first component is announced.
+// The monitor goes back to its firmware with its settings, the record is
+// dropped, and the run ends as a file that does not fit, without a restart.
+class ComponentLargerThanTheAreaTest : public ::testing::TestWithParam<MonitorKind> {
+protected:
+    Bench bench;
+    ScriptedView view;
+};
+INSTANTIATE_TEST_SUITE_P(AllKinds, ComponentLargerThanTheAreaTest, ::testing::ValuesIn(kAllKinds),
+                         [](const auto& info) { return std::string(KindName(info.param)); });
+
+TEST_P(ComponentLargerThanTheAreaTest, LeavesTheMonitorAsItWasAndDropsTheRecord) {
+    Monitor& monitor = bench.Plug(GetParam());
+    const MonitorState before = monitor.State();
+    PackageContents contents;
+    contents.areaScale = 2;  // made for a monitor with areas twice as large
+    bench.WritePackage(contents);
+
+    for (int start = 0; start < 2; ++start) {  // a later start ends the same way
+        view = ScriptedView{};
+        auto run = bench.NewRun(view);
+        RunToEnd(*run, view);
+        ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kFileBroken}) << start;
+        EXPECT_EQ(run->Run().retryCount, 0u) << "a restart would meet the same areas";
+        EXPECT_FALSE(bench.BackupExists()) << start;
+        bench.clock.Advance(60'000);
+        EXPECT_EQ(monitor.Mode(), MonitorMode::Running) << start;
+        EXPECT_FALSE(monitor.LockHeld()) << start;
+        EXPECT_EQ(monitor.State(), before) << start;  // firmware, boot selector, settings: nothing written
+        EXPECT_EQ(ReadSettings(bench.Open()), bench.before) << start;
+    }
+}
+
 // A run that made its record and broke off before writing anything left the
 // version the monitor ran then; the monitor was updated by other means since.
 // The firmware set is chosen for what the monitor runs now, and the record says so.

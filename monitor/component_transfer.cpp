@@ -110,6 +110,18 @@ enum class Fit {
     WholeBlocks  // AIC653: the announcement counts the data's whole blocks
 };
 
+// Whether `length` bytes fit the monitor's area as the writer needs them to.
+Status CheckFit(const Geometry& geometry, Fit fit, std::uint32_t length) {
+    if (fit == Fit::Exact && length != geometry.Capacity()) return kMonGeometryMismatch;
+    // A block size of 0 would leave no way through the data.
+    if (geometry.blockSize == 0) return kMonTransferFailed;
+    if (fit == Fit::WholeBlocks && BlockPasses(length, geometry.blockSize) > kMaxBlockPasses)
+        return kMonGeometryMismatch;
+    return kStatusSuccess;
+}
+
+Fit FitOf(std::string_view upperId) { return upperId == kAic653.upper ? Fit::WholeBlocks : Fit::Exact; }
+
 Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std::uint8_t* data, std::uint32_t length,
                       UpdateProgress* progress) {
     if (data == nullptr) return kMonBadArgument;
@@ -119,13 +131,8 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
     Geometry geometry;
     if (const Status status = QueryGeometry(handle, ids.upper, geometry); IsFailure(status)) return status;
     Geometry announced = geometry;
-    if (fit == Fit::Exact && length != geometry.Capacity()) return kMonGeometryMismatch;
-    // A block size of 0 would leave no way through the data.
-    if (geometry.blockSize == 0) return kMonTransferFailed;
-    if (fit == Fit::WholeBlocks) {
-        if (BlockPasses(length, geometry.blockSize) > kMaxBlockPasses) return kMonGeometryMismatch;
-        announced.blockCount = static_cast<std::uint16_t>(length / geometry.blockSize);
-    }
+    if (const Status status = CheckFit(geometry, fit, length); IsFailure(status)) return status;
+    if (fit == Fit::WholeBlocks) announced.blockCount = static_cast<std::uint16_t>(length / geometry.blockSize);
     if (const Status status = BeginComponent(handle, ids.lower, announced); IsFailure(status)) return status;
 
     const std::uint64_t passes = BlockPasses(length, geometry.blockSize);
@@ -157,6 +164,13 @@ Status WriteComponent(MonitorHandle handle, ComponentIds ids, Fit fit, const std
 std::uint64_t MonComponentBytesMoved(MonitorHandle handle, std::uint32_t length) {
     const auto lock = monitor_registry::Lock();
     return command_access::IsAvailable(handle, usage::kChecksum) ? length : 2ull * length;
+}
+
+Status MonCheckComponentFits(MonitorHandle handle, std::string_view upperId, std::uint32_t length) {
+    const auto lock = monitor_registry::Lock();
+    Geometry geometry;
+    if (const Status status = QueryGeometry(handle, upperId, geometry); IsFailure(status)) return status;
+    return CheckFit(geometry, FitOf(upperId), length);
 }
 
 Status MonWritePrgComponent(MonitorHandle handle, std::uint32_t index, const std::uint8_t* data,

@@ -40,6 +40,13 @@ Status MonWriteAic904Component(MonitorHandle handle, const std::uint8_t* data, s
 Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, std::uint32_t length,
                                UpdateProgress* progress = nullptr);
 
+// Whether `length` bytes of component `upperId` ("PRG000", "AIC653", ...) fit the
+// monitor's area as its writer needs them to (AIC653 in whole blocks, every
+// other exactly): kMonGeometryMismatch when they do not, kMonTransferFailed when
+// the geometry cannot be read. Only the component's selection is written, so an
+// update can ask for every component before it announces the first.
+Status MonCheckComponentFits(MonitorHandle handle, std::string_view upperId, std::uint32_t length);
+
 // An estimate of the time a byte of component `upperId` takes to move, in
 // nanoseconds, before any has moved: a few geometry queries timed on this
 // monitor give the time of one command, and a block takes a selection and its

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "monitor/component_transfer.h"
 #include "monitor/discovery.h"
 #include "package/version_text.h"
 #include "update/component_writing.h"
@@ -107,7 +108,16 @@ Status RunSteps(UpdateContext& c) {
     if (c.stage == kStagePrepared && IsFailure(status = ChangeStage(c, kStageWriting))) return status;
     if (c.stage == kStageWriting) {
         if (IsFailure(status = WriteBootSelector(c.monitor, 1))) return status;
-        if (IsFailure(status = WriteChangedComponents(c))) return status;
+        status = CheckComponentsFit(c.monitor, c.components, ChangedTypes(c));
+        // Nothing is written yet: the monitor restarts into its firmware (boot
+        // selector 0) and the record returns to its first stage.
+        if (status == kMonGeometryMismatch) {
+            EnterStep(c, UpdateStep::Restarting);
+            c.monitor = MonRestartAndReconnect(c.monitor, c.identity, c.progress);
+            if (c.monitor == kNoMonitor) return kUpdFailed;
+            return ReturnToFirstStage(c, status);
+        }
+        if (IsFailure(status) || IsFailure(status = WriteChangedComponents(c))) return status;
         if (IsFailure(status = ChangeStage(c, kStageWritten))) return status;
     }
     if (c.stage == kStageWritten) {

@@ -21,6 +21,18 @@ std::string_view ComponentIdentifier(std::uint16_t type) {
     }
 }
 
+Status CheckComponentsFit(MonitorHandle monitor, const std::map<std::uint16_t, ComponentDescriptor>& components,
+                          const std::vector<std::uint16_t>& types) {
+    for (const std::uint16_t type : types) {
+        const auto it = components.find(type);
+        if (it == components.end() || ComponentIdentifier(type).empty()) continue;
+        if (const Status status = MonCheckComponentFits(monitor, ComponentIdentifier(type), it->second.length);
+            IsFailure(status))
+            return status;
+    }
+    return kStatusSuccess;
+}
+
 Status WriteComponent(MonitorHandle monitor, std::uint16_t type, const ComponentDescriptor& c,
                       UpdateProgress* progress) {
     if (c.data == nullptr) return kUpdBadArgument;

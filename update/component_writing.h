@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string_view>
+#include <vector>
 
 #include "common/status.h"
 #include "common/update_progress.h"
@@ -19,6 +20,11 @@ bool CarriesFirmware(const std::map<std::uint16_t, ComponentDescriptor>& compone
 
 // "PRG000", "PRG001", "AIC653", "INP027", "AIC904" for types 2, 3, 1, 4, 5; "" otherwise.
 std::string_view ComponentIdentifier(std::uint16_t type);
+
+// Whether every component of these types fits the monitor's area, asked before
+// the first is announced; the first kMonGeometryMismatch (or failed query).
+Status CheckComponentsFit(MonitorHandle monitor, const std::map<std::uint16_t, ComponentDescriptor>& components,
+                          const std::vector<std::uint16_t>& types);
 
 // Writes the component with its type's writer; kUpdBadArgument without data.
 // The bytes moved and the checksum's wait reach `progress` when given.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "monitor/command_status.h"
+#include "monitor/component_transfer.h"
 #include "monitor/command_usages.h"
 #include "monitor/device_commands.h"
 #include "monitor/discovery.h"
@@ -120,6 +121,22 @@ Status RestartBeforeWriting(UpdateContext& c) {
 
 Status WriteComponents(const UpdateContext& c) { return WriteComponentSteps(c, WrittenTypes(c)); }
 
+// A component that does not fit the monitor's area is known before the first is
+// announced: the monitor goes back to its firmware with its settings and the
+// record to its first stage, so that the run ends as it began; then `why`.
+Status LeaveWithNothingWritten(UpdateContext& c, Status why) {
+    EnterStep(c, UpdateStep::Restarting);
+    if (const Status status = WriteBootSelector(c.monitor, 0); IsFailure(status)) return status;
+    c.monitor = MonRestartAndReconnect(c.monitor, c.identity, c.progress);
+    if (c.monitor == kNoMonitor) return kUpdFailed;
+    if (const Status status = RetakeControlLock(c.monitor); IsFailure(status)) return status;
+    if (const Status status = RestoreMonitorSettings(c); IsFailure(status)) return status;
+    if (Has(c.monitor, command_usage::kSwitchF0)) {
+        if (const Status status = MonSetSwitchF0(c.monitor, 1); IsFailure(status)) return status;
+    }
+    return ReturnToFirstStage(c, why);
+}
+
 Status RestartIntoNewFirmware(UpdateContext& c) {
     // A resumed update has taken the monitor into its update state again
     // (boot selector 1): without this, the restart would not leave that state.
@@ -177,7 +194,9 @@ Status RunSteps(UpdateContext& c) {
     if (c.stage < kStageRestarted && IsFailure(status = EnterUpdateState(c))) return status;
     if (c.stage == kStageWriting) {
         if (IsFailure(status = RestartBeforeWriting(c))) return status;
-        if (IsFailure(status = WriteComponents(c))) return status;
+        status = CheckComponentsFit(c.monitor, c.components, WrittenTypes(c));
+        if (status == kMonGeometryMismatch) return LeaveWithNothingWritten(c, status);
+        if (IsFailure(status) || IsFailure(status = WriteComponents(c))) return status;
         if (IsFailure(status = WriteBootSelector(c.monitor, 0))) return status;
         if (IsFailure(status = ChangeStage(c, kStageWritten))) return status;
     }

@@ -61,6 +61,15 @@ Status SaveBackupFile(const UpdateContext& c) {
     return PkgSaveFile(c.record, path.c_str());
 }
 
+Status ReturnToFirstStage(UpdateContext& c, Status why) {
+    const std::uint8_t runs = 0;
+    if (const Status status = PkgSetProperty(c.record, kPropLoaderFlag, &runs, sizeof runs); IsFailure(status))
+        return status;
+    c.loaderFlag = 0;
+    if (const Status status = ChangeStage(c, kStageNew); IsFailure(status)) return status;
+    return why;
+}
+
 Status ChangeStage(UpdateContext& c, std::int32_t stage) {
     const std::int32_t previous = c.stage;
     c.stage = stage;

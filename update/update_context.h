@@ -58,3 +58,7 @@ Status SaveBackupFile(const UpdateContext& context);
 // Moves the record to `stage` and rewrites the backup file; on failure the
 // context and the record keep their previous stage.
 Status ChangeStage(UpdateContext& context, std::int32_t stage);
+// After the monitor has been taken back to its firmware with nothing written:
+// the record returns to its first stage, for a monitor that runs (loader flag 0),
+// and the backup file is rewritten. Then `why` is the result.
+Status ReturnToFirstStage(UpdateContext& context, Status why);
