@@ -67,9 +67,9 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
     shownFailure_ = status;
     ReportFailure(failures_, status, cause, program_);
     // The recorded monitor; before there is a record, the one chosen.
-    const bool recorded = !run_.record.modelName.empty();
-    UserMessage message = StatusMessage(status, recorded ? run_.record.modelName : run_.target.modelName,
-                                        recorded ? run_.record.serialNumber : run_.target.serialNumber, detail);
+    const bool recorded = !run_.record.identity.model.empty();
+    UserMessage message = StatusMessage(status, recorded ? run_.record.identity.model : run_.target.modelName,
+                                        recorded ? run_.record.identity.serial : run_.target.serialNumber, detail);
     if (log_) {
         const bool failed = message.icon == MessageIcon::Error;
         std::string line = (failed ? "failed" : "stopped") + AtStepText(run_.progress.Snapshot()) + ": " +
@@ -190,7 +190,7 @@ bool MainWorkflow::StartUp() {
 }
 
 bool MainWorkflow::SelectMonitor() {
-    MonitorSelection selection(run_.record.modelName, run_.record.serialNumber);
+    MonitorSelection selection(run_.record.identity.model, run_.record.identity.serial);
     TargetMonitor& target = run_.target;
     const std::optional<MonitorHandle> chosen =
         view_.SelectMonitor(selection, target.loaderFlag, target.modelName, target.serialNumber);
@@ -254,8 +254,7 @@ void MainWorkflow::PressUpdate() {
     view_.SetUpdateEnabled(false);
     const ComponentDescriptors descriptors = run_.selectedPackage != kNoPackageHandle
                                                  ? PackageDescriptors(run_.selectedPackage)
-                                                 : ComponentDescriptors(run_.record.descriptors.begin(),
-                                                                        run_.record.descriptors.end());
+                                                 : FirmwareComponents(run_.record);
     const std::uint32_t minutes = EstimateUpdateMinutes(descriptors);
     if (!view_.ConfirmWarning(minutes)) {
         Log("the warning was not confirmed");

@@ -55,18 +55,6 @@ std::optional<std::string> KeepDamagedFile(const std::string& path) {
     return std::nullopt;
 }
 
-// The text and its terminator fill at most the field; a longer text is refused,
-// never cut: cut, a model name or serial number would name no monitor.
-template <std::size_t N>
-bool FitsField(const std::string& text, const std::array<char, N>&) {
-    return text.size() < N && text.find('\0') == std::string::npos;
-}
-
-template <std::size_t N>
-void CopyText(const std::string& text, std::array<char, N>& field) {
-    field.fill('\0');
-    text.copy(field.data(), N - 1);
-}
 
 }  // namespace
 
@@ -105,8 +93,8 @@ Status LoadBackupFile(UpdateRun& run) {
     }
     if (IsFailure(status)) return status;
     run.target.loaderFlag = run.record.loaderFlag;
-    run.target.modelName = run.record.modelName;
-    run.target.serialNumber = run.record.serialNumber;
+    run.target.modelName = run.record.identity.model;
+    run.target.serialNumber = run.record.identity.serial;
     run.target.currentVersion = run.record.currentVersion;
     return kStatusSuccess;
 }
@@ -121,26 +109,19 @@ Status RefreshRecordedVersion(UpdateRun& run) {
         return MonitorHasUsage(target.monitorHandle, command_usage::kVersionRecord) ? read : kStatusSuccess;
     }
     if (target.currentVersion == r.currentVersion) return kStatusSuccess;
-    BackupInfo fields;
-    CopyText(target.currentVersion, fields.currentVersion);
-    if (const Status status = PkgSetProperty(r.recordHandle, kPropKeyOrCurrent, fields.currentVersion.data(),
-                                             fields.currentVersion.size());
-        IsFailure(status))
-        return status;
-    if (const Status saved = PkgSaveFile(r.recordHandle, r.filePath.c_str()); IsFailure(saved)) {
-        // The file keeps the earlier version; so does the run's record.
-        CopyText(r.currentVersion, fields.currentVersion);
-        PkgSetProperty(r.recordHandle, kPropKeyOrCurrent, fields.currentVersion.data(), fields.currentVersion.size());
-        target.currentVersion = r.currentVersion;
-        return saved;
-    }
-    r.currentVersion = target.currentVersion;
-    return kStatusSuccess;
+    const std::string present = target.currentVersion;
+    const Status saved =
+        PkgEditBackupRecord(r.recordHandle, r.filePath, r, [&present](BackupValues& v) { v.currentVersion = present; });
+    // When it cannot be saved, the file, the record and the run keep the earlier version.
+    if (IsFailure(saved)) target.currentVersion = r.currentVersion;
+    return saved;
 }
 
 bool RecordHoldsIdentity(const MonitorIdentity& identity) {
-    const BackupInfo fields;
-    return FitsField(identity.model, fields.modelName) && FitsField(identity.serial, fields.serialNumber);
+    BackupValues values;
+    values.identity = identity;
+    BackupInfo ignored;
+    return !IsFailure(ToBackupInfo(values, ignored));
 }
 
 Status CheckTargetIdentity(const TargetMonitor& target, std::string& devices) {
@@ -183,43 +164,37 @@ Status MakeBackupRecord(UpdateRun& run) {
     TargetMonitor& target = run.target;
     const MonitorHandle monitor = target.monitorHandle;
     const bool older = IsOlderProtocolMonitor(monitor);
-    BackupInfo info;
-    info.loaderFlag = target.loaderFlag;
     // A record that names no monitor could never find it again.
     if (target.ModelName().empty() || target.SerialNumber().empty()) return kMonTransferFailed;
-    if (!RecordHoldsIdentity({target.ModelName(), target.SerialNumber()})) return kAppIdentityNotRecordable;
-    CopyText(target.ModelName(), info.modelName);
-    CopyText(target.SerialNumber(), info.serialNumber);
+    BackupValues values;
+    values.identity = {target.ModelName(), target.SerialNumber()};
+    values.loaderFlag = target.loaderFlag;
     if (older) {
         std::int32_t b8 = 0;
         std::uint16_t s54 = 0, s68 = 0;
         if (const Status status = ReadSavedSetting(monitor, MonGetSettingB8, b8); IsFailure(status)) return status;
         if (const Status status = ReadSavedSetting(monitor, MonGetSetting54, s54); IsFailure(status)) return status;
         if (const Status status = ReadSavedSetting(monitor, MonGetSetting68, s68); IsFailure(status)) return status;
-        info.savedSettingB8 = static_cast<std::uint32_t>(b8);
-        info.savedSetting54 = s54;
-        info.savedSetting68 = s68;
+        values.savedSettingB8 = static_cast<std::uint32_t>(b8);
+        values.savedSetting54 = s54;
+        values.savedSetting68 = s68;
     }
-    info.stage = kStageNothingWritten;
+    values.stage = kStageNothingWritten;
     // The firmware set is chosen by this version: one read while the monitor
     // stopped answering would choose by fields that are not the monitor's.
     const Status version = target.RefreshCurrentVersion();
     if (IsFailure(version) && MonitorHasUsage(monitor, command_usage::kVersionRecord)) return version;
-    CopyText(target.CurrentVersion(), info.currentVersion);
+    values.currentVersion = target.CurrentVersion();
 
+    // What the record cannot hold exactly is refused, never cut to fit.
+    BackupInfo info;
+    if (IsFailure(ToBackupInfo(values, info))) return kAppIdentityNotRecordable;
     PackageHandle handle = kNoPackageHandle;
     if (const Status status = PkgCreateBackupRecord(&info, &handle); IsFailure(status)) return status;
     RunBackupRecord& r = run.record;
     r = RunBackupRecord{};
+    static_cast<BackupValues&>(r) = values;
     r.recordHandle = handle;
-    r.loaderFlag = info.loaderFlag & 0xFF;
-    r.modelName = info.modelName.data();
-    r.serialNumber = info.serialNumber.data();
-    r.currentVersion = info.currentVersion.data();
-    r.stage = info.stage;
-    r.savedSettingB8 = info.savedSettingB8;
-    r.savedSetting54 = static_cast<std::uint16_t>(info.savedSetting54);
-    r.savedSetting68 = info.savedSetting68;
 
     std::string folder;
     if (IsFailure(RunFolder(run, folder))) return kAppNoExecutablePath;

@@ -71,8 +71,8 @@ TEST_P(RecordKindTest, ANewRecordHoldsTheMonitorAndOnOlderMonitorsTheSettingsItS
 
     EXPECT_EQ(run.record.filePath, bench.BackupPath());
     const RunBackupRecord saved = Reload();
-    EXPECT_EQ(saved.modelName, "QX2701");
-    EXPECT_EQ(saved.serialNumber, "SN000001");
+    EXPECT_EQ(saved.identity.model, "QX2701");
+    EXPECT_EQ(saved.identity.serial, "SN000001");
     EXPECT_EQ(saved.currentVersion, MemoryText(kBefore));
     EXPECT_EQ(saved.targetVersion, "");
     EXPECT_EQ(saved.stage, kStageNothingWritten);
@@ -80,7 +80,7 @@ TEST_P(RecordKindTest, ANewRecordHoldsTheMonitorAndOnOlderMonitorsTheSettingsItS
     EXPECT_EQ(saved.savedSetting54, older ? 2 : 0);
     EXPECT_EQ(saved.savedSetting68, older ? 1 : 0);  // the factory's value
     EXPECT_EQ(saved.savedSettingB8, older ? 1u : 0u);
-    EXPECT_TRUE(saved.descriptors.empty());
+    EXPECT_TRUE(saved.components.empty());
 
     std::uint16_t s54 = 9, s68 = 9;
     EXPECT_EQ(MonGetSetting54(m, &s54), 0u);
@@ -155,8 +155,8 @@ TEST_F(RecordTest, ARecordWithAFirmwareSetListsItsComponents) {
     ASSERT_EQ(PkgAttachSet(package, &run.record.recordHandle), 0u);
     ASSERT_EQ(ReadBackupRecord(run.record), 0u);
     EXPECT_EQ(run.record.targetVersion, MemoryText(kAfter));
-    ASSERT_EQ(run.record.descriptors.size(), 5u);  // componentTypes 1 to 5; the setting list is not shown
-    for (const auto& [type, descriptor] : run.record.descriptors) {
+    ASSERT_EQ(FirmwareComponents(run.record).size(), 5u);  // componentTypes 1 to 5; the setting list is not shown
+    for (const auto& [type, descriptor] : FirmwareComponents(run.record)) {
         EXPECT_GE(type, 1);
         EXPECT_LE(type, 5);
         EXPECT_EQ(descriptor.writeSeconds, 30);

@@ -73,8 +73,8 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
         return kExitFailed;
     }
     if (line.json) {
-        io.out << "{\"interrupted\":true,\"model\":" << JsonText(record.modelName)
-               << ",\"serial\":" << JsonText(record.serialNumber)
+        io.out << "{\"interrupted\":true,\"model\":" << JsonText(record.identity.model)
+               << ",\"serial\":" << JsonText(record.identity.serial)
                << ",\"currentVersion\":" << JsonText(Shown(record.currentVersion))
                << ",\"targetVersion\":" << JsonText(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
                << ",\"step\":\"" << StoppedAtStage(record.stage).name << "\"";
@@ -83,7 +83,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     } else {
         io.out << LocalText(
                       text_id::kInterruptedUpdate, io.language,
-                      {record.modelName, record.serialNumber, Shown(record.currentVersion), Shown(record.targetVersion),
+                      {record.identity.model, record.identity.serial, Shown(record.currentVersion), Shown(record.targetVersion),
                        static_cast<int>(record.stage), CatalogueText(StoppedAtStage(record.stage).text, io.language)})
                << "\n";
         if (!updateRunning.empty()) io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";

@@ -61,7 +61,7 @@ std::uint32_t EstimateSeconds(const UpdateRun& run) {
     const ComponentDescriptors descriptors =
         run.selectedPackage != kNoPackageHandle
             ? PackageDescriptors(run.selectedPackage)
-            : ComponentDescriptors(run.record.descriptors.begin(), run.record.descriptors.end());
+            : FirmwareComponents(run.record);
     return EstimateUpdateMinutes(descriptors) * 60;
 }
 

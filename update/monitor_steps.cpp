@@ -94,17 +94,7 @@ Status ReconnectIntoUpdateState(UpdateContext& context, std::uint32_t waitMs, st
     context.monitor = found;
     if (found == kNoMonitor) return kUpdFailed;
     if (byIdentity || context.loaderFlag == 1) return kStatusSuccess;
-    const std::uint8_t waits = 1;
-    if (const Status status = PkgSetProperty(context.record, kPropLoaderFlag, &waits, sizeof waits); IsFailure(status))
-        return status;
-    context.loaderFlag = 1;
-    if (const Status saved = SaveBackupFile(context); IsFailure(saved)) {
-        const std::uint8_t before = 0;
-        PkgSetProperty(context.record, kPropLoaderFlag, &before, sizeof before);
-        context.loaderFlag = 0;
-        return saved;
-    }
-    return kStatusSuccess;
+    return SaveLoaderFlag(context, 1);
 }
 
 Status RetakeControlLock(MonitorHandle monitor) {

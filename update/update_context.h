@@ -11,11 +11,11 @@
 #include "common/status.h"
 #include "common/update_progress.h"
 #include "monitor/registry.h"
+#include "package/backup_values.h"
 #include "package/content.h"
 #include "package/pkg.h"
 
-// Update stages, in the order a sequence goes through them.
-inline constexpr std::int32_t kStageNew = 100;
+// Update stages, in the order a sequence goes through them (kStageNew, 100, first).
 inline constexpr std::int32_t kStagePrepared = 200;
 inline constexpr std::int32_t kStageWriting = 300;
 inline constexpr std::int32_t kStageWritten = 400;
@@ -24,22 +24,10 @@ inline constexpr std::int32_t kStageChecked = 550;
 inline constexpr std::int32_t kStageSettingsStored = 600;
 inline constexpr std::int32_t kStageDone = 1000;
 
-struct UpdateContext {
+// The record's values (the identity finds the monitor again after every
+// restart), and what the update works with besides.
+struct UpdateContext : BackupValues {
     PackageHandle record = kNoPackageHandle;
-    MonitorIdentity identity;    // the recorded monitor, found again by it after every restart
-    std::string targetVersion;   // 25 characters, in memory form
-    std::string currentVersion;
-    std::int32_t stage = 0;
-    std::uint32_t loaderFlag = 0;
-    std::uint32_t savedSettingB8 = 0;
-    std::uint16_t savedSetting54 = 0;
-    std::uint32_t setting9 = 0;
-    std::uint32_t setting10 = 0;
-    std::uint16_t setting11 = 0;
-    std::uint16_t setting12 = 0;
-    std::uint16_t setting13 = 0;
-    std::uint16_t savedSetting68 = 0;
-    std::map<std::uint16_t, ComponentDescriptor> components;  // by componentType, 1 to 6
     MonitorHandle monitor = kNoMonitor;
     PackageHandle package = kNoPackageHandle;  // kept from an earlier call when a later one passes none
     // Where the backup file is written; empty: ".backup" beside the executable.
@@ -55,6 +43,9 @@ Status LoadUpdateContext(UpdateContext& context);
 Status BeginSequence(UpdateContext& context, MonitorHandle monitor, PackageHandle package, PackageHandle record);
 // Writes the record to the backup file (atomically, by the package library).
 Status SaveBackupFile(const UpdateContext& context);
+// Sets the record's loader flag and rewrites the backup file; on failure the
+// context and the record keep the flag the file holds.
+Status SaveLoaderFlag(UpdateContext& context, std::uint32_t loaderFlag);
 // Moves the record to `stage` and rewrites the backup file; on failure the
 // context and the record keep their previous stage.
 Status ChangeStage(UpdateContext& context, std::int32_t stage);
