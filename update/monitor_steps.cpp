@@ -28,20 +28,6 @@ Status WriteRestart(MonitorHandle monitor) {
     return IsFailure(MonWriteValue(monitor, u.page, u.usage, 0)) ? kUpdWriteFailed : kStatusSuccess;
 }
 
-Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs) {
-    MonitorHandle found = kNoMonitor;
-    {
-        // Expected back after the first wait; the longest is every attempt.
-        const ReportedWait wait(context.progress, waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
-        for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
-            SleepMs(waitMs);
-            found = MonReopenByIdentity(context.identity);
-        }
-    }
-    context.monitor = found;
-    return found == kNoMonitor ? kUpdFailed : kStatusSuccess;
-}
-
 namespace {
 
 // The one monitor that has newly appeared (its path is not in `before`) and
@@ -74,25 +60,39 @@ MonitorHandle NewlyWaitingMonitor(const MonitorIdentity& recorded, const std::ve
     return candidate;
 }
 
-}  // namespace
-
-Status ReconnectIntoUpdateState(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs,
-                                const std::vector<std::string>& before) {
+// Up to four times: wait, then `look`. The context's monitor becomes what was found.
+template <typename Look>
+MonitorHandle WaitAndLook(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs, Look look) {
     MonitorHandle found = kNoMonitor;
-    bool byIdentity = true;
     {
+        // Expected back after the first wait; the longest is every attempt.
         const ReportedWait wait(context.progress, waitMs + lookMs, kReconnectAttempts * (waitMs + lookMs));
         for (int attempt = 0; attempt < kReconnectAttempts && found == kNoMonitor; ++attempt) {
             SleepMs(waitMs);
-            found = MonReopenByIdentity(context.identity);
-            if (found == kNoMonitor) {
-                found = NewlyWaitingMonitor(context.identity, before);
-                byIdentity = false;
-            }
+            found = look();
         }
     }
     context.monitor = found;
-    if (found == kNoMonitor) return kUpdFailed;
+    return found;
+}
+
+}  // namespace
+
+Status ReconnectLoop(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs) {
+    const auto byIdentity = [&context] { return MonReopenByIdentity(context.identity); };
+    return WaitAndLook(context, waitMs, lookMs, byIdentity) == kNoMonitor ? kUpdFailed : kStatusSuccess;
+}
+
+Status ReconnectIntoUpdateState(UpdateContext& context, std::uint32_t waitMs, std::uint32_t lookMs,
+                                const std::vector<std::string>& before) {
+    bool byIdentity = true;
+    const auto look = [&] {
+        const MonitorHandle found = MonReopenByIdentity(context.identity);
+        if (found != kNoMonitor) return found;
+        byIdentity = false;
+        return NewlyWaitingMonitor(context.identity, before);
+    };
+    if (WaitAndLook(context, waitMs, lookMs, look) == kNoMonitor) return kUpdFailed;
     if (byIdentity || context.loaderFlag == 1) return kStatusSuccess;
     return SaveLoaderFlag(context, 1);
 }
