@@ -2,20 +2,52 @@
 
 #include <cstdio>
 
+#include "common/utf8.h"
+
+namespace {
+
+void AppendEscaped(std::string& out, char32_t character) {
+    char escaped[7];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(character));
+    out += escaped;
+}
+
+// The character `text` starts with, whose first byte is 0x7F or above: valid
+// UTF-8 kept, DEL and the C1 controls escaped, a byte that starts no valid
+// UTF-8 written as U+FFFD. The bytes taken.
+std::size_t AppendUtf8Character(std::string& out, std::string_view text) {
+    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    const std::optional<Utf8Character> character = FirstUtf8Character(text);
+    if (!character) {
+        out += kReplacement;
+        return 1;
+    }
+    if (character->codePoint <= 0x9F)
+        AppendEscaped(out, character->codePoint);
+    else
+        out += text.substr(0, character->length);
+    return character->length;
+}
+
+}  // namespace
+
 std::string JsonString(std::string_view text, JsonBytes high) {
     std::string out = "\"";
-    for (const char ch : text) {
+    while (!text.empty()) {
+        const char ch = text.front();
         const auto byte = static_cast<unsigned char>(ch);
+        std::size_t length = 1;
         if (ch == '"' || ch == '\\') {
             out += '\\';
             out += ch;
         } else if (byte < 0x20 || (byte >= 0x7F && high == JsonBytes::EscapeEach)) {
-            char escaped[7];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
+            AppendEscaped(out, byte);
+        } else if (byte >= 0x7F && high == JsonBytes::ReplaceInvalid) {
+            length = AppendUtf8Character(out, text);
         } else {
             out += ch;
         }
+        text.remove_prefix(length);
     }
     return out + "\"";
 }
@@ -57,13 +89,25 @@ JsonWriter& JsonWriter::Key(std::string_view key) {
 
 JsonWriter& JsonWriter::String(std::string_view value) {
     BeforeValue();
-    out_ << JsonString(value);
+    out_ << JsonString(value, high_);
     return *this;
 }
 
-JsonWriter& JsonWriter::Number(std::uint64_t value) {
+JsonWriter& JsonWriter::Signed(std::int64_t value) {
     BeforeValue();
     out_ << value;
+    return *this;
+}
+
+JsonWriter& JsonWriter::Unsigned(std::uint64_t value) {
+    BeforeValue();
+    out_ << value;
+    return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool value) {
+    BeforeValue();
+    out_ << (value ? "true" : "false");
     return *this;
 }
 

@@ -28,13 +28,38 @@ TEST(JsonTest, Utf8TextKeepsItsCharactersAndEscapesControls) {
               "\"通信エラー\\u000aUSB \\\"A\\\"\\u0009\x7f\"");
 }
 
+// Text meant as UTF-8 from a monitor: whatever its bytes, the string is valid
+// JSON in valid UTF-8, and what was valid UTF-8 reads as it was.
+TEST(JsonTest, DeviceTextReplacesEachByteThatIsNotUtf8) {
+    struct Case {
+        std::string text;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"QX2701", R"("QX2701")"},
+        {"モニター２７", "\"モニター２７\""},
+        {"QX\xff\xfe" "27", "\"QX\xef\xbf\xbd\xef\xbf\xbd" "27\""},
+        {"QX\xe3\x83", "\"QX\xef\xbf\xbd\xef\xbf\xbd\""},
+        {"\x1b[2J\r\\", R"("\u001b[2J\u000d\\")"},
+        {"\x7f\xc2\x9b\xc2\xa0", "\"\\u007f\\u009b\xc2\xa0\""},
+        {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(JsonString(c.text, JsonBytes::ReplaceInvalid), c.json) << c.text;
+
+    std::ostringstream out;
+    JsonWriter(out, JsonBytes::ReplaceInvalid).BeginObject().Field("model", "QX\xff").EndObject();
+    EXPECT_EQ(out.str(), "{\"model\":\"QX\xef\xbf\xbd\"}");
+}
+
 TEST(JsonTest, WriterPlacesCommasBetweenMembersAndElements) {
     std::ostringstream out;
     JsonWriter json(out);
     json.BeginObject().Field("a", 1).Key("list").BeginArray();
     json.BeginObject().Field("x", "y").EndObject().BeginObject().EndObject().Number(0).BeginArray().EndArray();
-    json.EndArray().Key("none").Null().Field("big", 18446744073709551615u).EndObject();
-    EXPECT_EQ(out.str(), R"({"a":1,"list":[{"x":"y"},{},0,[]],"none":null,"big":18446744073709551615})");
+    json.EndArray().Key("none").Null().Field("big", 18446744073709551615u).Field("low", std::int32_t{-5});
+    json.Key("yes").Bool(true).Key("no").Bool(false).EndObject();
+    EXPECT_EQ(out.str(),
+              R"({"a":1,"list":[{"x":"y"},{},0,[]],"none":null,"big":18446744073709551615,"low":-5,"yes":true,"no":false})");
 }
 
 }  // namespace
