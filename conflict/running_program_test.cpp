@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/types.h>
@@ -350,6 +351,51 @@ TEST_F(ProgramsTest, RestartFromTheExecutablePathRunsTheProgramAgain) {
     list[0].RestartProgram();  // the real tools: a new process from exePath
     // posix_spawn returns once the new program has been executed, so it is listed at once.
     EXPECT_TRUE(list[0].IsRunning());
+}
+
+// A signal set of /proc/PID/status ("SigBlk", "SigIgn"): bit n-1 for signal n.
+std::uint64_t ProcSignalSet(pid_t pid, const std::string& field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(field + ":")) return std::stoull(line.substr(field.size() + 1), nullptr, 16);
+    ADD_FAILURE() << "no " << field << " for process " << pid;
+    return ~0ull;
+}
+
+// The signals a program is sent: the standard ones and the real-time ones from
+// SIGRTMIN. The two between belong to the C library, whose posix_spawn leaves
+// them ignored in every child; it sets its own handlers when it needs them.
+std::uint64_t ProgramSignals() {
+    std::uint64_t set = 0;
+    for (int signal = 1; signal <= 64; ++signal)
+        if (signal < 32 || signal >= SIGRTMIN) set |= 1ull << (signal - 1);
+    return set;
+}
+
+// The updater blocks the stop signals and ignores SIGPIPE; a program it starts
+// again must not inherit that, or it would outlive logout and SIGTERM.
+TEST_F(ProgramsTest, ARestartedProgramBlocksAndIgnoresNoSignal) {
+    fs::copy_file(FAKE_PROGRAM_PATH, Path("TTNetAgent.exe"));
+    const RunningProgram program(GetKnownPrograms().at("TTNetAgent.exe"), 1, Path("TTNetAgent.exe"));
+    sigset_t updaters;
+    sigemptyset(&updaters);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&updaters, signal);
+    sigset_t before;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &updaters, &before), 0);
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    program.RestartProgram();
+    sigaction(SIGPIPE, &previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+
+    std::vector<pid_t> restarted;
+    for (const ProcessInfo& p : SnapshotProcesses())
+        if (FindModulePath(p.pid, p.exeName) == Path("TTNetAgent.exe")) restarted.push_back(p.pid);
+    ASSERT_EQ(restarted.size(), 1u);
+    EXPECT_EQ(ProcSignalSet(restarted[0], "SigBlk"), 0u);
+    EXPECT_EQ(ProcSignalSet(restarted[0], "SigIgn") & ProgramSignals(), 0u)
+        << std::hex << ProcSignalSet(restarted[0], "SigIgn");
 }
 
 // A program that cannot be started again leaves the call and its path.

@@ -28,9 +28,21 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        // Nor the updater's blocked stop signals and ignored SIGPIPE: a program
+        // started with them would outlive logout and SIGTERM.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
         pid_t pid = 0;
         ClearSystemFailure();
-        const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+        const int failed = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         if (failed != 0) {
             NoteSystemFailure("posix_spawn " + argv[0], failed);  // it returns the errno value

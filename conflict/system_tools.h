@@ -10,9 +10,10 @@
 class SystemTools {
 public:
     virtual ~SystemTools() = default;
-    // Starts argv[0] (searched in PATH when it has no "/") with the arguments;
-    // nothing is waited for, and a failure is only noted as this thread's
-    // system failure (common/system_failure.h).
+    // Starts argv[0] (searched in PATH when it has no "/") with the arguments,
+    // no signal blocked and every signal's default action, whatever the caller
+    // blocks or ignores; nothing is waited for, and a failure is only noted as
+    // this thread's system failure (common/system_failure.h).
     virtual void Start(const std::vector<std::string>& argv) = 0;
     // Services are stopped only by an administrator: effective user id 0.
     virtual bool IsAdministrator() = 0;
