@@ -45,6 +45,15 @@ QPixmap ArrowPixmap(QSize size, const QColor& color) {
     return pixmap;
 }
 
+// The height of `lines` lines of `sample` in the widget's font, measured with
+// the fonts its characters fall back to: lines of Japanese are taller than
+// the default font's own.
+int LinesHeight(const QWidget& widget, const QString& sample, int lines) {
+    const QString text = QStringList(lines, sample).join(QLatin1Char('\n'));
+    const QRect unbounded(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return widget.fontMetrics().boundingRect(unbounded, Qt::AlignLeft, text).height();
+}
+
 QFont VersionFont(int pixels, QFont::Weight weight) {
     QFont font;
     // The monitors' own serif face where the system has it, a serif otherwise.
@@ -74,7 +83,7 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
     ui_->updateButton->setAutoDefault(false);
     ui_->progress->setRange(0, kProgressWhole);
     // Room for two lines from the start: the window does not grow when a long step wraps.
-    ui_->progressText->setMinimumHeight(2 * ui_->progressText->fontMetrics().lineSpacing());
+    ui_->progressText->setMinimumHeight(LinesHeight(*ui_->progressText, Text(text_id::kStepWriting), 2));
     connect(ui_->updateButton, &QPushButton::clicked, this, [this] { workflow_.PressUpdate(); });
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &MainDialog::Tick);
