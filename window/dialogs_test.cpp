@@ -243,6 +243,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     EXPECT_EQ(LabelText(run.window, "newLabel"), text(text_id::kUpdatedVersion));
     EXPECT_EQ(run.UpdateButton().text(), text(text_id::kUpdateButton));
     Picture(run.window, "main-window");
+    // The arrow is drawn in the screen's own pixels: sharp on a scaled screen too.
+    EXPECT_EQ(Child<QLabel>(run.window, "arrow").pixmap().devicePixelRatio(), run.window.devicePixelRatioF());
 
     // The bar and its line as an update shows them: writing, then a wait whose end is unknown.
     ProgressSnapshot writing;

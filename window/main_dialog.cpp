@@ -25,9 +25,11 @@ constexpr int kTickMs = 1000;
 // The bar counts hundredths of a percent, as the progress snapshot does.
 constexpr int kProgressWhole = 10000;
 
-// The arrow from the current version to the new one.
-QPixmap ArrowPixmap(QSize size, const QColor& color) {
-    QPixmap pixmap(size);
+// The arrow from the current version to the new one, drawn in the screen's own
+// pixels: a scaled screen would otherwise show it blown up and blurred.
+QPixmap ArrowPixmap(QSize size, qreal pixelRatio, const QColor& color) {
+    QPixmap pixmap(size * pixelRatio);
+    pixmap.setDevicePixelRatio(pixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -75,7 +77,8 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     SetFonts();
-    ui_->arrow->setPixmap(ArrowPixmap(ui_->arrow->minimumSize(), palette().color(QPalette::WindowText)));
+    ui_->arrow->setPixmap(
+        ArrowPixmap(ui_->arrow->minimumSize(), devicePixelRatioF(), palette().color(QPalette::WindowText)));
     ui_->currentLabel->setText(Text(text_id::kCurrentVersion));
     ui_->updateButton->setText(Text(text_id::kUpdateButton));
     ui_->updateButton->setEnabled(false);
