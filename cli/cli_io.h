@@ -2,6 +2,7 @@
 // What quillon-cli's commands talk to: the output streams, the terminal's
 // answers, the stop signals, and the folder of the package and backup files.
 // main() connects them to the process; the tests to strings and scripts.
+#include <csignal>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -20,13 +21,20 @@ struct CliIo {
     // One line the user typed; nullopt at the end of the input, or when a stop
     // signal came first (takeStopSignal then hands it out).
     std::function<std::optional<std::string>()> readLine = [] { return std::nullopt; };
-    // A stop signal (SIGINT, SIGTERM, SIGHUP) that came since the last call, once.
+    // A signal that asks to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT) or to
+    // suspend (SIGTSTP, SIGTTIN, SIGTTOU) that came since the last call, once.
     std::function<std::optional<int>()> takeStopSignal = [] { return std::nullopt; };
+    // Suspends the process as a signal that suspends does by default, until it is continued.
+    std::function<void(int)> suspend = [](int) {};
     // Where the package file is searched and the backup file lives, ending in
     // "/"; empty: the executable's directory, as for the window.
     std::string folder;
     Language language = Language::English;
 };
+
+// SIGTSTP (Ctrl-Z), SIGTTIN and SIGTTOU: the job control signals, which suspend
+// a job rather than end it.
+inline bool SuspendsTheJob(int signal) { return signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU; }
 
 // Runs one command line (argv without the program name); the exit code.
 int RunCli(const std::vector<std::string>& arguments, CliIo& io);

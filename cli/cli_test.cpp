@@ -10,7 +10,6 @@
 #include "app/app_testing.h"
 #include "app/update_lock.h"
 #include "cli/cli_io.h"
-#include "cli/cli_testing.h"
 #include "cli/cli_view.h"
 #include "cli/command_line.h"
 #include "cli/progress_output.h"
@@ -19,7 +18,13 @@
 namespace {
 
 using namespace app_testing;
-using namespace cli_testing;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 // A catalogue text as the runs show it, in the tests' language.
 std::string Text(TextId id, const std::vector<MessageArgument>& arguments = {}) {
@@ -51,7 +56,7 @@ std::string LastLineOf(const std::string& path) {
 
 // The log named by the line under a failure's message, "" without that line.
 std::string RunLogNamedIn(const std::string& err) {
-    const std::string marker = "@PATH@";  // printable: the message shows a control character escaped
+    const std::string marker = "\x01";
     const std::string line = "quillon-cli: " + Text(text_id::kRunLogWritten, {marker});
     const std::string before = line.substr(0, line.find(marker));
     const std::string after = line.substr(line.find(marker) + marker.size());
@@ -60,6 +65,24 @@ std::string RunLogNamedIn(const std::string& err) {
             return shown.substr(before.size(), shown.size() - before.size() - after.size());
     return {};
 }
+
+// One run of quillon-cli over the bench's folder; the user's answers and the
+// stop signals are scripted.
+struct CliRun {
+    explicit CliRun(Bench& bench) {
+        io.folder = bench.Folder();
+        io.language = CatalogueLanguage();
+    }
+    int Run(std::vector<std::string> arguments) {
+        code = RunCli(arguments, io);
+        return code;
+    }
+    std::vector<std::string> OutLines() const { return Lines(out.str()); }
+
+    std::ostringstream out, err;
+    CliIo io{out, err};
+    int code = -1;
+};
 
 // --- The command line ---------------------------------------------------------
 
@@ -504,6 +527,69 @@ TEST(SignalTest, AStopDuringTheUpdateIsRefusedWithTheTimeLeftAndTheUpdateComplet
     EXPECT_EQ(refusals, 3u) << err;
     EXPECT_TRUE(Contains(err, CatalogueText(text_id::kCannotStopMinutes).substr(0, 30))) << err;
     EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+}
+
+// Before the update begins, Ctrl-Z and the other job control signals suspend
+// the run, which goes on when continued; Ctrl-\ ends it as Ctrl-C does.
+TEST(SignalTest, BeforeTheUpdateJobControlSuspendsTheRunAndAQuitEndsIt) {
+    struct Case {
+        int signal;
+        int code;
+        bool suspends;
+    };
+    const Case cases[] = {
+        {SIGQUIT, 128 + SIGQUIT, false},
+        {SIGTSTP, 0, true},
+        {SIGTTIN, 0, true},
+        {SIGTTOU, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sigabbrev_np(c.signal));
+        Bench bench;
+        bench.Plug(MonitorKind::CombinedTunnel);
+        bench.WritePackage();
+        CliRun run(bench);
+        bool sent = false;  // while the package is checked
+        run.io.takeStopSignal = [&]() -> std::optional<int> {
+            if (sent) return std::nullopt;
+            sent = true;
+            return c.signal;
+        };
+        std::vector<int> suspended;
+        run.io.suspend = [&](int signal) { suspended.push_back(signal); };
+        EXPECT_EQ(run.Run({"update", "--yes"}), c.code) << run.err.str();
+        EXPECT_EQ(suspended, c.suspends ? std::vector<int>{c.signal} : std::vector<int>{});
+        EXPECT_FALSE(Contains(run.err.str(), CatalogueText(text_id::kCannotStopMinutes).substr(0, 30))) << run.err.str();
+        const MonitorHandle monitor = bench.Open();
+        EXPECT_EQ(bench.VersionOf(monitor), MemoryText(c.suspends ? kAfter : kBefore));
+        EXPECT_EQ(ReadSettings(monitor), bench.before);
+    }
+}
+
+// Once it has begun, the update neither ends nor stops for them: each is refused.
+TEST(SignalTest, DuringTheUpdateQuitAndJobControlAreRefusedAsCtrlCIs) {
+    for (const int signal : {SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU}) {
+        SCOPED_TRACE(sigabbrev_np(signal));
+        Bench bench;
+        bench.Plug(MonitorKind::OlderTunnel);
+        bench.WritePackage();
+        CliRun run(bench);
+        const std::string summaryEnd = Text(text_id::kSummaryKeepConnected);
+        bool sent = false;  // once the summary is out: the update thread starts next
+        run.io.takeStopSignal = [&]() -> std::optional<int> {
+            if (sent || !Contains(run.out.str(), summaryEnd)) return std::nullopt;
+            sent = true;
+            return signal;
+        };
+        std::vector<int> suspended;
+        run.io.suspend = [&](int s) { suspended.push_back(s); };
+        EXPECT_EQ(run.Run({"update", "--yes"}), 0) << run.err.str();
+        EXPECT_TRUE(sent);
+        EXPECT_TRUE(suspended.empty());
+        EXPECT_TRUE(Contains(run.err.str(), "quillon-cli: " + CatalogueText(text_id::kCannotStopMinutes).substr(0, 30)))
+            << run.err.str();
+        EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+    }
 }
 
 TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMonitor) {

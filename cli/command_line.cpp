@@ -131,7 +131,8 @@ std::string HelpText(Command command) {
                    "  --yes, -y         update without asking (needed without a terminal)\n"
                    "  --json            progress and result as one JSON object per line\n\n"
                    "Exit codes: 0 updated, 1 failed or refused, 2 bad usage, 3 nothing to do.\n"
-                   "Once the update has begun, Ctrl-C and SIGTERM are refused until it ends.\n"
+                   "Once the update has begun, Ctrl-C, Ctrl-\\, Ctrl-Z, SIGTERM, SIGHUP, SIGTTIN and\n"
+                   "SIGTTOU are refused until it ends; before it, Ctrl-Z suspends the run as usual.\n"
                    "Each run keeps a log in $XDG_STATE_HOME/quillon (~/.local/state/quillon);\n"
                    "a failure names its file.\n";
         default:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the built quillon-cli as a process against monitor-emulator: the exit
-# codes, a stop signal at the question (the window's exit path, 128+n), stop
-# signals and a lost terminal during the update (refused, the update completes),
+# codes, a stop signal at the question (the window's exit path, 128+n), Ctrl-Z
+# at the question (the job stops and goes on), stop and job control signals and
+# a lost terminal during the update (refused, the update completes),
 # the update lock seen by a second run and by list, and a run killed outright
 # that the next run resumes.
 # Usage: end_to_end_test.sh QUILLON_CLI MONITOR_EMULATOR VFWTOOL MAKE_DEMO_PACKAGE
@@ -77,9 +78,47 @@ PY
 [ "$(cat "$dir/pty.out")" = 130 ] || fail "Ctrl-C at the question: exit $(cat "$dir/pty.out"), expected 130"
 [ ! -e "$dir/demo/.backup" ] || fail "Ctrl-C at the question left the backup file"
 
-# During the update: the stop signals and a lost terminal are refused, with the time left.
+# Ctrl-Z at the question stops the job as usual, and it asks on when continued;
+# Ctrl-\ then ends it as Ctrl-C does: 128+3, the backup file gone.
+python3 - "$run" >"$dir/pty.out" <<'PY'
+import os, pty, signal, subprocess, sys, time
+master, slave = pty.openpty()
+# A process group of its own in this session, which a stop signal stops.
+p = subprocess.Popen([sys.argv[1], "update"], stdin=slave, stdout=slave, stderr=slave, close_fds=True,
+                     process_group=0)
+os.close(slave)
+seen, deadline = b"", time.time() + 30
+while b"[y/N]" not in seen and time.time() < deadline:
+    try:
+        seen += os.read(master, 4096)
+    except OSError:
+        break
+def changed(flag, deadline=time.time() + 30):  # the status after `flag`'s change, or None
+    while time.time() < deadline:
+        pid, status = os.waitpid(p.pid, flag | os.WNOHANG)
+        if pid:
+            return status
+        time.sleep(0.05)
+p.send_signal(signal.SIGTSTP)
+status = changed(os.WUNTRACED)
+print("stopped by", os.WSTOPSIG(status) if status is not None and os.WIFSTOPPED(status) else status)
+p.send_signal(signal.SIGCONT)
+status = changed(os.WCONTINUED)
+print("continued", status is not None and os.WIFCONTINUED(status))
+p.send_signal(signal.SIGQUIT)
+print(p.wait(timeout=30))
+PY
+[ "$(cat "$dir/pty.out")" = "$(printf 'stopped by 20\ncontinued True\n131')" ] ||
+  fail "Ctrl-Z, then Ctrl-\\ at the question: $(cat "$dir/pty.out"), expected to stop, go on and end with 131"
+[ ! -e "$dir/demo/.backup" ] || fail "Ctrl-\\ at the question left the backup file"
+
+# During the update: the stop and job control signals and a lost terminal are
+# refused, with the time left. In a process group of its own (set -m), which a
+# stop signal would stop.
+set -m
 "$run" update --yes --json >"$dir/update.out" 2>"$dir/update.err" &
 update_pid=$!
+set +m
 wait_for "$dir/update.out" '"event":"summary"'
 sleep 1
 "$run" update --yes >/dev/null 2>"$dir/second.err"
@@ -89,10 +128,19 @@ grep -q "An update is already running (quillon-cli (process $update_pid))" "$dir
 "$run" list --json >"$dir/list.out"
 grep -q "^{\"monitors\":\[\],\"updateRunning\":\"quillon-cli (process $update_pid)\"}$" "$dir/list.out" ||
   fail "list during the update: $(cat "$dir/list.out")"
-for signal in TERM HUP INT; do kill -$signal $update_pid; sleep 0.3; done
+signals="TERM HUP INT QUIT TSTP TTIN TTOU"
+for signal in $signals; do
+  kill -$signal $update_pid
+  sleep 0.3
+  if grep -q '^State:.*stopped' /proc/$update_pid/status 2>/dev/null; then
+    fail "SIG$signal stopped the update"
+    kill -CONT $update_pid
+  fi
+done
 wait $update_pid
 expect_code "update signalled while it ran" 0 $?
-[ "$(grep -c 'cannot be stopped now' "$dir/update.err")" = 3 ] || fail "refusals: $(cat "$dir/update.err")"
+[ "$(grep -c 'cannot be stopped now' "$dir/update.err")" = "$(wc -w <<<"$signals")" ] ||
+  fail "refusals of $signals: $(cat "$dir/update.err")"
 tail -n1 "$dir/update.out" | grep -q '^{"event":"result","status":"0x00000000",.*"version":"00103-00202-00003-00004-00005","runLog":"[^"]*/state/quillon/run-[0-9-]*\.log"}$' ||
   fail "result: $(tail -n1 "$dir/update.out")"
 

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     io.outputIsTerminal = isatty(STDOUT_FILENO) == 1;
     io.readLine = [&signals] { return signals.ReadLine(STDIN_FILENO); };
     io.takeStopSignal = [&signals] { return signals.Take(); };
+    io.suspend = [&signals](int signal) { signals.Suspend(signal); };
     io.language = UserInterfaceLanguage();
     SetCatalogueLanguage(io.language);
     return RunCli(std::vector<std::string>(argv + 1, argv + argc), io);

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <utility>
 
+#include "cli/cli_io.h"
+
 namespace {
 
 sigset_t StopSet() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&set, signal);
     return set;
 }
 
@@ -38,6 +40,17 @@ std::optional<int> StopSignals::Take() {
     return ReadSignal();
 }
 
+void StopSignals::Suspend(int signal) {
+    // Sent to this thread while it blocks the signal, then let through here
+    // alone: its default action stops the whole process until SIGCONT.
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    raise(signal);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    pthread_sigmask(SIG_BLOCK, &one, nullptr);
+}
+
 std::optional<std::string> StopSignals::ReadLine(int fd) {
     std::string line;
     for (;;) {
@@ -48,6 +61,10 @@ std::optional<std::string> StopSignals::ReadLine(int fd) {
         }
         if (fds[1].revents & POLLIN) {
             if (std::optional<int> signal = ReadSignal()) {
+                if (SuspendsTheJob(*signal)) {
+                    Suspend(*signal);
+                    continue;
+                }
                 pending_ = signal;
                 return std::nullopt;
             }

@@ -8,7 +8,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "cli/json_output.h"
+#include "common/json.h"
 #include "common/clock.h"
 
 namespace {
@@ -39,15 +39,10 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
     }
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
-        JsonWriter json = JsonOutput(io.out);
-        json.BeginObject()
-            .Field("event", "result")
-            .Field("status", StatusCodeText(status))
-            .Field("message", view.LastMessage())
-            .Field("version", version);
-        if (!workflow.RunLogPath().empty()) json.Field("runLog", workflow.RunLogPath());
-        json.EndObject();
-        io.out << "\n";
+        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCodeText(status)
+               << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version);
+        if (!workflow.RunLogPath().empty()) io.out << ",\"runLog\":" << JsonText(workflow.RunLogPath());
+        io.out << "}\n";
         io.out.flush();
     }
     return code;
@@ -59,6 +54,17 @@ std::string CannotStopText(const UpdateRun& run, std::uint32_t estimateSecondsLe
     const std::uint32_t left = run.progress.Snapshot().secondsLeft.value_or(estimateSecondsLeft);
     if (left < 60) return CatalogueText(text_id::kCannotStopUnderAMinute, language);
     return LocalText(text_id::kCannotStopMinutes, language, {static_cast<int>((left + 59) / 60)});
+}
+
+// A stop signal before the update has begun. One that suspends the job (Ctrl-Z)
+// suspends it as a user expects: nothing is written yet, and the run goes on
+// where it was once the job is continued.
+std::optional<int> TakeStopBeforeUpdate(CliIo& io) {
+    for (;;) {
+        const std::optional<int> signal = io.takeStopSignal();
+        if (!signal || !SuspendsTheJob(*signal)) return signal;
+        io.suspend(*signal);
+    }
 }
 
 // The warning's estimate of the whole update, in seconds.
@@ -111,7 +117,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     while (!workflow.Ended()) {
         if (view.UpdateEnabled() && !pressed && !workflow.WorkerExists()) {
             // A stop asked for while the monitor was found and the package checked.
-            if ((stoppedBy = io.takeStopSignal())) {
+            if ((stoppedBy = TakeStopBeforeUpdate(io))) {
                 workflow.Close();
                 break;
             }
@@ -120,7 +126,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
             updateStartMs = NowMs();
             workflow.PressUpdate();
             if (!workflow.WorkerExists()) {  // not confirmed, or a stop signal during the question
-                stoppedBy = io.takeStopSignal();
+                stoppedBy = TakeStopBeforeUpdate(io);
                 workflow.Close();
                 break;
             }
@@ -133,7 +139,7 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
         SleepMs(kTickMs);
         const std::uint32_t elapsed = static_cast<std::uint32_t>((NowMs() - updateStartMs) / 1000);
         const std::uint32_t estimateLeft = estimateSeconds > elapsed ? estimateSeconds - elapsed : 0;
-        if (const std::optional<int> signal = io.takeStopSignal()) {
+        if (const std::optional<int> signal = pressed ? io.takeStopSignal() : TakeStopBeforeUpdate(io)) {
             if (!pressed) {
                 // Before the update: the window's exit path, once the package check has ended.
                 workflow.WaitForWorker();
