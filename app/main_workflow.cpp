@@ -10,6 +10,7 @@
 #include "app/failure_report.h"
 #include "app/run_log_lines.h"
 #include "app/update_estimate.h"
+#include "common/display_text.h"
 #include "conflict/running_program.h"
 #include "monitor/command_usages.h"
 #include "monitor/component_transfer.h"
@@ -213,7 +214,7 @@ bool MainWorkflow::Resuming() const { return run_.backupFound && run_.record.sta
 
 void MainWorkflow::ShowVersionDisplay() {
     TargetMonitor& target = run_.target;
-    view_.ShowTitle(target.ModelName() + " (S/N:" + target.SerialNumber() + ")");
+    view_.ShowTitle(DisplayText(target.ModelName()) + " (S/N:" + DisplayText(target.SerialNumber()) + ")");
     const std::string& current = run_.record.currentVersion;
     view_.ShowCurrentVersion({FormatVersionHead(current), FormatVersionTail(current)});
     Log("monitor: " + target.ModelName() + " S/N " + target.SerialNumber() + ", firmware before the update " +

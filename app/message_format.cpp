@@ -1,5 +1,7 @@
 #include "app/message_format.h"
 
+#include "common/display_text.h"
+
 namespace {
 
 struct Sequence {
@@ -54,7 +56,8 @@ std::string FormatCatalogueText(std::string_view format, std::span<const Message
             case Sequence::Kind::Percent: result += '%'; break;
             case Sequence::Kind::Unknown: result.append(format.substr(0, sequence.length)); break;
             case Sequence::Kind::String:
-                if (const auto* text = argument ? std::get_if<std::string>(argument) : nullptr) result += *text;
+                if (const auto* text = argument ? std::get_if<std::string>(argument) : nullptr)
+                    result += DisplayText(*text);
                 break;
             case Sequence::Kind::Integer:
                 if (const auto* number = argument ? std::get_if<int>(argument) : nullptr) {

@@ -10,7 +10,10 @@
 
 using MessageArgument = std::variant<std::string, int>;
 
-// %s takes a string, %d or %Nd an int (right-aligned in N characters, N up to 99),
+// %s takes a string, shown as DisplayText shows it: the strings are texts from
+// outside the catalogue (a monitor's model name, a version, a path), whose
+// control characters must not act on the terminal or window that shows them.
+// %d or %Nd takes an int (right-aligned in N characters, N up to 99),
 // %% is a percent sign. The n-th placeholder takes the n-th argument. A placeholder
 // whose argument is missing or of the other type is left out of the result; any
 // other % sequence is copied as it stands and takes no argument. Surplus arguments

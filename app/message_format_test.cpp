@@ -34,6 +34,12 @@ INSTANTIATE_TEST_SUITE_P(MatchingArguments, FormatCatalogueTextTest, testing::Va
     FormatCase{"%s %s", Args{"%d", "%s"}, "%d %s"},  // arguments are not formats
     FormatCase{"end: %s", Args{"x", 1, "surplus"}, "end: x"}));
 
+// A string argument comes from outside the catalogue (a monitor's model name,
+// a path): it cannot bring a control character into the terminal or window.
+INSTANTIATE_TEST_SUITE_P(DeviceTextArguments, FormatCatalogueTextTest, testing::Values(
+    FormatCase{"%s(%s) was", Args{"QX\x1b[2J27", "SN\r\xff"}, "QX\\x1b[2J27(SN\\x0d\\xff) was"},
+    FormatCase{"%s\n%s", Args{"C:\\x", "モニター"}, "C:\\\\x\nモニター"}));
+
 // A damaged text may ask for arguments it does not get: the placeholder is left out,
 // and later placeholders still take their own arguments.
 INSTANTIATE_TEST_SUITE_P(MismatchedArguments, FormatCatalogueTextTest, testing::Values(

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/status_message.h"
+#include "common/display_text.h"
 #include "common/monitor_identity.h"
 #include "hid/device_events.h"
 #include "monitor/registry.h"
@@ -18,8 +19,8 @@
 struct MonitorEntry {
     MonitorHandle monitorHandle = kNoMonitor;
     MonitorIdentity identity;
-    // The line of the drop-down list.
-    std::string Line() const { return "Name:" + identity.model + "  S/N:" + identity.serial; }
+    // The line of the drop-down list, the monitor's texts escaped where they could act.
+    std::string Line() const { return "Name:" + DisplayText(identity.model) + "  S/N:" + DisplayText(identity.serial); }
 };
 
 // The monitor's identity; empty when it cannot be read.

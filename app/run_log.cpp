@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/display_text.h"
 
 namespace {
 
@@ -141,9 +142,7 @@ void RunLog::Write(std::string_view text) {
     char elapsed[40];
     std::snprintf(elapsed, sizeof elapsed, " +%llu.%03u s ", static_cast<unsigned long long>(elapsedMs / 1000),
                   static_cast<unsigned>(elapsedMs % 1000));
-    std::string line = LocalTimeStamp(now) + elapsed;
-    for (const char c : text) line += c == '\n' || c == '\r' ? ' ' : c;
-    line += '\n';
+    const std::string line = LocalTimeStamp(now) + elapsed + DisplayText(text) + '\n';
 
     std::lock_guard lock(mutex_);
     if (!fd_) return;

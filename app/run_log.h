@@ -36,8 +36,10 @@ public:
     const std::string& Path() const { return path_; }
 
     // Writes one line: the local time, the time since the log was opened on
-    // the system clock (common/clock.h), and the text (line feeds become
-    // spaces). The line is in the file when this returns. Safe from any thread.
+    // the system clock (common/clock.h), and the text as DisplayText shows it
+    // (a monitor's model name may hold any bytes, a line feed too: each control
+    // character is escaped). The line is in the file when this returns. Safe
+    // from any thread.
     void Write(std::string_view text);
 
     // Why the log could not be made or written, handed out once: the first

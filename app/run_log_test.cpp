@@ -318,9 +318,10 @@ TEST(RunLogFiles, LinesFromSeveralThreadsStayWhole) {
     std::set<std::string> seen;
     for (const std::string& line : Lines(text)) seen.insert(line.substr(line.find(" thread ") + 1));
     EXPECT_EQ(seen.size(), std::size_t{kThreads * kLines});
-    // A line feed in a text does not start a line of its own.
-    log.Write("two\nlines");
-    EXPECT_TRUE(ReadFile(log.Path()).ends_with(" two lines\n"));
+    // A line feed in a text does not start a line of its own, nor does a
+    // carriage return or a terminal's escape sequence act (a model name may hold them).
+    log.Write("two\nlines\r\x1b[2J\xff");
+    EXPECT_TRUE(ReadFile(log.Path()).ends_with(" two\\x0alines\\x0d\\x1b[2J\\xff\n"));
 }
 
 // The About box's line names as many runs as are kept, in either language.

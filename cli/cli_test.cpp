@@ -10,6 +10,7 @@
 #include "app/app_testing.h"
 #include "app/update_lock.h"
 #include "cli/cli_io.h"
+#include "cli/cli_testing.h"
 #include "cli/cli_view.h"
 #include "cli/command_line.h"
 #include "cli/progress_output.h"
@@ -18,13 +19,7 @@
 namespace {
 
 using namespace app_testing;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using namespace cli_testing;
 
 // A catalogue text as the runs show it, in the tests' language.
 std::string Text(TextId id, const std::vector<MessageArgument>& arguments = {}) {
@@ -56,7 +51,7 @@ std::string LastLineOf(const std::string& path) {
 
 // The log named by the line under a failure's message, "" without that line.
 std::string RunLogNamedIn(const std::string& err) {
-    const std::string marker = "\x01";
+    const std::string marker = "@PATH@";  // printable: the message shows a control character escaped
     const std::string line = "quillon-cli: " + Text(text_id::kRunLogWritten, {marker});
     const std::string before = line.substr(0, line.find(marker));
     const std::string after = line.substr(line.find(marker) + marker.size());
@@ -65,24 +60,6 @@ std::string RunLogNamedIn(const std::string& err) {
             return shown.substr(before.size(), shown.size() - before.size() - after.size());
     return {};
 }
-
-// One run of quillon-cli over the bench's folder; the user's answers and the
-// stop signals are scripted.
-struct CliRun {
-    explicit CliRun(Bench& bench) {
-        io.folder = bench.Folder();
-        io.language = CatalogueLanguage();
-    }
-    int Run(std::vector<std::string> arguments) {
-        code = RunCli(arguments, io);
-        return code;
-    }
-    std::vector<std::string> OutLines() const { return Lines(out.str()); }
-
-    std::ostringstream out, err;
-    CliIo io{out, err};
-    int code = -1;
-};
 
 // --- The command line ---------------------------------------------------------
 

@@ -7,7 +7,8 @@
 #include "app/failure_report.h"
 #include "app/message_format.h"
 #include "app/status_message.h"
-#include "common/json.h"
+#include "cli/json_output.h"
+#include "common/display_text.h"
 #include "monitor/discovery.h"
 
 namespace {
@@ -52,8 +53,8 @@ void CliView::Refuse(Status status, const std::string& text, CliOutcome outcome)
 
 void CliView::PrintMonitorList(const std::vector<MonitorEntry>& entries, bool withDevices) {
     for (const MonitorEntry& entry : entries) {
-        io_.err << "  " << entry.identity.model << "  " << entry.identity.serial;
-        if (withDevices) io_.err << "  " << MonGetDevicePath(entry.monitorHandle);
+        io_.err << "  " << DisplayText(entry.identity.model) << "  " << DisplayText(entry.identity.serial);
+        if (withDevices) io_.err << "  " << DisplayText(MonGetDevicePath(entry.monitorHandle));
         io_.err << "\n";
     }
     io_.err.flush();
@@ -122,12 +123,19 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
 void CliView::PrintSummary(std::uint32_t minutes) {
     std::ostream& out = io_.out;
     if (line_.json) {
-        out << "{\"event\":\"summary\",\"model\":" << JsonText(model_)
-            << ",\"serial\":" << JsonText(serial_)
-            << ",\"currentVersion\":" << JsonText(CurrentVersion()) << ",\"newVersion\":" << JsonText(NewVersion())
-            << ",\"minutes\":" << minutes << ",\"programsToClose\":[";
-        for (std::size_t i = 0; i < programs_.size(); ++i) out << (i ? "," : "") << JsonText(programs_[i]);
-        out << "]}\n";
+        JsonWriter json = JsonOutput(out);
+        json.BeginObject()
+            .Field("event", "summary")
+            .Field("model", model_)
+            .Field("serial", serial_)
+            .Field("currentVersion", CurrentVersion())
+            .Field("newVersion", NewVersion())
+            .Field("minutes", minutes)
+            .Key("programsToClose")
+            .BeginArray();
+        for (const std::string& program : programs_) json.String(program);
+        json.EndArray().EndObject();
+        out << "\n";
     } else {
         out << Text(text_id::kSummaryMonitor, {model_, serial_}) << "\n"
             << Text(text_id::kSummaryCurrent, {CurrentVersion()}) << "\n"

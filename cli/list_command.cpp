@@ -6,7 +6,8 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "common/json.h"
+#include "cli/json_output.h"
+#include "common/display_text.h"
 #include "monitor/discovery.h"
 #include "monitor/firmware_version.h"
 
@@ -51,30 +52,39 @@ std::vector<ListedMonitor> ListMonitors() {
 }
 
 void PrintJson(std::ostream& out, const std::vector<ListedMonitor>& monitors, const std::string& updateRunning) {
-    out << "{\"monitors\":[";
-    for (std::size_t i = 0; i < monitors.size(); ++i) {
-        const ListedMonitor& m = monitors[i];
-        out << (i ? "," : "") << "{\"model\":" << JsonText(m.model) << ",\"serial\":" << JsonText(m.serial)
-            << ",\"version\":" << JsonText(m.version) << ",\"state\":\"" << (m.inUpdate ? "in-update" : "running")
-            << "\",\"device\":" << JsonText(m.device) << "}";
+    JsonWriter json = JsonOutput(out);
+    json.BeginObject().Key("monitors").BeginArray();
+    for (const ListedMonitor& m : monitors) {
+        json.BeginObject()
+            .Field("model", m.model)
+            .Field("serial", m.serial)
+            .Field("version", m.version)
+            .Field("state", m.inUpdate ? "in-update" : "running")
+            .Field("device", m.device)
+            .EndObject();
     }
-    out << "]";
-    if (!updateRunning.empty()) out << ",\"updateRunning\":" << JsonText(updateRunning);
-    out << "}\n";
+    json.EndArray();
+    if (!updateRunning.empty()) json.Field("updateRunning", updateRunning);
+    json.EndObject();
+    out << "\n";
 }
+
+// A cell as the terminal shows it: "?" for a text the monitor did not tell.
+std::string Cell(const std::string& text) { return text.empty() ? "?" : DisplayText(text); }
 
 void PrintTable(std::ostream& out, const std::vector<ListedMonitor>& monitors) {
     std::vector<std::array<std::string, 5>> rows{{"MODEL", "SERIAL", "VERSION", "STATE", "DEVICE"}};
     for (const ListedMonitor& m : monitors)
-        rows.push_back({m.model.empty() ? "?" : m.model, m.serial.empty() ? "?" : m.serial,
-                        m.version.empty() ? "?" : m.version, m.inUpdate ? "in-update" : "running", m.device});
+        rows.push_back({Cell(m.model), Cell(m.serial), Cell(m.version), m.inUpdate ? "in-update" : "running",
+                        DisplayText(m.device)});
+    // In columns, not bytes: a Japanese model name is three bytes a character, two columns wide.
     std::array<std::size_t, 5> widths{};
     for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayColumns(row[c]));
     for (const auto& row : rows) {
         std::string text;
         for (std::size_t c = 0; c < row.size(); ++c)
-            text += c + 1 < row.size() ? row[c] + std::string(widths[c] - row[c].size() + 2, ' ') : row[c];
+            text += c + 1 < row.size() ? row[c] + std::string(widths[c] - DisplayColumns(row[c]) + 2, ' ') : row[c];
         out << text << "\n";
     }
 }

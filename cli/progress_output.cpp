@@ -1,7 +1,7 @@
 #include "cli/progress_output.h"
 
 #include "app/progress_text.h"
-#include "common/json.h"
+#include "cli/json_output.h"
 
 namespace {
 
@@ -62,12 +62,14 @@ void ProgressOutput::ShowStep(const ProgressSnapshot& step) {
         case ProgressForm::Lines:
             out_ << StepText(step, language_) << " (" << step.Percent() << "%)\n";
             break;
-        case ProgressForm::Json:
-            out_ << "{\"event\":\"step\",\"step\":\"" << StepName(step.step) << "\"";
-            if (step.components > 0)
-                out_ << ",\"component\":" << step.component << ",\"components\":" << step.components;
-            out_ << ",\"text\":" << JsonText(StepText(step, language_)) << "}\n";
+        case ProgressForm::Json: {
+            JsonWriter json = JsonOutput(out_);
+            json.BeginObject().Field("event", "step").Field("step", StepName(step.step));
+            if (step.components > 0) json.Field("component", step.component).Field("components", step.components);
+            json.Field("text", StepText(step, language_)).EndObject();
+            out_ << "\n";
             break;
+        }
     }
     out_.flush();
 }
@@ -82,15 +84,18 @@ void ProgressOutput::ShowProgress(const ProgressSnapshot& snapshot) {
             break;
         case ProgressForm::Lines:
             break;  // one line per step only
-        case ProgressForm::Json:
-            out_ << "{\"event\":\"progress\",\"percent\":" << snapshot.Percent() << ",\"secondsLeft\":";
+        case ProgressForm::Json: {
+            JsonWriter json = JsonOutput(out_);
+            json.BeginObject().Field("event", "progress").Field("percent", snapshot.Percent()).Key("secondsLeft");
             if (snapshot.secondsLeft && !snapshot.waitEndUnknown)
-                out_ << *snapshot.secondsLeft;
+                json.Number(*snapshot.secondsLeft);
             else
-                out_ << "null";
-            if (snapshot.waitEndUnknown) out_ << ",\"waitLongestSeconds\":" << snapshot.waitLongestSeconds;
-            out_ << "}\n";
+                json.Null();
+            if (snapshot.waitEndUnknown) json.Field("waitLongestSeconds", snapshot.waitLongestSeconds);
+            json.EndObject();
+            out_ << "\n";
             break;
+        }
     }
 }
 
@@ -107,8 +112,15 @@ void ProgressOutput::ShowEstimate(std::uint32_t percent, std::uint32_t secondsLe
         case ProgressForm::Lines:
             break;  // the summary gave the estimate
         case ProgressForm::Json:
-            out_ << "{\"event\":\"progress\",\"percent\":" << percent << ",\"secondsLeft\":" << secondsLeft
-                 << ",\"estimated\":true}\n";
+            JsonOutput(out_)
+                .BeginObject()
+                .Field("event", "progress")
+                .Field("percent", percent)
+                .Field("secondsLeft", secondsLeft)
+                .Key("estimated")
+                .Bool(true)
+                .EndObject();
+            out_ << "\n";
             break;
     }
     out_.flush();

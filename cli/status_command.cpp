@@ -7,7 +7,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "common/json.h"
+#include "cli/json_output.h"
 #include "update/update_context.h"
 
 namespace {
@@ -53,9 +53,11 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
         if (line.json) {
-            io.out << "{\"interrupted\":false";
-            if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonText(updateRunning);
-            io.out << "}\n";
+            JsonWriter json = JsonOutput(io.out);
+            json.BeginObject().Key("interrupted").Bool(false);
+            if (!updateRunning.empty()) json.Field("updateRunning", updateRunning);
+            json.EndObject();
+            io.out << "\n";
         } else {
             io.out << CatalogueText(text_id::kNoInterruptedUpdate, io.language) << "\n";
         }
@@ -73,13 +75,19 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
         return kExitFailed;
     }
     if (line.json) {
-        io.out << "{\"interrupted\":true,\"model\":" << JsonText(record.identity.model)
-               << ",\"serial\":" << JsonText(record.identity.serial)
-               << ",\"currentVersion\":" << JsonText(Shown(record.currentVersion))
-               << ",\"targetVersion\":" << JsonText(Shown(record.targetVersion)) << ",\"stage\":" << record.stage
-               << ",\"step\":\"" << StoppedAtStage(record.stage).name << "\"";
-        if (!updateRunning.empty()) io.out << ",\"updateRunning\":" << JsonText(updateRunning);
-        io.out << "}\n";
+        JsonWriter json = JsonOutput(io.out);
+        json.BeginObject()
+            .Key("interrupted")
+            .Bool(true)
+            .Field("model", record.identity.model)
+            .Field("serial", record.identity.serial)
+            .Field("currentVersion", Shown(record.currentVersion))
+            .Field("targetVersion", Shown(record.targetVersion))
+            .Field("stage", record.stage)
+            .Field("step", StoppedAtStage(record.stage).name);
+        if (!updateRunning.empty()) json.Field("updateRunning", updateRunning);
+        json.EndObject();
+        io.out << "\n";
     } else {
         io.out << LocalText(
                       text_id::kInterruptedUpdate, io.language,

@@ -8,7 +8,7 @@
 #include "app/version_display.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "common/json.h"
+#include "cli/json_output.h"
 #include "common/clock.h"
 
 namespace {
@@ -39,10 +39,15 @@ int Finish(const CommandLine& line, CliIo& io, const CliView& view, const MainWo
     }
     if (line.json) {
         const std::string version = code == kExitDone ? view.NewVersion() : view.CurrentVersion();
-        io.out << "{\"event\":\"result\",\"status\":\"" << StatusCodeText(status)
-               << "\",\"message\":" << JsonText(view.LastMessage()) << ",\"version\":" << JsonText(version);
-        if (!workflow.RunLogPath().empty()) io.out << ",\"runLog\":" << JsonText(workflow.RunLogPath());
-        io.out << "}\n";
+        JsonWriter json = JsonOutput(io.out);
+        json.BeginObject()
+            .Field("event", "result")
+            .Field("status", StatusCodeText(status))
+            .Field("message", view.LastMessage())
+            .Field("version", version);
+        if (!workflow.RunLogPath().empty()) json.Field("runLog", workflow.RunLogPath());
+        json.EndObject();
+        io.out << "\n";
         io.out.flush();
     }
     return code;

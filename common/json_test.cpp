@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/json.h"
+#include "common/json_parse_testing.h"
 
 namespace {
 
@@ -49,6 +50,19 @@ TEST(JsonTest, DeviceTextReplacesEachByteThatIsNotUtf8) {
     std::ostringstream out;
     JsonWriter(out, JsonBytes::ReplaceInvalid).BeginObject().Field("model", "QX\xff").EndObject();
     EXPECT_EQ(out.str(), "{\"model\":\"QX\xef\xbf\xbd\"}");
+}
+
+// The tests' parser, which the CLI tests read every JSON line with, refuses what
+// a script's parser refuses, and reads device text back as it was sent.
+TEST(JsonTest, TheTestsParserReadsDeviceTextAndRefusesWhatIsNotJson) {
+    JsonParser parser;
+    const std::optional<JsonValue> parsed =
+        parser.Parse("{\"model\":" + JsonString("QX\x1b[2J\r\\27モ", JsonBytes::ReplaceInvalid) + ",\"n\":[-1.5e3,true,null]}");
+    ASSERT_TRUE(parsed) << parser.Error();
+    EXPECT_EQ(parsed->StringAt("model"), "QX\x1b[2J\r\\27モ");
+    EXPECT_EQ(parser.Parse(R"({"s":"\ud83d\udda5\/"})")->StringAt("s"), "\xf0\x9f\x96\xa5/");
+    for (const std::string bad : {"\"QX\xff\"", "\"a\x1b\"", "\"\\x1b\"", "{\"a\":1,}", "[01]", "\"\\ud800\"", "{} {}"})
+        EXPECT_FALSE(parser.Parse(bad)) << bad;
 }
 
 TEST(JsonTest, WriterPlacesCommasBetweenMembersAndElements) {

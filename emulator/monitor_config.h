@@ -40,8 +40,10 @@ inline constexpr std::size_t kSerialFieldBytes = 8;
 
 struct MonitorConfig {
     MonitorKind kind = MonitorKind::CombinedTunnel;
-    std::string serial = "EMU00001";      // 1 to 8 characters; a shorter one is padded with zero bytes
-    std::string model = "QM27-EMU";       // 1 to 24 characters, no space
+    // The serial number 1 to 8 bytes (a shorter one is padded with zero bytes), the
+    // model 1 to 24; both are served as they are, whatever the bytes.
+    std::string serial = "EMU00001";
+    std::string model = "QM27-EMU";
     VersionFields firmware{102, 201, 3, 4, 5};
     bool legacySettings = false;
     bool controlLock = true;              // false: no 0xFF03:0x0080 (in-process use only)

@@ -91,6 +91,27 @@ TEST_P(ContractTest, PlugsInAndIdentifiesItself) {
     EXPECT_EQ(host.GetReport(0xEE, report), EIO);
 }
 
+// Whatever bytes a monitor's identity holds reach the host as they are: control
+// characters, bytes that are not UTF-8, a model that fills its whole field.
+TEST_P(ContractTest, HostileIdentityIsServedByteForByte) {
+    const std::string serials[]{"S\x07\xc3N", "\xff\xfe\x01\x1b[2J\x7f"};
+    const std::string models[]{"QX\x1b[2J\xff\xfe" "27", "\x80\xc0\x9b\r\n\t\\" + std::string(17, '\xe9')};
+    for (std::size_t i = 0; i < std::size(models); ++i) {
+        MonitorConfig config = Config();
+        config.serial = serials[i];
+        config.model = models[i];
+        ServedMonitor served(config, dir_.Path());
+        TestHost host = served.Connect();
+        const auto identity = host.Read(kIdentity);
+        ASSERT_TRUE(identity);
+        std::string expected = serials[i];
+        expected.resize(8, '\0');
+        expected += models[i];
+        expected.resize(identity->size(), '\0');
+        EXPECT_EQ(std::string(identity->begin(), identity->end()), expected);
+    }
+}
+
 TEST_P(ContractTest, VersionRecordsGiveTheFieldsOfItsFirmware) {
     ServedMonitor served(Config(), dir_.Path());
     TestHost host = served.Connect();

@@ -4,6 +4,7 @@ packages=(
   libudev-dev
   qt6-base-dev  # the updater's window (brings the OpenGL and Vulkan headers Qt's CMake files look for)
   desktop-file-utils  # checks the desktop entry
+  fonts-noto-cjk  # the window's tests measure the Japanese texts in a real Japanese font
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
 )

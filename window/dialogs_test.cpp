@@ -4,6 +4,7 @@
 // the language test also saves a picture of every dialog there.
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFontDatabase>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -83,22 +84,39 @@ TEST(ProcessDialogTest, ListsTheProgramsAlphabetically) {
     EXPECT_EQ(lines, (QStringList{"alpha Tools", "Beta Sync", "Zeta Screen"}));
 }
 
-// Every text of the dialog has the room it needs: nothing is cut off.
+// Every text of the dialog has the room it needs, across and down, and lies
+// inside the dialog: nothing is cut off.
 void ExpectTextsFit(QWidget& dialog) {
+    const auto expectInside = [&dialog](const QWidget& widget) {
+        const QRect place(widget.mapTo(&dialog, QPoint(0, 0)), widget.size());
+        EXPECT_TRUE(dialog.rect().contains(place))
+            << "at " << place.x() << "," << place.y() << " size " << place.width() << "x" << place.height()
+            << " in " << dialog.width() << "x" << dialog.height();
+    };
+    const auto expectRoom = [](const QWidget& widget) {
+        EXPECT_GE(widget.width(), widget.sizeHint().width());
+        EXPECT_GE(widget.height(), widget.sizeHint().height());
+    };
     for (QLabel* label : dialog.findChildren<QLabel*>()) {
         if (!label->isVisible() || label->text().isEmpty()) continue;
         SCOPED_TRACE(label->objectName().toStdString());
         if (label->wordWrap())
             EXPECT_GE(label->height(), label->heightForWidth(label->width()));
         else
-            EXPECT_GE(label->width(), label->sizeHint().width());
+            expectRoom(*label);
+        expectInside(*label);
     }
     for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
         if (!button->isVisible()) continue;
         SCOPED_TRACE(button->objectName().toStdString());
-        EXPECT_GE(button->width(), button->sizeHint().width());
+        expectRoom(*button);
+        expectInside(*button);
     }
-    for (QComboBox* box : dialog.findChildren<QComboBox*>()) EXPECT_GE(box->width(), box->sizeHint().width());
+    for (QComboBox* box : dialog.findChildren<QComboBox*>()) {
+        SCOPED_TRACE(box->objectName().toStdString());
+        expectRoom(*box);
+        expectInside(*box);
+    }
 }
 
 // The updater's own icon (not Qt's default, which is null), at the desktop's largest size.
@@ -112,6 +130,12 @@ protected:
     void SetUp() override {
         saved_ = CatalogueLanguage();
         SetCatalogueLanguage(GetParam());
+        // Without one, Japanese texts are measured in placeholder glyphs, which
+        // are smaller than a Japanese font's: a cut text would pass unseen.
+        if (GetParam() == Language::Japanese) {
+            ASSERT_FALSE(QFontDatabase::families(QFontDatabase::Japanese).isEmpty())
+                << "no Japanese font installed: install fonts-noto-cjk";
+        }
     }
     void TearDown() override { SetCatalogueLanguage(saved_); }
 
@@ -219,6 +243,8 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     EXPECT_EQ(LabelText(run.window, "newLabel"), text(text_id::kUpdatedVersion));
     EXPECT_EQ(run.UpdateButton().text(), text(text_id::kUpdateButton));
     Picture(run.window, "main-window");
+    // The arrow is drawn in the screen's own pixels: sharp on a scaled screen too.
+    EXPECT_EQ(Child<QLabel>(run.window, "arrow").pixmap().devicePixelRatio(), run.window.devicePixelRatioF());
 
     // The bar and its line as an update shows them: writing, then a wait whose end is unknown.
     ProgressSnapshot writing;

@@ -25,9 +25,11 @@ constexpr int kTickMs = 1000;
 // The bar counts hundredths of a percent, as the progress snapshot does.
 constexpr int kProgressWhole = 10000;
 
-// The arrow from the current version to the new one.
-QPixmap ArrowPixmap(QSize size, const QColor& color) {
-    QPixmap pixmap(size);
+// The arrow from the current version to the new one, drawn in the screen's own
+// pixels: a scaled screen would otherwise show it blown up and blurred.
+QPixmap ArrowPixmap(QSize size, qreal pixelRatio, const QColor& color) {
+    QPixmap pixmap(size * pixelRatio);
+    pixmap.setDevicePixelRatio(pixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -43,6 +45,15 @@ QPixmap ArrowPixmap(QSize size, const QColor& color) {
     arrow.closeSubpath();
     painter.fillPath(arrow, color);
     return pixmap;
+}
+
+// The height of `lines` lines of `sample` in the widget's font, measured with
+// the fonts its characters fall back to: lines of Japanese are taller than
+// the default font's own.
+int LinesHeight(const QWidget& widget, const QString& sample, int lines) {
+    const QString text = QStringList(lines, sample).join(QLatin1Char('\n'));
+    const QRect unbounded(0, 0, QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    return widget.fontMetrics().boundingRect(unbounded, Qt::AlignLeft, text).height();
 }
 
 QFont VersionFont(int pixels, QFont::Weight weight) {
@@ -66,7 +77,8 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     SetFonts();
-    ui_->arrow->setPixmap(ArrowPixmap(ui_->arrow->minimumSize(), palette().color(QPalette::WindowText)));
+    ui_->arrow->setPixmap(
+        ArrowPixmap(ui_->arrow->minimumSize(), devicePixelRatioF(), palette().color(QPalette::WindowText)));
     ui_->currentLabel->setText(Text(text_id::kCurrentVersion));
     ui_->updateButton->setText(Text(text_id::kUpdateButton));
     ui_->updateButton->setEnabled(false);
@@ -74,7 +86,7 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<
     ui_->updateButton->setAutoDefault(false);
     ui_->progress->setRange(0, kProgressWhole);
     // Room for two lines from the start: the window does not grow when a long step wraps.
-    ui_->progressText->setMinimumHeight(2 * ui_->progressText->fontMetrics().lineSpacing());
+    ui_->progressText->setMinimumHeight(LinesHeight(*ui_->progressText, Text(text_id::kStepWriting), 2));
     connect(ui_->updateButton, &QPushButton::clicked, this, [this] { workflow_.PressUpdate(); });
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &MainDialog::Tick);

@@ -41,7 +41,12 @@ std::optional<MonitorHandle> MonitorSelectionDialog::Choose(std::uint32_t mode, 
 }
 
 void MonitorSelectionDialog::ShowPendingMessage() {
-    if (const std::optional<UserMessage> message = selection_.TakeMessage()) ShowUserMessage(owner_, *message);
+    // A message that comes while the list shows (a monitor plugged in) opens
+    // over the list; one before it, over the window. On Wayland, where the
+    // compositor places a dialog over its parent, a hidden parent would leave
+    // the message with none.
+    if (const std::optional<UserMessage> message = selection_.TakeMessage())
+        ShowUserMessage(isVisible() ? this : owner_, *message);
 }
 
 std::optional<std::size_t> MonitorSelectionDialog::SelectedLine() const {

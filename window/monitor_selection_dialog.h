@@ -20,7 +20,8 @@ class MonitorSelectionDialog;
 class MonitorSelectionDialog : public QDialog {
     Q_OBJECT
 public:
-    // `owner` owns the messages this dialog shows.
+    // `owner` owns the messages this dialog shows before the list shows;
+    // the list owns those that come while it shows.
     MonitorSelectionDialog(MonitorSelection& selection, QWidget* owner);
     ~MonitorSelectionDialog() override;
 

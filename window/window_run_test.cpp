@@ -3,8 +3,10 @@
 // the refusal to close while a worker thread runs.
 #include <QCheckBox>
 #include <QProgressBar>
+#include <QWindow>
 #include <QtTest/QTest>
 
+#include "emulator/monitor_state.h"
 #include "window/window_testing.h"
 #include "window/read_me_dialog.h"
 #include "window/monitor_selection_dialog.h"
@@ -440,9 +442,20 @@ TEST_F(WindowTest, AnUpdateCutShortIsResumedByTheNextStart) {
 
 namespace {
 
-// How far the centre of `dialog` lies from the centre of `owner`, in pixels on each axis.
-QPoint CentreOffset(const QWidget& dialog, const QWidget& owner) {
-    return dialog.frameGeometry().center() - owner.frameGeometry().center();
+// On Wayland a client neither places its top-level windows nor learns where
+// they are: the compositor places a dialog over the window it is transient for
+// (once that window shows), and the positions Qt reports are only those asked for.
+bool OnWayland() { return QGuiApplication::platformName() == QLatin1String("wayland"); }
+
+// `dialog` opens over `owner`: it is transient for the owner's window and,
+// where the client places its windows, centred on it.
+void ExpectPlacedOn(const QWidget& dialog, const QWidget& owner) {
+    ASSERT_NE(dialog.windowHandle(), nullptr);
+    EXPECT_EQ(dialog.windowHandle()->transientParent(), owner.windowHandle());
+    if (OnWayland()) return;
+    const QPoint offset = dialog.frameGeometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(std::abs(offset.x()), 2) << offset.x() << "," << offset.y();
+    EXPECT_LE(std::abs(offset.y()), 2) << offset.x() << "," << offset.y();
 }
 
 }  // namespace
@@ -452,26 +465,88 @@ QPoint CentreOffset(const QWidget& dialog, const QWidget& owner) {
 TEST_F(WindowTest, StartUpDialogsOpenCentredOnThePlacedWindow) {
     bench.Plug(MonitorKind::CombinedTunnel);  // no package: the read-me, then a start-up message
     WindowRun run(bench);
-    std::vector<QPoint> offsets;
     QPoint windowAtReadMe;
     user.At<ReadMeDialog>([&](ReadMeDialog& dialog) {
             windowAtReadMe = run.window.pos();
-            offsets.push_back(CentreOffset(dialog, run.window));
+            ExpectPlacedOn(dialog, run.window);
             Child<QPushButton>(dialog, "okButton").click();
         })
         .At<QMessageBox>([&](QMessageBox& box) {
-            offsets.push_back(CentreOffset(box, run.window));
+            ExpectPlacedOn(box, run.window);
             box.button(QMessageBox::Ok)->click();
         });
 
     run.Start();
-    ASSERT_EQ(offsets.size(), 2u);
+    EXPECT_EQ(user.opened, (std::vector<std::string>{"ReadMeDialog", "QMessageBox"}));
+    if (OnWayland()) return;  // the compositor places the window
     // The window sits where the work area puts it: centred across, a third of the way down.
     const QRect work = run.window.screen()->availableGeometry();
     EXPECT_NEAR(windowAtReadMe.x() + run.window.frameSize().width() / 2, work.center().x(), 2);
     EXPECT_GT(windowAtReadMe.y(), work.top());
-    for (const QPoint& offset : offsets) {
-        EXPECT_LE(std::abs(offset.x()), 2) << offset.x() << "," << offset.y();
-        EXPECT_LE(std::abs(offset.y()), 2) << offset.x() << "," << offset.y();
-    }
+}
+
+// The dialogs of the update open over the window, which shows by then.
+TEST_F(WindowTest, TheWarningAndTheCompletionMessageOpenOverTheShownWindow) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    WindowRun run(bench);
+    user.Press<ReadMeDialog>("okButton")
+        .Press<MonitorSelectionDialog>("okButton")
+        .At<WarningDialog>([&](WarningDialog& dialog) {
+            EXPECT_TRUE(run.window.isVisible());
+            ExpectPlacedOn(dialog, run.window);
+            ConfirmWarning(dialog);
+        })
+        .At<QMessageBox>([&](QMessageBox& box) {
+            EXPECT_TRUE(run.window.isVisible());
+            ExpectPlacedOn(box, run.window);
+            box.button(QMessageBox::Ok)->click();
+        });
+    run.Start();
+    run.TickWhileWorking();
+    run.UpdateButton().click();
+    run.TickWhileWorking();
+    EXPECT_TRUE(run.Ended());
+}
+
+// A monitor waiting in an update plugged in while the list shows is refused
+// with a message (no backup file names it), which opens over the list: the
+// window under it is still hidden, and on Wayland a dialog over a hidden window
+// would be placed as if it had no parent.
+TEST_F(WindowTest, AMessageWhileTheListShowsOpensOverTheList) {
+    bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
+    bench.WritePackage();
+    MonitorConfig waiting;
+    waiting.kind = MonitorKind::OlderTunnel;
+    waiting.serial = "SN000002";
+    waiting.model = "QX2701";
+    MonitorState state = Monitor(waiting).State();
+    state.mode = MonitorMode::Update;
+    waiting.statePath = bench.dir.File("state-SN000002");
+    std::string fault;
+    ASSERT_TRUE(SaveStateFile(waiting.statePath, state, &fault)) << fault;
+
+    WindowRun run(bench);
+    QPointer<MonitorSelectionDialog> list;
+    user.Press<ReadMeDialog>("okButton")
+        .At<MonitorSelectionDialog>([&](MonitorSelectionDialog& dialog) {
+            list = &dialog;
+            Monitor& plugged = bench.platform.Add(waiting);
+            dialog.OnDeviceChange({DeviceEvent::Kind::Arrival, bench.platform.PathOf(plugged)});
+        })
+        .At<QMessageBox>([&](QMessageBox& box) {
+            ASSERT_FALSE(list.isNull());
+            EXPECT_TRUE(list->isVisible());
+            EXPECT_FALSE(run.window.isVisible());
+            EXPECT_EQ(box.parentWidget(), list.data());
+            ExpectPlacedOn(box, *list);
+            user.messages.push_back({box.windowTitle(), box.text(), box.icon()});
+            box.button(QMessageBox::Ok)->click();
+        })
+        .Press<MonitorSelectionDialog>("cancelButton");  // the list, in front again
+    run.Start();
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(text_id::kSamePc)});
+    EXPECT_EQ(user.opened, (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "QMessageBox",
+                                                     "MonitorSelectionDialog"}));
+    EXPECT_TRUE(run.Ended());
 }

@@ -17,7 +17,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# A client of its own: CREATE2, then the tunnel token and one tunnelled read.
+# A client of its own: CREATE2, then the tunnel token and one tunnelled read;
+# with "identity" after the path, the identity block in hex instead.
 cat >"$dir/client.py" <<'PY'
 import socket, struct, sys
 EVENT = 4380                      # sizeof(struct uhid_event)
@@ -53,6 +54,9 @@ def set_(data):
     assert t == SET_REPORT_REPLY and err == 0, (t, err)
 token = struct.unpack_from("<H", get(ids[(0xFF30, 6)]), 1)[0]
 channel = ids[(0xFF30, 3)]
+if sys.argv[2:] == ["identity"]:
+    print(get(ids[(0xFF30, 8)])[1:].hex())   # a tunnel monitor serves it natively
+    sys.exit(0)
 set_(bytes([channel]) + struct.pack("<HHH", 0xFF00, 0xB8, token) + bytes(34))
 reply = get(channel)
 page, usage, echoed = struct.unpack_from("<HHH", reply, 1)
@@ -78,6 +82,19 @@ pid=""
 [ "$code" -eq 0 ] || fail "SIGTERM gave exit code $code: $(cat "$dir/err")"
 [ ! -e "$path" ] || fail "the socket file stayed after SIGTERM"
 [ -s "$dir/state" ] || fail "no state file"
+
+# A model and serial number given as escapes reach a client byte for byte.
+mkfifo "$dir/hostile-paths"
+"$emulator" --dir "$dir" --serial 'S\x07N\\' --model 'QX\x1b[2J\xff\xfe27' >"$dir/hostile-paths" 2>"$dir/err" &
+pid=$!
+exec 3<"$dir/hostile-paths"
+read -r path <&3 || fail "no socket path printed for the escaped identity: $(cat "$dir/err")"
+identity=$(python3 "$dir/client.py" "$path" identity) || fail "the client could not read the identity"
+[ "$identity" = "53074e5c0000000051581b5b324afffe3237$(printf '00%.0s' {1..14})" ] ||
+  fail "the identity block holds $identity"
+kill -TERM "$pid"
+wait "$pid"
+pid=""
 
 # A package that fits the emulated monitor.
 MONITOR_EMULATOR=$emulator VFWTOOL=$vfwtool "$here/make-demo-package.sh" -o "$dir/demo.vfw" --model 'QC27*' \

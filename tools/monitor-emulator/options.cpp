@@ -7,11 +7,12 @@
 
 const char* const kUsage =
     "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
-    "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 1-8CHARS] [--model NAME]\n"
+    "  MONITOR: [--kind older-native|older-tunnel|combined-tunnel] [--serial 1-8BYTES] [--model 1-24BYTES]\n"
     "           [--firmware-version 25DIGITS] [--state FILE] [--restart-seconds N] [--log FILE]\n"
     "           [--legacy-settings] [--transfer-time US,US] [--area-scale N] [--fault FAULT]...\n"
     "  Each --kind after the first starts another monitor. --uhid serves them through /dev/uhid,\n"
-    "  --usbip as USB devices on vhci_hcd (root and the vhci-hcd module).\n"
+    "  --usbip as USB devices on vhci_hcd (root and the vhci-hcd module). In --serial and --model,\n"
+    "  \\xNN is the byte NN and \\\\ a backslash; the lengths count the bytes so given.\n"
     "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n";
 
 namespace {
@@ -41,11 +42,40 @@ std::string DefaultModel(MonitorKind kind) {
     return {};
 }
 
-bool PrintableWithoutSpace(const std::string& text) {
-    for (char c : text) {
-        if (c <= ' ' || c > '~') return false;
+// The model name fills the identity block after the serial number's field.
+constexpr std::size_t kModelBytes = kIdentityBytes - kSerialFieldBytes;
+constexpr const char* kIdentityRule = " without spaces or zero bytes (\\xNN for the byte NN, \\\\ for a backslash)";
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// An identity field's bytes from its option value, for `--model` and `--serial`:
+// "\xNN" is the byte NN and "\\" a backslash, so that any byte can be given. A zero
+// byte or a space would end the field where the host reads it, so neither is taken.
+std::optional<std::string> IdentityBytes(const std::string& text, std::size_t maxBytes) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char byte = text[i];
+        if (byte == '\\') {
+            if (i + 1 < text.size() && text[i + 1] == '\\') {
+                ++i;
+            } else if (i + 3 < text.size() && text[i + 1] == 'x' && HexDigit(text[i + 2]) >= 0 &&
+                       HexDigit(text[i + 3]) >= 0) {
+                byte = static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+                i += 3;
+            } else {
+                return std::nullopt;
+            }
+        }
+        if (byte == '\0' || byte == ' ') return std::nullopt;
+        bytes += byte;
     }
-    return true;
+    if (bytes.empty() || bytes.size() > maxBytes) return std::nullopt;
+    return bytes;
 }
 
 struct Group {
@@ -186,14 +216,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             config.kind = *kind;
         } else if (arg == "--serial") {
             // A serial number shorter than its field is padded with zero bytes, as some monitors do.
-            if (value.empty() || value.size() > kSerialFieldBytes || !PrintableWithoutSpace(value))
-                return fail("--serial takes 1 to 8 characters without spaces");
-            config.serial = value;
+            const auto serial = IdentityBytes(value, kSerialFieldBytes);
+            if (!serial) return fail(std::string("--serial takes 1 to 8 bytes") + kIdentityRule);
+            config.serial = *serial;
         } else if (arg == "--model") {
-            if (value.empty() || value.size() > 24 || !PrintableWithoutSpace(value)) {
-                return fail("--model takes 1 to 24 characters without spaces");
-            }
-            config.model = value;
+            const auto model = IdentityBytes(value, kModelBytes);
+            if (!model) return fail(std::string("--model takes 1 to 24 bytes") + kIdentityRule);
+            config.model = *model;
         } else if (arg == "--firmware-version") {
             const auto fields = ParseVersionText(value);
             if (!fields) return fail("--firmware-version takes five fields of five digits, each at most 65535");

@@ -45,6 +45,48 @@ TEST(OptionsTest, ASerialNumberShorterThanItsFieldIsServed) {
     EXPECT_EQ(line->serve->monitors.at(0).config.serial, "SN12");
 }
 
+TEST(OptionsTest, IdentityFieldsTakeAnyByteAsAnEscape) {
+    struct Case {
+        const char* option;
+        std::string value;
+        std::optional<std::string> served;  // nothing: refused
+    };
+    const Case cases[]{
+        {"--model", R"(QX\x1b[2J\xff\xfe27)", std::string("QX\x1b[2J\xff\xfe" "27")},
+        {"--model", R"(A\\B)", "A\\B"},                          // a backslash
+        {"--model", R"(\x41\x5a\x5A\x7f)", "AZZ\x7f"},             // either case of hex digit
+        {"--model", R"(\\x41)", "\\x41"},                          // an escaped backslash ends the escape
+        {"--model", "QX\x01\xc3", "QX\x01\xc3"},                  // raw bytes are taken as they are
+        {"--model", std::string(R"(\x41)") + std::string(23, 'B'), "A" + std::string(23, 'B')},  // 24 once decoded
+        {"--model", std::string(R"(\x41)") + std::string(24, 'B'), std::nullopt},              // 25 once decoded
+        {"--serial", R"(\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8)", "\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8"},
+        {"--serial", R"(\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8\xf7)", std::nullopt},  // 9 bytes
+        {"--serial", R"(S\x07N)", "S\x07N"},
+        {"--model", R"(Q\x00X)", std::nullopt},   // a zero byte would end the model early
+        {"--model", R"(Q\x20X)", std::nullopt},   // and so would a space
+        {"--model", R"(Q\x)", std::nullopt},
+        {"--model", R"(Q\x4)", std::nullopt},
+        {"--model", R"(Q\x4g)", std::nullopt},
+        {"--model", R"(Q\X41)", std::nullopt},
+        {"--model", R"(Q\n)", std::nullopt},
+        {"--model", R"(Q\)", std::nullopt},
+        {"--serial", R"(\x)", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        const auto line = Parse({"--dir", "d", c.option, c.value}, &error);
+        if (!c.served) {
+            EXPECT_FALSE(line) << c.option << " " << c.value;
+            EXPECT_NE(error.find(c.option), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(line && line->serve) << c.option << " " << c.value << ": " << error;
+        const MonitorConfig& config = line->serve->monitors.at(0).config;
+        EXPECT_EQ(std::string(c.option) == "--model" ? config.model : config.serial, *c.served)
+            << c.option << " " << c.value;
+    }
+}
+
 TEST(OptionsTest, RefusesWhatCannotBeServed) {
     const std::vector<std::vector<std::string>> cases{
         {"--kind", "older-native"},                                        // no --dir
