@@ -3,6 +3,7 @@ packages=(
   cmake ninja-build g++ python3 pkg-config
   libudev-dev
   qt6-base-dev  # the updater's window (brings the OpenGL and Vulkan headers Qt's CMake files look for)
+  weston qt6-wayland  # the window's tests run on Wayland too, under a headless weston (scripts/with-weston)
   desktop-file-utils  # checks the desktop entry
   fonts-noto-cjk  # the window's tests measure the Japanese texts in a real Japanese font
   libgtest-dev libgmock-dev
