@@ -83,15 +83,17 @@ pid=""
 [ ! -e "$path" ] || fail "the socket file stayed after SIGTERM"
 [ -s "$dir/state" ] || fail "no state file"
 
-# A model and serial number given as escapes reach a client byte for byte.
+# A model and serial number given as escapes reach a client byte for byte; a
+# --dir that does not exist yet is made, for this user only.
 mkfifo "$dir/hostile-paths"
-"$emulator" --dir "$dir" --serial 'S\x07N\\' --model 'QX\x1b[2J\xff\xfe27' >"$dir/hostile-paths" 2>"$dir/err" &
+"$emulator" --dir "$dir/new/sockets" --serial 'S\x07N\\' --model 'QX\x1b[2J\xff\xfe27' >"$dir/hostile-paths" 2>"$dir/err" &
 pid=$!
 exec 3<"$dir/hostile-paths"
 read -r path <&3 || fail "no socket path printed for the escaped identity: $(cat "$dir/err")"
 identity=$(python3 "$dir/client.py" "$path" identity) || fail "the client could not read the identity"
 [ "$identity" = "53074e5c0000000051581b5b324afffe3237$(printf '00%.0s' {1..14})" ] ||
   fail "the identity block holds $identity"
+[ "$(stat -c %a "$dir/new/sockets")" = 700 ] || fail "--dir was made with mode $(stat -c %a "$dir/new/sockets")"
 kill -TERM "$pid"
 wait "$pid"
 pid=""

@@ -16,6 +16,7 @@
 #include "emulator/uhid_device.h"
 #include "emulator/usbip_device.h"
 #include "emulator/vhci_hcd.h"
+#include "tools/monitor-emulator/socket_dir.h"
 #include "tools/monitor-emulator/usbip_access.h"
 
 namespace {
@@ -54,6 +55,11 @@ int Serve(const ServeOptions& options) {
             return 1;
         }
     } else if (!options.uhid) {
+        std::string fault;
+        if (!MakeSocketDir(options.dir, fault)) {
+            std::fprintf(stderr, "monitor-emulator: %s\n", fault.c_str());
+            return 1;
+        }
         RemoveStaleSockets(options.dir);
     }
     std::vector<Served> served;
