@@ -1,7 +1,7 @@
 // The command line parser and the checks of option values.
 #include <gtest/gtest.h>
 
-#include "tools/vfwtool/args.h"
+#include "common/command_line_options.h"
 #include "tools/vfwtool/values.h"
 
 namespace {

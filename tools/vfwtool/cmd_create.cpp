@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tools/vfwtool/command_start.h"
 #include "tools/vfwtool/commands.h"
 #include "tools/vfwtool/component_source.h"
 #include "tools/vfwtool/report.h"
@@ -27,7 +26,7 @@ struct PackagePlan {
 
 // Checks the whole command line before any file is read, so that a wrong
 // command line is always reported as such.
-std::optional<PackagePlan> Plan(const CommandLine& line, std::string& error) {
+std::optional<PackagePlan> Plan(const ParsedArguments& line, std::string& error) {
     PackagePlan plan;
     for (const auto& [name, value] : line.options) {
         if (name == "--set") {
@@ -87,19 +86,9 @@ std::optional<PackagePlan> Plan(const CommandLine& line, std::string& error) {
 
 }  // namespace
 
-int RunCreate(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    static constexpr OptionRule kRules[] = {
-        {.name = "-o"},
-        {.name = "--model"},
-        {.name = "--version"},
-        {.name = "--set", .repeatable = true},
-        {.name = "--component", .repeatable = true},
-    };
-    int exitCode = kExitOk;
-    const auto line = StartCommand("create", args, kRules, 0, out, err, exitCode);
-    if (!line) return exitCode;
+int RunCreate(const ParsedArguments& line, std::ostream&, std::ostream& err) {
     std::string error;
-    const auto plan = Plan(*line, error);
+    const auto plan = Plan(line, error);
     if (!plan) return UsageError(err, "create: " + error);
 
     FirmwarePackage package;

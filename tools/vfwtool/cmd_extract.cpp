@@ -1,6 +1,5 @@
 // extract and decrypt: bytes out of a file, written as a plain file.
 #include "common/atomic_file.h"
-#include "tools/vfwtool/command_start.h"
 #include "tools/vfwtool/commands.h"
 #include "tools/vfwtool/describe.h"
 #include "tools/vfwtool/report.h"
@@ -74,44 +73,36 @@ int WriteOut(const std::string& output, std::span<const std::uint8_t> bytes, std
 
 }  // namespace
 
-int RunExtract(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    static constexpr OptionRule kRules[] = {{.name = "--set"}, {.name = "--type"}, {.name = "-o"}};
-    int exitCode = kExitOk;
-    const auto line = StartCommand("extract", args, kRules, 1, out, err, exitCode);
-    if (!line) return exitCode;
-
-    const std::string* type = line->Value("--type");
-    const std::string* output = line->Value("-o");
+int RunExtract(const ParsedArguments& line, std::ostream&, std::ostream& err) {
+    const std::string* type = line.Value("--type");
+    const std::string* output = line.Value("-o");
     if (type == nullptr || output == nullptr) return UsageError(err, "extract: needs --type T and -o OUT");
     std::string error;
     Request request;
     const auto parsedType = ParseComponentType("--type", *type, error);
     if (!parsedType) return UsageError(err, "extract: " + error);
     request.type = *parsedType;
-    if (const std::string* key = line->Value("--set")) {
+    if (const std::string* key = line.Value("--set")) {
         request.key = ParseVersion("--set", *key, error);
         if (!request.key) return UsageError(err, "extract: " + error);
     }
 
-    const std::string& path = line->operands[0];
+    const std::string& path = line.operands[0];
     std::string fault;
     const auto file = LoadFile(path, fault);
     if (!file) return FileError(err, path, fault);
+    int exitCode = kExitOk;
     const FirmwareComponent* component = Select(path, *file, request, err, exitCode);
     if (component == nullptr) return exitCode;
     return WriteOut(*output, component->data.bytes(), err);
 }
 
-int RunDecrypt(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    static constexpr OptionRule kRules[] = {{.name = "-o"}};
-    int exitCode = kExitOk;
-    const auto line = StartCommand("decrypt", args, kRules, 1, out, err, exitCode);
-    if (!line) return exitCode;
-    const std::string* output = line->Value("-o");
+int RunDecrypt(const ParsedArguments& line, std::ostream&, std::ostream& err) {
+    const std::string* output = line.Value("-o");
     if (output == nullptr) return UsageError(err, "decrypt: needs -o OUT");
 
     // Only the container is checked: decrypt is how a payload that fails to parse is looked at.
-    const std::string& path = line->operands[0];
+    const std::string& path = line.operands[0];
     const ContainerFile file = ReadContainerFile(path);
     if (file.status != kStatusSuccess) return FileError(err, path, file.fault);
     return WriteOut(*output, *file.payload, err);

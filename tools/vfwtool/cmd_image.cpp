@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "package/version_text.h"
-#include "tools/vfwtool/command_start.h"
 #include "tools/vfwtool/commands.h"
 #include "tools/vfwtool/component_source.h"
 #include "tools/vfwtool/report.h"
@@ -20,7 +19,7 @@ struct ImagePlan {
     std::uint8_t attribute = 0;
 };
 
-std::optional<ImagePlan> Plan(const CommandLine& line, std::string& error) {
+std::optional<ImagePlan> Plan(const ParsedArguments& line, std::string& error) {
     const std::string* output = line.Value("-o");
     const std::string* model = line.Value("--model");
     const std::string* type = line.Value("--type");
@@ -58,21 +57,9 @@ std::optional<ImagePlan> Plan(const CommandLine& line, std::string& error) {
 
 }  // namespace
 
-int RunImage(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    static constexpr OptionRule kRules[] = {
-        {.name = "-o"},
-        {.name = "--model"},
-        {.name = "--type"},
-        {.name = "--file"},
-        {.name = "--version-field"},
-        {.name = "--seconds"},
-        {.name = "--attribute"},
-    };
-    int exitCode = kExitOk;
-    const auto line = StartCommand("image", args, kRules, 0, out, err, exitCode);
-    if (!line) return exitCode;
+int RunImage(const ParsedArguments& line, std::ostream&, std::ostream& err) {
     std::string error;
-    const auto plan = Plan(*line, error);
+    const auto plan = Plan(line, error);
     if (!plan) return UsageError(err, "image: " + error);
 
     auto component = ReadComponent(plan->file, plan->type, plan->writeSeconds, plan->attribute, err);

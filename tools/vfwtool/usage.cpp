@@ -30,8 +30,9 @@ Values:
   TYPE, T    1 AIC653, 2 PRG000, 3 PRG001, 4 INP027, 5 AIC904, 6 setting list.
   FILE       in --component, ends at the first ':'; it must not be empty.
   SECONDS    0 to 65535 (default 0); ATTRIBUTE, A: 0 to 255 (default 0).
-Options take their value as the next argument or after '='; "--" ends the
-options. Output files are replaced atomically.
+Options may stand before or after the command and FILE. They take their value
+as the next argument or after '=' (-o also attached: -oOUT); long options are
+spelled whole; "--" ends the options. Output files are replaced atomically.
 
 Exit codes: 0 success, 1 a bad input file or an output that cannot be written,
 2 a wrong command line.
