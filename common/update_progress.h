@@ -45,6 +45,12 @@ public:
     virtual void WaitEnds() = 0;
 };
 
+// How long a loop that pauses `pollMs` between polls waits for work of `workMs`
+// begun at its first pause: it sees the work done at the first poll after it ends.
+constexpr std::uint32_t PolledWaitMs(std::uint32_t workMs, std::uint32_t pollMs) {
+    return (workMs + pollMs - 1) / pollMs * pollMs;
+}
+
 // A wait told to `progress` (when there is one) from Begin until this object
 // goes: every return of a waiting loop ends it. Begin tells only the first time,
 // so that a loop may call it on each of its pauses.

@@ -64,8 +64,8 @@ Status VerifyChecksum(MonitorHandle handle, std::string_view lowerId, Bytes data
         IsFailure(status)) {
         return status;
     }
-    // Mostly ready at the first poll; the longest is every poll.
-    const ReportedWait wait(progress, kChecksumPollMs, kChecksumPollLimit * kChecksumPollMs);
+    // The longest is every poll.
+    const ReportedWait wait(progress, kChecksumExpectedWaitMs, kChecksumPollLimit * kChecksumPollMs);
     for (int poll = 0; poll < kChecksumPollLimit; ++poll) {
         SleepMs(kChecksumPollMs);
         ChecksumBlock reply{};

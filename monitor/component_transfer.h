@@ -20,6 +20,10 @@ inline constexpr Status kMonVerifyMismatch = 0x8000001B;
 // computing; a monitor stuck there gives kMonTransferFailed after this many polls.
 inline constexpr int kChecksumPollLimit = 300;
 inline constexpr std::uint32_t kChecksumPollMs = 1000;
+// A monitor computes a component's checksum in about 1.5 s, so the polls
+// usually find it at the second: the wait a checksum is expected to take.
+inline constexpr std::uint32_t kChecksumComputeMs = 1500;
+inline constexpr std::uint32_t kChecksumExpectedWaitMs = PolledWaitMs(kChecksumComputeMs, kChecksumPollMs);
 
 // Each writer: kMonBadArgument for null data, kMonTransferFailed when the
 // geometry cannot be read or a block (older monitors) cannot be written,

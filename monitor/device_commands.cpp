@@ -39,8 +39,8 @@ Status MonRunCompletionCommand(MonitorHandle handle, UpdateProgress* progress) {
         if (state == kCompletionDone) return kStatusSuccess;
         if (state == kCompletionIdle) return kMonFailed;
         if (state != kCompletionWorking) continue;
-        // Expected done at the next poll; the longest is every poll.
-        wait.Begin(kCompletionPollMs, kCompletionPolls * kCompletionPollMs);
+        // The longest is every poll.
+        wait.Begin(kCompletionExpectedWaitMs, kCompletionPolls * kCompletionPollMs);
         SleepMs(kCompletionPollMs);
     }
     return kMonFailed;

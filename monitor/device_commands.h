@@ -20,4 +20,8 @@ Status MonIdentify(MonitorHandle handle, bool on);
 // reaches `progress` when given.
 inline constexpr int kCompletionPolls = 20;
 inline constexpr std::uint32_t kCompletionPollMs = 1000;
+// A monitor works on the completion for about 3 s from the start: the polls
+// find it working at once and done at the third pause's end.
+inline constexpr std::uint32_t kCompletionWorkMs = 3000;
+inline constexpr std::uint32_t kCompletionExpectedWaitMs = PolledWaitMs(kCompletionWorkMs, kCompletionPollMs);
 Status MonRunCompletionCommand(MonitorHandle handle, UpdateProgress* progress = nullptr);

@@ -63,8 +63,8 @@ void PlanRun(const UpdateContext& c) {
     for (std::uint32_t i = 0; i < readBack.size(); ++i)
         steps.push_back(PlannedReadBack(c, i + 1, c.components.at(readBack[i]), nsPerByte[readBack[i]]));
     steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
-    // The completion command's first poll, and B8 settling at its saved value.
-    const std::uint32_t completionMs = Has(c.monitor, command_usage::kSelect) ? kCompletionPollMs : 0;
+    // The completion command's polls, and B8 settling at its saved value.
+    const std::uint32_t completionMs = Has(c.monitor, command_usage::kSelect) ? kCompletionExpectedWaitMs : 0;
     const std::uint32_t b8Ms = HasSettingB8(c) ? SettingB8SettleMs(static_cast<std::int32_t>(c.savedSettingB8)) : 0;
     steps.push_back(PlannedStepAt(c, UpdateStep::Finishing, kStageDone, completionMs + b8Ms));
     PlanSteps(c, steps);

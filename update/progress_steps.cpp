@@ -75,7 +75,7 @@ PlannedStep PlannedWrite(const UpdateContext& c, std::uint32_t component, const 
     return PlannedStep{.step = UpdateStep::WritingComponent,
                        .component = component,
                        .bytes = MonComponentBytesMoved(c.monitor, descriptor.length),
-                       .waitMs = checksummed ? kChecksumPollMs : 0,
+                       .waitMs = checksummed ? kChecksumExpectedWaitMs : 0,
                        .done = c.stage >= doneAt,
                        .estimatedNsPerByte = estimatedNsPerByte};
 }

@@ -36,7 +36,7 @@ std::uint32_t ListedSettingsWaitMs(const UpdateContext& context);
 // the monitor's B8 reads now, which a restart keeps.
 std::uint32_t ExpectedLookMs(const UpdateContext& context);
 // Writing component `component`: its bytes, read back by the writer on a
-// monitor without a checksum, and the checksum's first poll on one with it.
+// monitor without a checksum, and the checksum's polls on one with it.
 PlannedStep PlannedWrite(const UpdateContext& context, std::uint32_t component, const ComponentDescriptor& descriptor,
                          std::int32_t doneAt, std::uint32_t estimatedNsPerByte);
 // Reading component `component` back after the restart.

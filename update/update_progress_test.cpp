@@ -169,10 +169,11 @@ TEST_P(UpdateProgressTest, PlansFromTheStageAndReportsWhatItDoes) {
         EXPECT_EQ(announced, toDo[i].waitMs) << i;
     }
 
-    // Each wait at least as long as expected and within its longest: as long
-    // as expected (the short pauses of reopening aside) where the monitor
-    // answered at the first attempt, a whole number of polls where it was
-    // polled; and no wait of the run went untold.
+    // Each wait as long as expected (the short pauses of reopening aside) and
+    // within its longest, the polled ones too (the checksum, the completion
+    // command): the emulated monitor takes the time a monitor is known to
+    // take, so the expected number of polls is the number made; and no wait of
+    // the run went untold.
     EXPECT_FALSE(progress.unpaired);
     EXPECT_FALSE(progress.Waiting());
     std::size_t told = 0;
@@ -181,12 +182,8 @@ TEST_P(UpdateProgressTest, PlansFromTheStageAndReportsWhatItDoes) {
         ASSERT_FALSE(sleeps.empty()) << w.expectedMs;
         EXPECT_GE(w.elapsedMs, w.expectedMs);
         EXPECT_LE(w.elapsedMs, w.longestMs);
-        const bool polled = sleeps.size() > 1 && std::all_of(sleeps.begin(), sleeps.end(), [&](std::uint32_t ms) {
-                                return ms == w.expectedMs;
-                            });
-        if (!polled) {
-            EXPECT_LT(w.elapsedMs, w.expectedMs + 1000) << w.expectedMs;
-        }
+        EXPECT_LT(w.elapsedMs, w.expectedMs + 1000)
+            << "in step " << static_cast<int>(progress.entered[w.step].step) << ", " << sleeps.size() << " pauses";
         told += sleeps.size();
     }
     EXPECT_EQ(told, LongWaits().size());
