@@ -8,6 +8,7 @@
 #include <QPainterPath>
 
 #include "app/progress_text.h"
+#include "common/display_text.h"
 #include "window/about_dialog.h"
 #include "window/catalogue_qt.h"
 #include "window/message_box.h"
@@ -66,6 +67,9 @@ QFont VersionFont(int pixels, QFont::Weight weight) {
     font.setWeight(weight);
     return font;
 }
+
+// A version line: the monitor's own version text may hold any bytes.
+QString ShownVersionLine(const std::string& line) { return QString::fromStdString(DisplayText(line)); }
 
 }  // namespace
 
@@ -152,14 +156,14 @@ void MainDialog::ShowMessage(const UserMessage& message) { ShowUserMessage(this,
 void MainDialog::ShowTitle(const std::string& title) { ui_->title->setText(QString::fromStdString(title)); }
 
 void MainDialog::ShowCurrentVersion(const VersionLines& lines) {
-    ui_->currentHead->setText(QString::fromStdString(lines.head));
-    ui_->currentTail->setText(QString::fromStdString(lines.tail));
+    ui_->currentHead->setText(ShownVersionLine(lines.head));
+    ui_->currentTail->setText(ShownVersionLine(lines.tail));
 }
 
 void MainDialog::ShowNewVersion(const std::optional<VersionLines>& lines) {
     ui_->newLabel->setText(lines ? Text(text_id::kUpdatedVersion) : QString());
-    ui_->newHead->setText(lines ? QString::fromStdString(lines->head) : QString());
-    ui_->newTail->setText(lines ? QString::fromStdString(lines->tail) : QString());
+    ui_->newHead->setText(lines ? ShownVersionLine(lines->head) : QString());
+    ui_->newTail->setText(lines ? ShownVersionLine(lines->tail) : QString());
 }
 
 void MainDialog::SetUpdateEnabled(bool enabled) { ui_->updateButton->setEnabled(enabled); }
