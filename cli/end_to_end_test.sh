@@ -30,6 +30,13 @@ wait_for() {  # FILE PATTERN: up to 30 s
   fail "no \"$2\" in $1"
   return 1
 }
+expect_json() {  # NAME FILE: each line a JSON object, in UTF-8, as a script reads it
+  python3 -c '
+import json, sys
+for number, line in enumerate(open(sys.argv[1], "rb"), 1):
+    assert isinstance(json.loads(line.decode("utf-8")), dict), "line %d is no object" % number
+' "$2" 2>"$dir/json.err" || fail "$1: not JSON: $(tail -n1 "$dir/json.err")"
+}
 
 v1=0010200201000030000400005
 v2=0010300202000030000400005
@@ -59,6 +66,7 @@ expect_code "update without --yes nor a terminal" 2 $?
 expect_code list 0 $?
 grep -q '"model":"QC27-EMU","serial":"EMU00001","version":"00102-00201-00003-00004-00005","state":"running"' "$dir/out" ||
   fail "list: $(cat "$dir/out")"
+expect_json list "$dir/out"
 
 # Ctrl-C at the question, on a terminal: the window's exit path, 128+2, the backup file gone.
 python3 - "$run" >"$dir/pty.out" <<'PY'
@@ -162,6 +170,31 @@ expect_code "resumed update" 0 $?
 "$run" list --json | grep -q '"version":"00104-00203-00003-00004-00005","state":"running"' || fail "not resumed to $v3"
 "$run" update --yes >/dev/null 2>&1
 expect_code "already applied" 3 $?
+for output in update.out list.out status.out; do expect_json "$output" "$dir/$output"; done
+
+# A monitor whose model name holds a terminal's escape sequence and bytes that
+# are not UTF-8, and whose serial number a carriage return: the terminal gets
+# them escaped, the JSON reads as valid UTF-8.
+mkdir "$dir/hostile"
+"$emulator" --dir "$dir/hostile" --kind combined-tunnel --model 'QX\x1b[2J\xff\xfe27' --serial 'SN\x0d0001' \
+  >"$dir/hostile.out" 2>&1 &
+hostile_pid=$!
+if wait_for "$dir/hostile.out" .; then
+  QUILLON_HID_EMULATOR=$dir/hostile "$run" list >"$dir/hostile-list.out" 2>&1
+  expect_code "list of the hostile monitor" 0 $?
+  grep -qF 'QX\x1b[2J\xff\xfe27  SN\x0d0001  ' "$dir/hostile-list.out" || fail "hostile list: $(cat -v "$dir/hostile-list.out")"
+  LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f-\xff]' "$dir/hostile-list.out" &&
+    fail "the monitor's bytes reached the terminal: $(cat -v "$dir/hostile-list.out")"
+  QUILLON_HID_EMULATOR=$dir/hostile "$run" list --json >"$dir/hostile.json"
+  expect_json "hostile list --json" "$dir/hostile.json"
+  python3 -c '
+import json, sys
+monitor = json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))["monitors"][0]
+assert (monitor["model"], monitor["serial"]) == ("QX\x1b[2J\ufffd\ufffd27", "SN\r0001"), monitor
+' "$dir/hostile.json" 2>"$dir/json.err" || fail "hostile list --json: $(tail -n1 "$dir/json.err")"
+fi
+kill "$hostile_pid"
+wait "$hostile_pid" 2>/dev/null
 
 [ "$failures" = 0 ] && echo "quillon-cli end to end: all passed"
 exit $((failures > 0))
