@@ -1,97 +1,109 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 #include <string_view>
+
+#include "common/command_line_options.h"
 
 namespace {
 
-struct CommandName {
+// Every option of the program, wherever it stands; each command takes some.
+constexpr OptionRule kJson{.name = "--json", .takesValue = false, .repeatable = true, .alias = "-j"};
+constexpr OptionRule kYes{.name = "--yes", .takesValue = false, .repeatable = true, .alias = "-y"};
+constexpr OptionRule kPackage{.name = "--package"};
+constexpr OptionRule kMonitor{.name = "--monitor"};
+constexpr OptionRule kVersion{.name = "--version", .takesValue = false, .alias = "-V"};
+constexpr std::array kOptions{kJson, kYes, kPackage, kMonitor, kVersion};
+
+constexpr std::array kListOptions{kJson};
+constexpr std::array kUpdateOptions{kJson, kYes, kPackage, kMonitor};
+
+struct CommandRules {
     std::string_view name;
     Command command;
+    std::span<const OptionRule> options;
 };
-constexpr std::array<CommandName, 3> kCommands{{
-    {"list", Command::List},
-    {"status", Command::Status},
-    {"update", Command::Update},
+constexpr std::array<CommandRules, 3> kCommands{{
+    {"list", Command::List, kListOptions},
+    {"status", Command::Status, kListOptions},
+    {"update", Command::Update, kUpdateOptions},
 }};
 
-std::optional<Command> FindCommand(std::string_view name) {
-    for (const CommandName& c : kCommands)
-        if (c.name == name) return c.command;
-    return std::nullopt;
+const CommandRules* FindCommand(std::string_view name) {
+    const auto it = std::find_if(kCommands.begin(), kCommands.end(), [&](const CommandRules& c) { return c.name == name; });
+    return it == kCommands.end() ? nullptr : &*it;
 }
 
 ParsedCommandLine Error(std::string text, Command usageOf) { return {std::nullopt, std::move(text), usageOf}; }
 
-// Splits "--name=value"; nullopt when the argument carries no "=".
-std::optional<std::string> InlineValue(std::string& argument) {
-    const std::size_t equals = argument.find('=');
-    if (!argument.starts_with("--") || equals == std::string::npos) return std::nullopt;
-    std::string value = argument.substr(equals + 1);
-    argument.resize(equals);
-    return value;
+// What is wrong with an option, in this program's words; `command` is the
+// command it was given to, when one was named before it.
+std::string FaultText(const OptionFault& fault, const CommandRules* command) {
+    const std::string forCommand = command == nullptr ? "" : " for " + std::string(command->name);
+    switch (fault.kind) {
+        case OptionFault::Kind::Unknown: return "unknown option " + fault.option + forCommand;
+        case OptionFault::Kind::MissingValue: return fault.option + " needs a value";
+        case OptionFault::Kind::ValueForFlag:
+            return "unknown option " + fault.argument + forCommand + " (" + fault.option + " takes no value)";
+        case OptionFault::Kind::GivenTwice: return fault.option + " given twice";
+    }
+    return fault.Text();
+}
+
+// "help" and "help COMMAND".
+ParsedCommandLine HelpCommand(const ParsedArguments& parsed) {
+    if (!parsed.options.empty()) return Error("help takes no options", Command::Help);
+    if (parsed.operands.size() > 2) return Error("too many arguments", Command::Help);
+    CommandLine line;
+    if (parsed.operands.size() == 2) {
+        const CommandRules* command = FindCommand(parsed.operands[1]);
+        if (command == nullptr) return Error("unknown command \"" + parsed.operands[1] + "\"", Command::Help);
+        line.helpFor = command->command;
+    }
+    return {line, {}, Command::Help};
 }
 
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return Error("no command given", Command::Help);
-    const std::string& first = arguments.front();
-    if (first == "--help" || first == "-h" || first == "help") {
-        if (arguments.size() > 2) return Error("too many arguments", Command::Help);
+    const ParsedArguments parsed = ParseArguments(arguments, kOptions);
+    const std::string name = parsed.operands.empty() ? std::string() : parsed.operands.front();
+    if (name == "help" && !parsed.fault && !parsed.help) return HelpCommand(parsed);
+    const CommandRules* command = FindCommand(name);
+    if (command == nullptr && !name.empty() && name != "help") {
+        return Error("unknown command \"" + name + "\"", Command::Help);
+    }
+    const Command usageOf = command == nullptr ? Command::Help : command->command;
+    if (parsed.fault) return Error(FaultText(*parsed.fault, command), usageOf);
+    if (parsed.help) {
         CommandLine line;
-        if (arguments.size() == 2) {
-            const std::optional<Command> command = FindCommand(arguments[1]);
-            if (!command || first != "help") return Error("unknown command \"" + arguments[1] + "\"", Command::Help);
-            line.helpFor = *command;
-        }
+        line.helpFor = usageOf;
         return {line, {}, Command::Help};
     }
-    if (first == "--version" || first == "-V") {
-        if (arguments.size() > 1) return Error("--version takes no arguments", Command::Help);
+    if (parsed.Has("--version")) {
+        if (parsed.options.size() > 1 || !parsed.operands.empty()) return Error("--version takes no arguments", Command::Help);
         CommandLine line;
         line.command = Command::Version;
         return {line, {}, Command::Help};
     }
-    const std::optional<Command> command = FindCommand(first);
-    if (!command) {
-        if (first.starts_with("-")) return Error("unknown option " + first, Command::Help);
-        return Error("unknown command \"" + first + "\"", Command::Help);
-    }
+    if (command == nullptr) return Error("no command given", Command::Help);
+    if (const auto fault = CheckOptions(parsed, command->options)) return Error(FaultText(*fault, command), usageOf);
+    if (parsed.operands.size() > 1) return Error("unexpected argument \"" + parsed.operands[1] + "\"", usageOf);
 
     CommandLine line;
-    line.command = *command;
-    bool packageGiven = false, monitorGiven = false;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        std::string argument = arguments[i];
-        if (argument == "--help" || argument == "-h") {
-            line.helpFor = *command;
-            line.command = Command::Help;
-            return {line, {}, Command::Help};
-        }
-        std::optional<std::string> value = InlineValue(argument);
-        const bool update = *command == Command::Update;
-        if (argument == "--json" && !value) {
-            line.json = true;
-        } else if (update && (argument == "--yes" || argument == "-y") && !value) {
-            line.yes = true;
-        } else if (update && (argument == "--package" || argument == "--monitor")) {
-            bool& given = argument == "--package" ? packageGiven : monitorGiven;
-            if (given) return Error(argument + " given twice", *command);
-            given = true;
-            if (!value) {
-                if (i + 1 == arguments.size()) return Error(argument + " needs a value", *command);
-                value = arguments[++i];
-            }
-            if (value->empty()) return Error(argument + " needs a value", *command);
-            (argument == "--package" ? line.package : line.monitor) = *value;
-        } else if (argument.starts_with("-")) {
-            return Error("unknown option " + argument + " for " + first, *command);
-        } else {
-            return Error("unexpected argument \"" + argument + "\"", *command);
-        }
+    line.command = command->command;
+    line.json = parsed.Has("--json");
+    line.yes = parsed.Has("--yes");
+    for (const auto& [option, field] : {std::pair{"--package", &line.package}, std::pair{"--monitor", &line.monitor}}) {
+        const std::string* value = parsed.Value(option);
+        if (value == nullptr) continue;
+        if (value->empty()) return Error(std::string(option) + " needs a value", usageOf);
+        *field = *value;
     }
-    return {line, {}, *command};
+    return {line, {}, usageOf};
 }
 
 std::string UsageLine(Command command) {
@@ -113,14 +125,14 @@ std::string HelpText(Command command) {
             return UsageLine(command) +
                    "\n\nLists the maker's monitors connected, a monitor waiting in an interrupted update too.\n"
                    "While an update runs, says which, and opens no monitor.\n\n"
-                   "  --json   one object: {\"monitors\":[{\"model\",\"serial\",\"version\",\"state\",\"device\"}]},\n"
-                   "           state \"running\" or \"in-update\"\n";
+                   "  --json, -j  one object: {\"monitors\":[{\"model\",\"serial\",\"version\",\"state\",\"device\"}]},\n"
+                   "              state \"running\" or \"in-update\"\n";
         case Command::Status:
             return UsageLine(command) +
                    "\n\nSays whether an interrupted update is recorded beside the executable, for which\n"
                    "monitor and at which stage. Changes nothing.\n\n"
-                   "  --json   one object: {\"interrupted\":false} or {\"interrupted\":true,\"model\",\"serial\",\n"
-                   "           \"currentVersion\",\"targetVersion\",\"stage\",\"step\"}\n";
+                   "  --json, -j  one object: {\"interrupted\":false} or {\"interrupted\":true,\"model\",\"serial\",\n"
+                   "              \"currentVersion\",\"targetVersion\",\"stage\",\"step\"}\n";
         case Command::Update:
             return UsageLine(command) +
                    "\n\nUpdates one monitor as the window does: the same checks, messages, backup file and\n"
@@ -129,7 +141,7 @@ std::string HelpText(Command command) {
                    "  --monitor SERIAL  the monitor to update (default: the only one connected, or the one an\n"
                    "                    interrupted update names)\n"
                    "  --yes, -y         update without asking (needed without a terminal)\n"
-                   "  --json            progress and result as one JSON object per line\n\n"
+                   "  --json, -j        progress and result as one JSON object per line\n\n"
                    "Exit codes: 0 updated, 1 failed or refused, 2 bad usage, 3 nothing to do.\n"
                    "Once the update has begun, Ctrl-C, Ctrl-\\, Ctrl-Z, SIGTERM, SIGHUP, SIGTTIN and\n"
                    "SIGTTOU are refused until it ends; before it, Ctrl-Z suspends the run as usual.\n"
@@ -141,6 +153,8 @@ std::string HelpText(Command command) {
                    "  list      the maker's monitors connected\n"
                    "  status    whether an interrupted update is recorded\n"
                    "  update    update one monitor\n\n"
-                   "quillon-cli COMMAND --help tells more. --version prints the version.\n";
+                   "quillon-cli COMMAND --help tells more. --version prints the version.\n"
+                   "Options may come before or after the command; -y and -j combine (-yj);\n"
+                   "\"--\" ends the options.\n";
     }
 }
