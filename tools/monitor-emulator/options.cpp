@@ -1,9 +1,12 @@
 #include "tools/monitor-emulator/options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <map>
 #include <set>
+
+#include "common/command_line_options.h"
 
 const char* const kUsage =
     "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
@@ -13,9 +16,43 @@ const char* const kUsage =
     "  Each --kind after the first starts another monitor. --uhid serves them through /dev/uhid,\n"
     "  --usbip as USB devices on vhci_hcd (root and the vhci-hcd module). In --serial and --model,\n"
     "  \\xNN is the byte NN and \\\\ a backslash; the lengths count the bytes so given.\n"
-    "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n";
+    "       monitor-emulator image --component ID --version N [--length BYTES] -o FILE\n"
+    "  Options take their value as the next argument or after '=' (-o also attached: -oFILE),\n"
+    "  and are spelled whole; \"--\" ends them.\n";
 
 namespace {
+
+// Every option may be given more than once as far as reading goes: --kind starts
+// another monitor, --fault adds up, and the others are checked per monitor.
+constexpr OptionRule kServeOptions[] = {
+    {.name = "--dir", .repeatable = true},
+    {.name = "--uhid", .takesValue = false, .repeatable = true},
+    {.name = "--usbip", .takesValue = false, .repeatable = true},
+    {.name = "--kind", .repeatable = true},
+    {.name = "--serial", .repeatable = true},
+    {.name = "--model", .repeatable = true},
+    {.name = "--firmware-version", .repeatable = true},
+    {.name = "--state", .repeatable = true},
+    {.name = "--restart-seconds", .repeatable = true},
+    {.name = "--log", .repeatable = true},
+    {.name = "--legacy-settings", .takesValue = false, .repeatable = true},
+    {.name = "--transfer-time", .repeatable = true},
+    {.name = "--area-scale", .repeatable = true},
+    {.name = "--fault", .repeatable = true},
+};
+constexpr OptionRule kImageOptions[] = {
+    {.name = "--component", .repeatable = true},
+    {.name = "--version", .repeatable = true},
+    {.name = "--length", .repeatable = true},
+    {.name = "-o", .repeatable = true},
+};
+// Both, so that the options may stand before "image" too.
+constexpr auto kAllOptions = [] {
+    std::array<OptionRule, std::size(kServeOptions) + std::size(kImageOptions)> all{};
+    std::copy(std::begin(kServeOptions), std::end(kServeOptions), all.begin());
+    std::copy(std::begin(kImageOptions), std::end(kImageOptions), all.begin() + std::size(kServeOptions));
+    return all;
+}();
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& value, T max) {
@@ -83,36 +120,27 @@ struct Group {
     std::set<std::string> seen;
 };
 
-std::optional<ImageOptions> ParseImage(const std::vector<std::string>& args, std::string& error) {
+std::optional<ImageOptions> ParseImage(const ParsedArguments& parsed, std::string& error) {
     ImageOptions image;
     bool hasVersion = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (i + 1 >= args.size()) {
-            error = arg + " needs a value";
-            return std::nullopt;
-        }
-        const std::string& value = args[++i];
-        if (arg == "--component") {
+    for (const auto& [option, value] : parsed.options) {
+        if (option == "--component") {
             image.component = value;
-        } else if (arg == "--version") {
+        } else if (option == "--version") {
             if (!ParseNumber<std::uint16_t>(value, image.version, 0xFFFF)) {
                 error = "--version takes a number up to 65535";
                 return std::nullopt;
             }
             hasVersion = true;
-        } else if (arg == "--length") {
+        } else if (option == "--length") {
             std::size_t length = 0;
             if (!ParseNumber<std::size_t>(value, length, 1 << 24)) {
                 error = "--length takes a byte count";
                 return std::nullopt;
             }
             image.length = length;
-        } else if (arg == "-o") {
+        } else if (option == "-o") {
             image.output = value;
-        } else {
-            error = "unknown option " + arg;
-            return std::nullopt;
         }
     }
     if (!FindComponentArea(image.component) || !hasVersion || image.output.empty()) {
@@ -168,23 +196,29 @@ bool ParseFault(const std::string& text, FaultPlan& faults) {
 
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {
     CommandLine line;
-    if (!args.empty() && args[0] == "image") {
-        line.image = ParseImage(args, error);
+    const auto fail = [&](const std::string& message) {
+        error = message;
+        return std::nullopt;
+    };
+    const ParsedArguments parsed = ParseArguments(args, kAllOptions);
+    if (parsed.fault) return fail(parsed.fault->Text());
+    if (parsed.help) {
+        line.help = true;
+        return line;
+    }
+    const bool image = !parsed.operands.empty() && parsed.operands[0] == "image";
+    const std::size_t operands = image ? 1 : 0;
+    if (parsed.operands.size() > operands) return fail("unexpected argument " + parsed.operands[operands]);
+    const auto taken = image ? std::span<const OptionRule>(kImageOptions) : std::span<const OptionRule>(kServeOptions);
+    if (const auto fault = CheckOptions(parsed, taken)) return fail(fault->Text());
+    if (image) {
+        line.image = ParseImage(parsed, error);
         if (!line.image) return std::nullopt;
         return line;
     }
     ServeOptions serve;
     std::vector<Group> groups(1);
-    const auto fail = [&](const std::string& message) {
-        error = message;
-        return std::nullopt;
-    };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            line.help = true;
-            return line;
-        }
+    for (const auto& [arg, value] : parsed.options) {
         if (arg == "--uhid") {
             serve.uhid = true;
             continue;
@@ -197,9 +231,6 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             groups.back().options.config.legacySettings = true;
             continue;
         }
-        if (arg.rfind("--", 0) != 0) return fail("unexpected argument " + arg);
-        if (i + 1 >= args.size()) return fail(arg + " needs a value");
-        const std::string& value = args[++i];
         if (arg == "--dir") {
             serve.dir = value;
             continue;
@@ -248,8 +279,6 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return fail("--area-scale takes 1 to 4096");
         } else if (arg == "--fault") {
             if (!ParseFault(value, config.faults)) return fail("unknown fault " + value);
-        } else {
-            return fail("unknown option " + arg);
         }
     }
     if (serve.uhid && serve.usbip) return fail("--uhid and --usbip exclude each other");

@@ -149,6 +149,48 @@ TEST(OptionsTest, FaultsWithAndWithoutCounts) {
     EXPECT_TRUE(faults.foreignOwner);
 }
 
+TEST(OptionsTest, ScriptsMayWriteOptionsAsGetoptReadsThem) {
+    const auto equals = Parse({"--dir=d", "--kind=older-tunnel", "--fault=busy=2", "--fault", "no-return", "--kind",
+                               "older-native", "--serial=AB"});
+    ASSERT_TRUE(equals && equals->serve);
+    EXPECT_EQ(equals->serve->dir, "d");
+    ASSERT_EQ(equals->serve->monitors.size(), 2u);
+    EXPECT_EQ(equals->serve->monitors[0].config.faults.busyReads, 2u);
+    EXPECT_TRUE(equals->serve->monitors[0].config.faults.noReturn);
+    EXPECT_EQ(equals->serve->monitors[1].config.serial, "AB");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-ofile", "image", "--component=PRG000", "--version", "2"},
+          {"--version=2", "--component", "PRG000", "image", "-o", "file"}}) {
+        const auto image = Parse(args);
+        ASSERT_TRUE(image && image->image) << args.front();
+        EXPECT_EQ(image->image->output, "file");
+        EXPECT_EQ(image->image->version, 2);
+    }
+
+    struct Refused {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Refused refused[] = {
+        {{"--dir", "d", "--", "--uhid"}, "unexpected argument --uhid"},
+        {{"--dir", "d", "--uhid=1"}, "--uhid takes no value"},
+        {{"--dir", "d", "--serial"}, "--serial needs a value"},
+        {{"--dir", "d", "-o", "f"}, "unknown option -o"},
+        {{"--di", "d"}, "unknown option --di"},
+        {{"image", "--dir", "d"}, "unknown option --dir"},
+        {{"image", "image"}, "unexpected argument image"},
+    };
+    for (const Refused& c : refused) {
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &error)) << c.error;
+        EXPECT_EQ(error, c.error);
+    }
+    const auto help = Parse({"--dir", "d", "--kind", "older-native", "-h"});
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->help);
+}
+
 TEST(OptionsTest, ImageCommand) {
     const auto line = Parse({"image", "--component", "aic653", "--version", "304", "--length", "1300", "-o", "f"});
     ASSERT_TRUE(line && line->image);
