@@ -160,6 +160,32 @@ TEST_F(UsageTest, OptionsTakeTheirValueAfterEqualsAndDashDashEndsThem) {
     EXPECT_EQ(withoutDashes, 2);
 }
 
+TEST_F(UsageTest, OptionsMayStandBeforeTheCommandAndTakeAttachedValues) {
+    const std::string dashed = dir_.File("-dashed.img");
+    const RunResult made = RunTool({"-o" + dashed, "--model=M", "image", "--type", "2", "--file", fw_});
+    ASSERT_EQ(made.code, 0) << made.err;
+    const RunResult json = RunTool({"--json", "info", "--", dashed});
+    EXPECT_EQ(json.code, 0) << json.err;
+    EXPECT_EQ(json.out, RunTool({"info", dashed, "--json"}).out);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--json", "check", img_}, "check: unknown option --json"},
+        {{"--set", "1", "--set", "2", "extract", img_, "--type", "2", "-o", out_}, "extract: --set is given twice"},
+        {{"-o", out_}, "no command given"},
+        {{"--jso", "info", img_}, "vfwtool: unknown option --jso"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const RunResult r = RunTool(c.args);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(UsageTest, HelpIsUsageOnStdout) {
     struct Case {
         std::vector<std::string> args;
