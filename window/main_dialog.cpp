@@ -128,10 +128,13 @@ void MainDialog::Run() {
     if (!workflow_.Ended()) exec();
 }
 
-void MainDialog::BringToFront() {
+void MainDialog::BringToFront(const QString& activationToken) {
     QWidget* front = QApplication::activeModalWidget();
     if (front == nullptr || front == this) front = this;
     if (front->isHidden()) return;  // nothing shows yet, or the run is over
+    // On Wayland the compositor gives the focus only for a token from the
+    // launcher; Qt takes it from the environment when it activates a window.
+    if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
     front->raise();
     front->activateWindow();
 }

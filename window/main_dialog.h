@@ -26,8 +26,9 @@ public:
     // The once-a-second timer's work; tests call it instead of waiting a second.
     void Tick() { workflow_.Tick(); }
     bool TimerRunning() const { return timer_.isActive(); }
-    // Brings the window, or the dialog in front of it, to the user (a second start asked).
-    void BringToFront();
+    // Brings the window, or the dialog in front of it, to the user (a second
+    // start asked, with its activation token, or none).
+    void BringToFront(const QString& activationToken);
 
     // Escape, the close box and every end of the run: the exit path, which
     // refuses while a worker thread exists.

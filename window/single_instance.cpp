@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QLocalSocket>
+#include <memory>
 
 namespace {
 
@@ -12,8 +13,18 @@ QString InstancePath(const QString& name) {
     return QDir(directory).filePath(name);
 }
 
-// Nothing is ever read: a connection is the request.
-constexpr char kRaiseRequest[] = "raise\n";
+// The request is one line: "raise", then a space and the activation token
+// when the asking start has one.
+constexpr char kRaiseRequest[] = "raise";
+// More than a request holds: the rest is not read.
+constexpr qsizetype kLongestRequest = 4096;
+
+QString ActivationToken(const QByteArray& request) {
+    const QByteArray line = request.left(request.indexOf('\n')).trimmed();
+    const QByteArray prefix = QByteArray(kRaiseRequest) + ' ';
+    if (!line.startsWith(prefix)) return {};
+    return QString::fromUtf8(line.mid(prefix.size()).trimmed());
+}
 
 }  // namespace
 
@@ -33,9 +44,17 @@ void SingleInstance::Listen(const QString& path) {
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = server_.nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromServer();
-            emit RaiseRequested();
+            // The asking start writes its request and hangs up.
+            auto request = std::make_shared<QByteArray>();
+            connect(socket, &QLocalSocket::readyRead, socket, [socket, request] {
+                request->append(socket->read(kLongestRequest - request->size()));
+                if (request->size() >= kLongestRequest) socket->readAll();  // not kept
+            });
+            connect(socket, &QLocalSocket::disconnected, this, [this, socket, request] {
+                request->append(socket->read(kLongestRequest - request->size()));
+                socket->deleteLater();
+                emit RaiseRequested(ActivationToken(*request));
+            });
         }
     });
     server_.listen(path);  // without the server the updater still runs; later starts just end
@@ -47,7 +66,11 @@ void SingleInstance::AskToRaise(const QString& path) {
     // that the socket's buffer takes whole.
     socket.connectToServer(path);
     if (socket.state() != QLocalSocket::ConnectedState) return;
-    socket.write(kRaiseRequest);
+    QByteArray request = kRaiseRequest;
+    // Given by the launcher that started this process, on Wayland: the first
+    // instance's window may take the focus with it.
+    if (const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN"); !token.isEmpty()) request += ' ' + token;
+    socket.write(request + '\n');
     socket.flush();
     socket.disconnectFromServer();
 }

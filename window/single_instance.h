@@ -2,7 +2,9 @@
 // One updater at a time per user: the first start holds a lock file and
 // listens on a local server, both named after the instance in the user's
 // runtime directory; a later start finds the lock taken, asks the first over
-// the server to raise its window, and ends.
+// the server to raise its window, and ends. The request carries the later
+// start's activation token, if its launcher gave it one: on Wayland a window
+// takes the focus only with such a token.
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
@@ -18,8 +20,9 @@ public:
     bool IsFirst() const { return first_; }
 
 signals:
-    // A later start asked this instance to bring its window to the front.
-    void RaiseRequested();
+    // A later start asked this instance to bring its window to the front,
+    // with its activation token (XDG_ACTIVATION_TOKEN), or none.
+    void RaiseRequested(const QString& activationToken);
 
 private:
     void Listen(const QString& path);
