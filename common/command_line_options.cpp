@@ -67,6 +67,9 @@ private:
             const OptionRule* rule = FindRule(rules_, name);
             if (rule == nullptr) return Fail(OptionFault::Kind::Unknown, name, arg);
             if (!rule->takesValue) {
+                if (at + 1 < arg.size() && arg[at + 1] == '=') {  // "-y=1"
+                    return Fail(OptionFault::Kind::ValueForFlag, std::string(rule->name), arg);
+                }
                 Add(*rule, arg, {});
                 if (parsed_.fault) return;
                 continue;

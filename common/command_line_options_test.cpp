@@ -76,6 +76,7 @@ TEST(CommandLineOptionsTest, FaultsNameTheOptionAndStopTheReading) {
         {{"--json=1"}, Kind::ValueForFlag, "--json takes no value", {}},
         {{"--json="}, Kind::ValueForFlag, "--json takes no value", {}},
         {{"--help=1"}, Kind::ValueForFlag, "--help takes no value", {}},
+        {{"-jy=1"}, Kind::ValueForFlag, "--yes takes no value", {}},
         {{"-o", "a", "-ob"}, Kind::GivenTwice, "-o is given twice", {}},
         {{"--yes", "-y"}, Kind::GivenTwice, "--yes is given twice", {}},
         {{"-jj"}, Kind::GivenTwice, "--json is given twice", {}},
