@@ -24,10 +24,15 @@ struct PlannedStep {
     std::uint64_t bytes = 0;       // bytes to transfer (written or read back)
     std::uint32_t waitMs = 0;      // the expected length of its waits: first attempts, not longest bounds
     bool done = false;             // done by an earlier run (a resumed update)
-    // With the component steps: the monitor's time per byte as estimated
-    // before any byte has moved; 0 when unknown. A rate measured in the run
-    // replaces it.
+    // With the component steps: the monitor's time per byte written as
+    // estimated before any byte has moved; 0 when unknown. A rate measured in
+    // the run replaces it.
     std::uint32_t estimatedNsPerByte = 0;
+    // Of `bytes`, the last so many are read back (all of a verifying step's,
+    // half of a write step's on a monitor without a checksum), at this
+    // estimated time per byte: a monitor may answer reads slower than it takes writes.
+    std::uint64_t readBackBytes = 0;
+    std::uint32_t estimatedReadNsPerByte = 0;
 };
 
 class UpdateProgress {

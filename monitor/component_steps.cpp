@@ -21,7 +21,13 @@ Status Select(MonitorHandle handle, std::string_view id, std::uint16_t index) {
 }  // namespace
 
 Status QueryGeometry(MonitorHandle handle, std::string_view id, Geometry& geometry) {
-    if (const Status status = Select(handle, id, 0); IsFailure(status)) return status;
+    if (const Status status = SelectComponent(handle, id); IsFailure(status)) return status;
+    return ReadGeometry(handle, geometry);
+}
+
+Status SelectComponent(MonitorHandle handle, std::string_view id) { return Select(handle, id, 0); }
+
+Status ReadGeometry(MonitorHandle handle, Geometry& geometry) {
     GeometryBlock block{};
     if (const Status status = transfer::ReadBlock(handle, usage::kGeometry, block); IsFailure(status)) return status;
     geometry = ParseGeometry(block);

@@ -13,6 +13,9 @@ namespace component_steps {
 
 // Selects the component and reads the monitor's geometry for it.
 Status QueryGeometry(MonitorHandle handle, std::string_view id, component_wire::Geometry& geometry);
+// The two halves of QueryGeometry: a write, then a read.
+Status SelectComponent(MonitorHandle handle, std::string_view id);
+Status ReadGeometry(MonitorHandle handle, component_wire::Geometry& geometry);
 
 // Announces a component about to be written.
 Status BeginComponent(MonitorHandle handle, std::string_view lowerId, component_wire::Geometry geometry);

@@ -36,6 +36,7 @@ public:
         done_ += bytes;
         if (progress_) progress_->TransferProgress(done_, total_);
     }
+    // Bytes move from here on: the time before is not theirs.
     void Start() {
         if (progress_) progress_->TransferProgress(done_, total_);
     }
@@ -102,6 +103,8 @@ Status VerifyWritten(MonitorHandle handle, std::string_view lowerId, Bytes data,
     if (const Status status = QueryGeometry(handle, lowerId, geometry); IsFailure(status)) return status;
     if (data.size() > geometry.Capacity()) return kMonGeometryMismatch;
     if (geometry.blockSize == 0) return kMonTransferFailed;  // no way through the data
+    // The bytes read back are timed from here, without the query before them.
+    report.Start();
     return ReadBackAndCompare(handle, lowerId, data, geometry.blockSize, report);
 }
 
@@ -199,23 +202,27 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
 // times, so at least some 53 µs per 64 bytes.
 constexpr double kFullSpeedNsPerByte = 80.0 * 8 * 1000 / 12 / 64;
 
-std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId) {
-    constexpr int kQueries = 4;  // enough commands for a millisecond clock
-    constexpr int kCommandsPerQuery = 2;
+TransferEstimate MonEstimateTransfer(MonitorHandle handle, std::string_view upperId) {
+    constexpr int kCommands = 4;  // of each kind: enough for a millisecond clock
     const auto lock = monitor_registry::Lock();
-    Geometry geometry;
     const std::uint64_t start = NowMs();
-    for (int i = 0; i < kQueries; ++i)
-        if (IsFailure(QueryGeometry(handle, upperId, geometry)) || geometry.blockSize == 0) return 0;
-    const double commandNs = static_cast<double>(NowMs() - start) * 1e6 / (kQueries * kCommandsPerQuery);
+    for (int i = 0; i < kCommands; ++i)
+        if (IsFailure(SelectComponent(handle, upperId))) return {};
+    const std::uint64_t selected = NowMs();
+    Geometry geometry;
+    for (int i = 0; i < kCommands; ++i)
+        if (IsFailure(ReadGeometry(handle, geometry)) || geometry.blockSize == 0) return {};
+    const double writeNs = static_cast<double>(selected - start) * 1e6 / kCommands;
+    const double readNs = static_cast<double>(NowMs() - selected) * 1e6 / kCommands;
     const bool combined = command_access::IsAvailable(handle, usage::kCombinedPacket);
-    const std::uint64_t packets = PacketCount(geometry.blockSize);
-    const std::uint64_t commandsPerBlock = packets + (combined ? 0 : 1);
+    const auto packets = static_cast<double>(PacketCount(geometry.blockSize));
     // The timed commands carry a few bytes each; a packet's bytes take the bus
     // longer, at least the time full speed needs for them.
-    const double packetBytesNs = static_cast<double>(packets * kPacketBytes) * kFullSpeedNsPerByte;
-    return static_cast<std::uint32_t>((commandNs * static_cast<double>(commandsPerBlock) + packetBytesNs) /
-                                      geometry.blockSize);
+    const double packetBytesNs = packets * kPacketBytes * kFullSpeedNsPerByte;
+    const double writtenBlockNs = writeNs * (packets + (combined ? 0 : 1)) + packetBytesNs;
+    const double readBlockNs = writeNs + readNs * packets + packetBytesNs;
+    return {.writeNsPerByte = static_cast<std::uint32_t>(writtenBlockNs / geometry.blockSize),
+            .readNsPerByte = static_cast<std::uint32_t>(readBlockNs / geometry.blockSize)};
 }
 
 Status MonVerifyComponent(MonitorHandle handle, std::string_view id, const std::uint8_t* data, std::uint32_t length,

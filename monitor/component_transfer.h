@@ -52,12 +52,19 @@ Status MonWriteAic653Component(MonitorHandle handle, const std::uint8_t* data, s
 Status MonCheckComponentFits(MonitorHandle handle, std::string_view upperId, std::uint32_t length);
 
 // An estimate of the time a byte of component `upperId` takes to move, in
-// nanoseconds, before any has moved: a few geometry queries timed on this
-// monitor give the time of one command, and a block takes a selection and its
-// packets (one combined packet each, where the monitor takes those), whose
-// bytes add at least the time a full-speed bus needs for them. 0 when the
-// monitor does not answer.
-std::uint32_t MonEstimateNsPerByte(MonitorHandle handle, std::string_view upperId);
+// nanoseconds, before any has moved, written and read back: a few selections
+// (writes) and geometry reads timed on this monitor give the time of a write
+// and of a read command, apart, since a monitor may take longer to answer a
+// read (through the tunnel, a request and its reply). A block written takes a
+// selection and its packets (one combined packet each, where the monitor takes
+// those), a block read back a selection and its packet reads; a packet's bytes
+// add at least the time a full-speed bus needs for them. 0s when the monitor
+// does not answer.
+struct TransferEstimate {
+    std::uint32_t writeNsPerByte = 0;
+    std::uint32_t readNsPerByte = 0;
+};
+TransferEstimate MonEstimateTransfer(MonitorHandle handle, std::string_view upperId);
 // The bytes a writer moves for `length` bytes of data, as it reports them: the
 // data written, and read back again on a monitor without the checksum.
 std::uint64_t MonComponentBytesMoved(MonitorHandle handle, std::uint32_t length);

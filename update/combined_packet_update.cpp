@@ -55,8 +55,8 @@ void PlanRun(const UpdateContext& c) {
     const std::vector<std::uint16_t> changed = ChangedTypes(c);
     for (std::uint32_t i = 0; i < changed.size(); ++i) {
         // Timed only where there is something left to write.
-        const std::uint32_t nsPerByte = c.stage < kStageWritten ? EstimateNsPerByte(c, changed[i]) : 0;
-        steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten, nsPerByte));
+        const TransferEstimate estimate = c.stage < kStageWritten ? EstimateTransfer(c, changed[i]) : TransferEstimate{};
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(changed[i]), kStageWritten, estimate));
     }
     steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
     steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));

@@ -52,16 +52,16 @@ void PlanRun(const UpdateContext& c) {
     const std::vector<std::uint16_t> written = WrittenTypes(c);
     const std::vector<std::uint16_t> readBack = ReadBackTypes(c);
     // Timed only where there is something left to move.
-    std::map<std::uint16_t, std::uint32_t> nsPerByte;
+    std::map<std::uint16_t, TransferEstimate> estimates;
     if (c.stage < kStageChecked) {
         for (const std::uint16_t type : c.stage < kStageWritten ? written : readBack)
-            nsPerByte[type] = EstimateNsPerByte(c, type);
+            estimates[type] = EstimateTransfer(c, type);
     }
     for (std::uint32_t i = 0; i < written.size(); ++i)
-        steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten, nsPerByte[written[i]]));
+        steps.push_back(PlannedWrite(c, i + 1, c.components.at(written[i]), kStageWritten, estimates[written[i]]));
     steps.push_back(PlannedStepAt(c, UpdateStep::Restarting, kStageRestarted, kRestartReconnectWaitMs));
     for (std::uint32_t i = 0; i < readBack.size(); ++i)
-        steps.push_back(PlannedReadBack(c, i + 1, c.components.at(readBack[i]), nsPerByte[readBack[i]]));
+        steps.push_back(PlannedReadBack(c, i + 1, c.components.at(readBack[i]), estimates[readBack[i]]));
     steps.push_back(PlannedStepAt(c, UpdateStep::RestoringSettings, kStageSettingsStored, ListedSettingsWaitMs(c)));
     // The completion command's polls, and B8 settling at its saved value.
     const std::uint32_t completionMs = Has(c.monitor, command_usage::kSelect) ? kCompletionExpectedWaitMs : 0;

@@ -54,28 +54,32 @@ std::uint32_t ExpectedLookMs(const UpdateContext& c) {
     return b8 == 0 ? kSettingB8CycleMs : 0;
 }
 
-std::uint32_t EstimateNsPerByte(const UpdateContext& c, std::uint16_t type) {
+TransferEstimate EstimateTransfer(const UpdateContext& c, std::uint16_t type) {
     const std::string_view id = ComponentIdentifier(type);
-    return id.empty() ? 0 : MonEstimateNsPerByte(c.monitor, id);
+    return id.empty() ? TransferEstimate{} : MonEstimateTransfer(c.monitor, id);
 }
 
 PlannedStep PlannedReadBack(const UpdateContext& c, std::uint32_t component, const ComponentDescriptor& descriptor,
-                            std::uint32_t estimatedNsPerByte) {
+                            const TransferEstimate& estimate) {
     return PlannedStep{.step = UpdateStep::VerifyingComponent,
                        .component = component,
                        .bytes = descriptor.length,
                        .done = c.stage >= kStageChecked,
-                       .estimatedNsPerByte = estimatedNsPerByte};
+                       .readBackBytes = descriptor.length,
+                       .estimatedReadNsPerByte = estimate.readNsPerByte};
 }
 
 PlannedStep PlannedWrite(const UpdateContext& c, std::uint32_t component, const ComponentDescriptor& descriptor,
-                         std::int32_t doneAt, std::uint32_t estimatedNsPerByte) {
+                         std::int32_t doneAt, const TransferEstimate& estimate) {
     const MonUsage checksum = command_usage::kChecksum;
     const bool checksummed = HasUsage(c.monitor, checksum.page, checksum.usage);
+    const std::uint64_t moved = MonComponentBytesMoved(c.monitor, descriptor.length);
     return PlannedStep{.step = UpdateStep::WritingComponent,
                        .component = component,
-                       .bytes = MonComponentBytesMoved(c.monitor, descriptor.length),
+                       .bytes = moved,
                        .waitMs = checksummed ? kChecksumExpectedWaitMs : 0,
                        .done = c.stage >= doneAt,
-                       .estimatedNsPerByte = estimatedNsPerByte};
+                       .estimatedNsPerByte = estimate.writeNsPerByte,
+                       .readBackBytes = moved - descriptor.length,
+                       .estimatedReadNsPerByte = estimate.readNsPerByte};
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/update_progress.h"
+#include "monitor/component_transfer.h"
 #include "package/content.h"
 #include "update/update_context.h"
 
@@ -38,10 +39,10 @@ std::uint32_t ExpectedLookMs(const UpdateContext& context);
 // Writing component `component`: its bytes, read back by the writer on a
 // monitor without a checksum, and the checksum's polls on one with it.
 PlannedStep PlannedWrite(const UpdateContext& context, std::uint32_t component, const ComponentDescriptor& descriptor,
-                         std::int32_t doneAt, std::uint32_t estimatedNsPerByte);
+                         std::int32_t doneAt, const TransferEstimate& estimate);
 // Reading component `component` back after the restart.
 PlannedStep PlannedReadBack(const UpdateContext& context, std::uint32_t component,
-                            const ComponentDescriptor& descriptor, std::uint32_t estimatedNsPerByte);
-// The monitor's time per byte of a component transfer, timed on component
-// `type` before the first byte moves (a few commands); 0 when unknown.
-std::uint32_t EstimateNsPerByte(const UpdateContext& context, std::uint16_t type);
+                            const ComponentDescriptor& descriptor, const TransferEstimate& estimate);
+// The monitor's time per byte of a component transfer, written and read, timed
+// on component `type` before the first byte moves (a few commands); 0s when unknown.
+TransferEstimate EstimateTransfer(const UpdateContext& context, std::uint16_t type);

@@ -18,6 +18,8 @@ bool SameStep(const PlannedStep& planned, UpdateStep step, std::uint32_t compone
     return planned.step == step && planned.component == component;
 }
 
+std::uint64_t WrittenBytes(const PlannedStep& step) { return step.bytes - std::min(step.readBackBytes, step.bytes); }
+
 }  // namespace
 
 struct ProgressTracker::State {
@@ -26,10 +28,15 @@ struct ProgressTracker::State {
     bool inPlannedStep = false;
     ProgressSnapshot shown;   // step, component and the highest progress reported so far
 
-    // The transfer rate measured in this run.
-    std::uint64_t timedBytes = 0;
-    std::uint64_t timedMs = 0;
-    double timedEstimateMs = 0;  // what the timed bytes were estimated to take
+    // The transfer rate measured in this run, apart for bytes written and bytes
+    // read back: a monitor may answer reads slower than it takes writes.
+    struct Timed {
+        std::uint64_t bytes = 0;
+        std::uint64_t ms = 0;
+        double estimateMs = 0;  // what the timed bytes were estimated to take
+        bool Measured() const { return bytes != 0 && ms != 0; }
+    };
+    Timed timedWritten, timedRead;
     std::uint64_t lastTransferMs = 0;
     std::uint64_t lastTransferBytes = 0;
     bool transferTimed = false;  // lastTransfer* belong to the present step
@@ -42,19 +49,28 @@ struct ProgressTracker::State {
     std::uint32_t waitExpectedMs = 0;
     std::uint32_t waitLongestMs = 0;
 
-    // A step's time per byte. Its estimate (block sizes differ between
-    // components, and with them the cost of a byte) scaled by how the bytes
-    // timed in this run compared with their estimates; without an estimate,
-    // the rate measured in this run, else the seed.
-    double MsPerByte(const PlannedStep& step) const {
-        const bool measured = timedBytes != 0 && timedMs != 0;
-        if (step.estimatedNsPerByte != 0) {
-            const double estimate = step.estimatedNsPerByte / 1e6;
-            return measured && timedEstimateMs > 0 ? estimate * timedMs / timedEstimateMs : estimate;
+    // A step's time per byte written or read back. Its estimate (block sizes
+    // differ between components, and with them the cost of a byte) scaled by
+    // how the bytes of that direction timed in this run compared with their
+    // estimates, or those of the other direction before any of its own moved;
+    // without an estimate, the rate measured so, else the seed.
+    double MsPerByte(const PlannedStep& step, bool read) const {
+        const Timed& own = read ? timedRead : timedWritten;
+        const Timed& timed = own.Measured() ? own : (read ? timedWritten : timedRead);
+        const std::uint32_t estimateNs = read ? step.estimatedReadNsPerByte : step.estimatedNsPerByte;
+        if (estimateNs != 0) {
+            const double estimate = estimateNs / 1e6;
+            return timed.Measured() && timed.estimateMs > 0 ? estimate * timed.ms / timed.estimateMs : estimate;
         }
-        return measured ? static_cast<double>(timedMs) / timedBytes : kSeedMsPerByte;
+        return timed.Measured() ? static_cast<double>(timed.ms) / timed.bytes : kSeedMsPerByte;
     }
-    double Weight(const PlannedStep& step) const { return step.bytes * MsPerByte(step) + step.waitMs; }
+    // The time of the step's first `moved` bytes: the written ones first, then those read back.
+    double BytesMs(const PlannedStep& step, std::uint64_t moved) const {
+        const std::uint64_t n = std::min(moved, step.bytes);
+        const std::uint64_t written = std::min(n, WrittenBytes(step));
+        return written * MsPerByte(step, false) + (n - written) * MsPerByte(step, true);
+    }
+    double Weight(const PlannedStep& step) const { return BytesMs(step, step.bytes) + step.waitMs; }
 
     // Milliseconds of the planned work that are done, and that are planned in all.
     std::pair<double, double> Work(std::uint64_t nowMs) const {
@@ -65,7 +81,7 @@ struct ProgressTracker::State {
             if (plan[i].done || (i < current && current < plan.size())) {
                 done += weight;
             } else if (i == current && inPlannedStep) {
-                const double bytes = std::min<std::uint64_t>(stepBytes, plan[i].bytes) * MsPerByte(plan[i]);
+                const double bytes = BytesMs(plan[i], stepBytes);
                 const std::uint64_t waited = stepWaitedMs + (waiting ? nowMs - waitStartMs : 0);
                 done += std::min(weight, bytes + std::min<double>(waited, plan[i].waitMs));
             }
@@ -119,11 +135,17 @@ void ProgressTracker::TransferProgress(std::uint64_t doneBytes, std::uint64_t to
     const std::lock_guard lock(mutex_);
     State& s = *state_;
     if (s.transferTimed && doneBytes > s.lastTransferBytes) {
-        s.timedBytes += doneBytes - s.lastTransferBytes;
-        s.timedMs += now - s.lastTransferMs;
-        if (s.inPlannedStep && s.current < s.plan.size()) {
-            const std::uint32_t estimate = s.plan[s.current].estimatedNsPerByte;
-            s.timedEstimateMs += (doneBytes - s.lastTransferBytes) * (estimate != 0 ? estimate / 1e6 : kSeedMsPerByte);
+        // Blocks are told whole, so the bytes since the last report go one way:
+        // read back once the step's written bytes have all moved.
+        const PlannedStep* step = s.inPlannedStep && s.current < s.plan.size() ? &s.plan[s.current] : nullptr;
+        const bool read = step != nullptr && s.lastTransferBytes >= WrittenBytes(*step);
+        State::Timed& timed = read ? s.timedRead : s.timedWritten;
+        const std::uint64_t bytes = doneBytes - s.lastTransferBytes;
+        timed.bytes += bytes;
+        timed.ms += now - s.lastTransferMs;
+        if (step != nullptr) {
+            const std::uint32_t estimate = read ? step->estimatedReadNsPerByte : step->estimatedNsPerByte;
+            timed.estimateMs += bytes * (estimate != 0 ? estimate / 1e6 : kSeedMsPerByte);
         }
     }
     s.transferTimed = true;
@@ -173,7 +195,9 @@ ProgressSnapshot ProgressTracker::Snapshot() const {
         // The bar never goes back: a repeated step holds it until the repeat passes it.
         s.shown.progress = std::max(s.shown.progress, std::min(share, kBeforeCompletion));
         snapshot.progress = s.shown.progress;
-        snapshot.secondsLeft = static_cast<std::uint32_t>((total - done + 999) / 1000);
+        // Rounded up, and never none before the update has said it completed:
+        // work beyond the plan still takes time.
+        snapshot.secondsLeft = std::max(1u, static_cast<std::uint32_t>((total - done + 999) / 1000));
     }
     if (s.waiting) {
         const std::uint64_t elapsed = now - s.waitStartMs;

@@ -19,7 +19,7 @@ struct ProgressSnapshot {
     // 0 to 10000 (hundredths of a percent); never less than an earlier
     // snapshot's, and 10000 only once completed.
     std::uint32_t progress = 0;
-    std::optional<std::uint32_t> secondsLeft;  // nullopt until it can be told
+    std::optional<std::uint32_t> secondsLeft;  // nullopt until it can be told; 0 only once completed
     // In a wait that has outlasted its expected length, so that its end is
     // unknown: the bar shows busy, and the text says how long it may still take.
     bool waitEndUnknown = false;

@@ -13,10 +13,13 @@ protected:
     ProgressTracker tracker;
 
     // Writes `bytes` in 512-byte blocks of 2 ms each.
-    void Write(std::uint64_t bytes) {
-        for (std::uint64_t done = 0; done <= bytes; done += 512) {
-            tracker.TransferProgress(done, bytes);
-            clock.Advance(2);
+    void Write(std::uint64_t bytes) { Move(0, bytes, bytes, 2); }
+    // Tells the bytes from `from` to `to` of the step's `total` moving in
+    // 512-byte blocks of `msPerBlock` each.
+    void Move(std::uint64_t from, std::uint64_t to, std::uint64_t total, std::uint32_t msPerBlock) {
+        for (std::uint64_t done = from; done <= to; done += 512) {
+            tracker.TransferProgress(done, total);
+            clock.Advance(msPerBlock);
         }
     }
 };
@@ -79,6 +82,39 @@ TEST_F(ProgressTrackerTest, EachStepsEstimateIsScaledByTheRateMeasured) {
     EXPECT_NEAR(*snapshot.secondsLeft, 4, 1);
     // A third of the bar for a third of the time.
     EXPECT_NEAR(snapshot.progress, 3333, 100);
+}
+
+// A component written and then read back, reads estimated at twice the
+// writes' cost: once the writes are timed, the reads are expected at twice
+// their rate; once reads are timed, at their own.
+TEST_F(ProgressTrackerTest, BytesReadBackAreTimedApartFromThoseWritten) {
+    constexpr std::uint64_t kHalf = 512 * 1000;
+    tracker.Plan({{.step = UpdateStep::WritingComponent,
+                   .component = 1,
+                   .bytes = 2 * kHalf,
+                   .estimatedNsPerByte = 1000,
+                   .readBackBytes = kHalf,
+                   .estimatedReadNsPerByte = 2000}});
+    EXPECT_EQ(*tracker.Snapshot().secondsLeft, 2u);  // 0.5 s and 1 s
+    tracker.EnterStep(UpdateStep::WritingComponent, 1, 1);
+    Move(0, kHalf, 2 * kHalf, 2);  // 2 s: four times the estimate
+    EXPECT_NEAR(*tracker.Snapshot().secondsLeft, 4, 1);
+    Move(kHalf, kHalf + kHalf / 2, 2 * kHalf, 6);  // reads at three times the writes' time
+    EXPECT_NEAR(*tracker.Snapshot().secondsLeft, 3, 1);
+}
+
+// Work the plan did not foresee (a poll more than expected) still takes time:
+// the time left is no less than a second until the update completed.
+TEST_F(ProgressTrackerTest, TellsNoTimeLeftOnlyOnceCompleted) {
+    tracker.Plan({{.step = UpdateStep::Finishing, .waitMs = 1000}});
+    tracker.EnterStep(UpdateStep::Finishing, 0, 0);
+    tracker.WaitBegins(1000, 20000);
+    clock.Advance(2500);
+    EXPECT_EQ(*tracker.Snapshot().secondsLeft, 1u);
+    tracker.WaitEnds();
+    EXPECT_EQ(*tracker.Snapshot().secondsLeft, 1u);
+    tracker.Complete();
+    EXPECT_EQ(*tracker.Snapshot().secondsLeft, 0u);
 }
 
 TEST_F(ProgressTrackerTest, ARepeatedRunHoldsTheBarUntilItPassesIt) {
