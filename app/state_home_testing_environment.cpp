@@ -1,10 +1,15 @@
 // Every test binary that runs whole updates links this: from before the first
-// test to after the last, the run logs go to a temporary folder.
+// test to after the last, the run logs go to a temporary folder, and the update
+// lock has a name of the process's own, so that test binaries run side by side
+// never refuse each other's updates.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <memory>
+#include <string>
 
 #include "app/run_log_testing.h"
+#include "app/update_lock_testing.h"
 #include "common/temp_dir_testing.h"
 
 namespace {
@@ -14,8 +19,10 @@ public:
     void SetUp() override {
         folder_ = std::make_unique<TempDir>();
         stateHome_ = std::make_unique<ScopedStateHome>(folder_->Path());
+        lockName_ = std::make_unique<ScopedUpdateLockName>("quillon-update-lock-test-" + std::to_string(getpid()));
     }
     void TearDown() override {
+        lockName_.reset();
         stateHome_.reset();
         folder_.reset();
     }
@@ -23,6 +30,7 @@ public:
 private:
     std::unique_ptr<TempDir> folder_;
     std::unique_ptr<ScopedStateHome> stateHome_;
+    std::unique_ptr<ScopedUpdateLockName> lockName_;
 };
 
 [[maybe_unused]] ::testing::Environment* const kTemporaryStateHome =

@@ -1,32 +1,49 @@
 #include "app/update_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "app/update_lock_testing.h"
 
 namespace {
 
-// "quillon-cli 1234\n"
-std::string HolderLine(std::string_view program) {
-    return std::string(program) + " " + std::to_string(getpid()) + "\n";
+constexpr char kMachineLockName[] = "quillon-update-lock";
+
+// Empty unless a test gave its process a name of its own.
+std::string& TestLockName() {
+    static std::string name;
+    return name;
 }
 
-UpdateLockHolder ReadHolder(int fd) {
-    std::array<char, 128> buffer{};
-    const ssize_t n = pread(fd, buffer.data(), buffer.size() - 1, 0);
-    UpdateLockHolder holder;
-    if (n <= 0) return holder;
-    const std::string_view text(buffer.data(), static_cast<std::size_t>(n));
-    const std::size_t space = text.find(' ');
-    if (space == std::string_view::npos) return holder;
-    holder.program = std::string(text.substr(0, space));
-    const std::string_view number = text.substr(space + 1);
-    std::from_chars(number.data(), number.data() + number.size(), holder.pid);
-    return holder;
+struct AbstractAddress {
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+// The name in the abstract namespace: a sun_path that starts with a zero byte
+// and is as long as the name, with no terminating zero.
+AbstractAddress AddressOf(const std::string& name) {
+    AbstractAddress result;
+    result.address.sun_family = AF_UNIX;
+    const std::size_t length = std::min(name.size(), sizeof(result.address.sun_path) - 1);
+    std::memcpy(result.address.sun_path + 1, name.data(), length);
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    return result;
+}
+
+// The program's name as the kernel keeps it; empty when the process is gone.
+std::string ProgramOf(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string program;
+    std::getline(comm, program);
+    return program;
 }
 
 }  // namespace
@@ -36,32 +53,52 @@ std::string UpdateLockHolder::Description() const {
     return program + " (process " + std::to_string(pid) + ")";
 }
 
-UpdateLock::UpdateLock(const std::string& folder, std::string_view program) {
-    const std::string path = folder + kUpdateLockFileName;
-    // Readable and writable by all who may update from this folder: a file
-    // another user created stays lockable, and flock needs no write access.
-    fd_ = UniqueFd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    bool writable = true;
-    if (!fd_ && errno == EACCES) {
-        fd_ = UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        writable = false;
-    }
-    if (!fd_) {
-        failure_ = SystemFailure{"open " + path, errno};
-        return;
-    }
-    if (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) {
-            holder_ = ReadHolder(fd_.get());
+std::string UpdateLockName() {
+    const std::string& test = TestLockName();
+    return test.empty() ? kMachineLockName : test;
+}
+
+ScopedUpdateLockName::ScopedUpdateLockName(std::string name) : previous_(std::exchange(TestLockName(), std::move(name))) {}
+
+ScopedUpdateLockName::~ScopedUpdateLockName() { TestLockName() = std::move(previous_); }
+
+std::optional<UpdateLockHolder> RunningUpdate(const std::string& name) {
+    // Non-blocking: a holder whose queue of connections is full is not waited for.
+    const UniqueFd client(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!client) return std::nullopt;
+    const AbstractAddress to = AddressOf(name);
+    if (connect(client.get(), reinterpret_cast<const sockaddr*>(&to.address), to.length) != 0)
+        // Nobody listens (ECONNREFUSED), or somebody does whose queue is full.
+        return errno == EAGAIN ? std::optional(UpdateLockHolder{}) : std::nullopt;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(client.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0) return UpdateLockHolder{};
+    return UpdateLockHolder{ProgramOf(peer.pid), peer.pid};
+}
+
+UpdateLock::UpdateLock(const std::string& name) {
+    const AbstractAddress address = AddressOf(name);
+    // A second try when the holder went between the bind and the look.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        socket_ = UniqueFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!socket_) {
+            failure_ = SystemFailure{"socket for the update lock", errno};
             return;
         }
-        failure_ = SystemFailure{"flock " + path, errno};
-        fd_.Close();
+        if (bind(socket_.get(), reinterpret_cast<const sockaddr*>(&address.address), address.length) == 0) break;
+        const int error = errno;
+        socket_.Close();
+        if (error != EADDRINUSE) {
+            failure_ = SystemFailure{"bind the update lock @" + name, error};
+            return;
+        }
+        if ((holder_ = RunningUpdate(name))) return;
+    }
+    if (!socket_) {
+        holder_ = UpdateLockHolder{};  // bound twice by somebody who never listened
         return;
     }
-    held_ = true;
-    if (!writable) return;
-    // Who runs the update, for the others' messages; the lock works without it.
-    const std::string line = HolderLine(program);
-    if (ftruncate(fd_.get(), 0) == 0) (void)!pwrite(fd_.get(), line.data(), line.size(), 0);
+    // Listening lets the others connect and learn who holds it; nothing is
+    // accepted. Without it the lock is held all the same, only its holder unnamed.
+    (void)listen(socket_.get(), SOMAXCONN);
 }

@@ -2,8 +2,11 @@
 // virtual clock, as the window's workflow tests run the window.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -569,13 +572,14 @@ TEST(SignalTest, DuringTheUpdateQuitAndJobControlAreRefusedAsCtrlCIs) {
     }
 }
 
+// The holder is named as the kernel knows it: here, this test binary.
 TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMonitor) {
     Bench bench;
     bench.Plug(MonitorKind::OlderTunnel);
     bench.WritePackage();
-    const UpdateLock window(bench.Folder(), "quillon");
+    const UpdateLock window;
     ASSERT_TRUE(window.Held());
-    const std::string holder = "quillon (process " + std::to_string(getpid()) + ")";
+    const std::string holder = std::string(program_invocation_short_name) + " (process " + std::to_string(getpid()) + ")";
 
     CliRun update(bench);
     EXPECT_EQ(update.Run({"update", "--yes"}), 1);
@@ -590,6 +594,73 @@ TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMon
     CliRun text(bench);
     EXPECT_EQ(text.Run({"list"}), 0);
     EXPECT_EQ(text.out.str(), Text(text_id::kListDuringUpdate, {holder}) + "\n");
+}
+
+// Notes, each time the monitors are listed, whether an update could take the lock then.
+class LockWatchingPlatform final : public HidPlatform {
+public:
+    explicit LockWatchingPlatform(HidPlatform& monitors) : monitors_(monitors) {}
+    std::optional<std::vector<std::string>> EnumeratePaths() override {
+        lockFree.push_back(UpdateLock().Held());
+        return monitors_.EnumeratePaths();
+    }
+    std::unique_ptr<HidConnection> Open(const std::string& path, bool readAccess) override {
+        return monitors_.Open(path, readAccess);
+    }
+    std::unique_ptr<DeviceEvents> WatchDevices() override { return monitors_.WatchDevices(); }
+    bool PermissionDenied(const std::string& path) override { return monitors_.PermissionDenied(path); }
+
+    std::vector<bool> lockFree;
+
+private:
+    HidPlatform& monitors_;
+};
+
+// A list only looks at the lock: an update that starts while it lists the monitors is not refused.
+TEST(UpdateLockSharingTest, ListNeverHoldsTheLock) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderTunnel);
+    LockWatchingPlatform watching(bench.platform);
+    const ScopedHidPlatform useWatching(watching);
+    CliRun list(bench);
+    EXPECT_EQ(list.Run({"list"}), 0) << list.err.str();
+    EXPECT_TRUE(Contains(list.out.str(), "SN000001")) << list.out.str();
+    ASSERT_FALSE(watching.lockFree.empty());
+    for (const bool free : watching.lockFree) EXPECT_TRUE(free);
+}
+
+// The lock is no file: whatever lies in the programs' folder under the name the
+// lock file once had, the update neither fails on it, nor reports it, nor touches it.
+TEST(UpdateLockSharingTest, NothingInTheFolderSpoilsTheLock) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        std::filesystem::file_type type;
+    } cases[] = {
+        {"a file nobody may open", [](const std::string& path) {
+             std::ofstream{path} << "someone 1\n";
+             std::filesystem::permissions(path, std::filesystem::perms::none);
+         }, std::filesystem::file_type::regular},
+        {"a FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0666), 0); },
+         std::filesystem::file_type::fifo},
+        {"a symlink to nowhere", [](const std::string& path) { std::filesystem::create_symlink("missing/file", path); },
+         std::filesystem::file_type::symlink},
+        {"a folder", [](const std::string& path) { std::filesystem::create_directory(path); },
+         std::filesystem::file_type::directory},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench bench;
+        bench.Plug(MonitorKind::OlderTunnel);
+        bench.WritePackage();
+        const std::string path = bench.Folder() + ".backup.lock";
+        c.make(path);
+        CliRun update(bench);
+        EXPECT_EQ(update.Run({"update", "--yes"}), 0) << update.err.str();
+        EXPECT_FALSE(Contains(update.err.str(), ".backup.lock")) << update.err.str();
+        EXPECT_EQ(std::filesystem::symlink_status(path).type(), c.type);
+        EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+    }
 }
 
 // --- progress --------------------------------------------------------------------

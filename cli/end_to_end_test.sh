@@ -7,6 +7,17 @@
 # that the next run resumes.
 # Usage: end_to_end_test.sh QUILLON_CLI MONITOR_EMULATOR VFWTOOL MAKE_DEMO_PACKAGE
 set -u
+# The update lock is the machine's (a name in the abstract socket namespace, one
+# per network namespace): in a network namespace of its own when it may have one,
+# this test never meets another run of it on the machine, such as another
+# build's suite. The emulated monitors are reached through socket files, which
+# every namespace reaches.
+if [ -z "${QUILLON_E2E_OWN_NETWORK:-}" ]; then
+  if [ "$(id -u)" = 0 ]; then own_network=(unshare --net); else own_network=(unshare --map-current-user --net); fi
+  if "${own_network[@]}" true 2>/dev/null; then
+    QUILLON_E2E_OWN_NETWORK=1 exec "${own_network[@]}" bash "$0" "$@"
+  fi
+fi
 cli=$1
 emulator=$2
 vfwtool=$3
@@ -133,6 +144,14 @@ sleep 1
 expect_code "a second update during the first" 1 $?
 grep -q "An update is already running (quillon-cli (process $update_pid))" "$dir/second.err" ||
   fail "second update: $(cat "$dir/second.err")"
+# The lock is the machine's, not the folder's: another copy of the programs waits its turn too.
+mkdir "$dir/other"
+cp "$cli" "$dir/other/quillon-cli"
+cp "$dir/v3.vfw" "$dir/other/update.vfw"
+"$dir/other/quillon-cli" update --yes >/dev/null 2>"$dir/other.err"
+expect_code "an update from another copy during the first" 1 $?
+grep -q "An update is already running (quillon-cli (process $update_pid))" "$dir/other.err" ||
+  fail "update from another copy: $(cat "$dir/other.err")"
 "$run" list --json >"$dir/list.out"
 grep -q "^{\"monitors\":\[\],\"updateRunning\":\"quillon-cli (process $update_pid)\"}$" "$dir/list.out" ||
   fail "list during the update: $(cat "$dir/list.out")"

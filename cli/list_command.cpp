@@ -96,9 +96,9 @@ int ListCommand(const CommandLine& line, CliIo& io) {
     if (!folder) return kExitFailed;
     // A tunnelled monitor hands each reply out once: opening monitors while an
     // update talks to them could take the update's replies.
-    const UpdateLock lock(*folder, "quillon-cli");
-    if (lock.Busy()) {
-        const std::string holder = lock.Holder().Description();
+    // Only looked at, never taken: a list never refuses an update.
+    if (const std::optional<UpdateLockHolder> running = RunningUpdate()) {
+        const std::string holder = running->Description();
         if (line.json)
             PrintJson(io.out, {}, holder);
         else

@@ -43,12 +43,10 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     const std::optional<std::string> folder = CommandFolder(io);
     if (!folder) return kExitFailed;
     const std::string path = *folder + kBackupFileName;
+    // The lock only looked at, never taken: status never refuses an update. The
+    // file is written whole (renamed into place), so it can be read while an update runs.
     std::string updateRunning;
-    {
-        // Only looked at: the file is written whole (renamed into place), so it can be read while an update runs.
-        const UpdateLock lock(*folder, "quillon-cli");
-        if (lock.Busy()) updateRunning = lock.Holder().Description();
-    }
+    if (const std::optional<UpdateLockHolder> running = RunningUpdate()) updateRunning = running->Description();
 
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {

@@ -105,13 +105,13 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
 
     // Held for the whole run, from before the backup file is read until the
     // monitor's settings are back: the window and other runs wait their turn.
-    const UpdateLock lock(*folder, "quillon-cli");
+    const UpdateLock lock;
     if (lock.Busy()) {
         view.Refuse(kCliUpdateRunning, LocalText(text_id::kUpdateRunning, io.language, {lock.Holder().Description()}));
         return Finish(line, io, view, workflow, std::nullopt);
     }
-    // A folder that cannot hold the lock file cannot hold the backup file
-    // either: the run goes on as the window's does and says so when it writes it.
+    // A lock that cannot be made (no socket left to this process): the run goes
+    // on as the window's does, and says why.
     if (!lock.Held()) ReportFailure(io.err, kAppFailed, lock.Failure(), kCliName);
 
     workflow.Start();

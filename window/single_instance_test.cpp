@@ -7,7 +7,6 @@
 
 #include <optional>
 
-#include "common/temp_dir_testing.h"
 #include "window/updater_app.h"
 #include "window/window_testing.h"
 
@@ -68,28 +67,28 @@ using window_testing::ShownMessage;
 // The window and quillon-cli share one update lock: a window started while
 // another update holds it names that update and ends without opening.
 TEST(WindowUpdateLockTest, AWindowStartedDuringAnotherUpdateSaysSoAndEnds) {
-    TempDir dir;
-    const std::string folder = dir.File("");
     std::optional<UpdateLock> other;
-    other.emplace(folder, "quillon-cli");
+    other.emplace();
     ASSERT_TRUE(other->Held());
     {
         ModalUser user;
         user.Acknowledge();
-        EXPECT_FALSE(LockUpdatesForWindow(folder).has_value());
-        const std::string holder = "quillon-cli (process " + std::to_string(getpid()) + ")";
+        EXPECT_FALSE(LockUpdatesForWindow().has_value());
+        // Named as the kernel knows the holder: here, this test binary.
+        const std::string holder =
+            std::string(program_invocation_short_name) + " (process " + std::to_string(getpid()) + ")";
         EXPECT_EQ(user.messages,
                   std::vector<ShownMessage>{window_testing::Expected(
                       {text_id::kUpdateRunning, {holder}, MessageIcon::Information})});
     }
     other.reset();  // that update ended
-    std::optional<UpdateLock> window = LockUpdatesForWindow(folder);
+    std::optional<UpdateLock> window = LockUpdatesForWindow();
     ASSERT_TRUE(window.has_value());
     EXPECT_TRUE(window->Held());
     // ... and while the window holds it, quillon-cli's lock is refused in turn.
-    const UpdateLock cli(folder, "quillon-cli");
+    const UpdateLock cli;
     EXPECT_TRUE(cli.Busy());
-    EXPECT_EQ(cli.Holder().program, "quillon");
+    EXPECT_EQ(cli.Holder().pid, getpid());
 }
 
 }  // namespace

@@ -5,14 +5,13 @@
 #include "app/app_status.h"
 #include "app/failure_report.h"
 #include "app/message_catalogue.h"
-#include "common/executable_dir.h"
 #include "window/message_box.h"
 #include "window/main_dialog.h"
 #include "window/single_instance.h"
 #include "window/updater_icon.h"
 
-std::optional<UpdateLock> LockUpdatesForWindow(const std::string& folder) {
-    UpdateLock lock(folder, "quillon");
+std::optional<UpdateLock> LockUpdatesForWindow() {
+    UpdateLock lock;
     if (lock.Busy()) {
         ShowUserMessage(nullptr, {text_id::kUpdateRunning, {lock.Holder().Description()}, MessageIcon::Information});
         return std::nullopt;
@@ -32,11 +31,8 @@ int UpdaterApp::Run(const QString& instanceName) {
     SetCatalogueLanguage(UserInterfaceLanguage());
     // One update at a time on this machine, the command line's included: the
     // lock is held until the window has put everything back and ended.
-    std::optional<UpdateLock> lock;
-    if (const std::optional<std::string> folder = ExecutableDirectory()) {
-        lock = LockUpdatesForWindow(*folder);
-        if (!lock) return 1;
-    }
+    const std::optional<UpdateLock> lock = LockUpdatesForWindow();
+    if (!lock) return 1;
     MainDialog window;
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &window, &MainDialog::BringToFront);
     window.Run();

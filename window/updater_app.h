@@ -12,12 +12,11 @@
 // The name through which a second start finds the first.
 inline const QString kSingleInstanceName = QStringLiteral("Quillon Updater");
 
-// The update lock of `folder` (where the backup file lives) for the window's
-// whole run. When another update holds it (quillon-cli, or a window of another
-// user), a message box names it and the result is empty: the window ends. A
-// lock file that cannot be opened is reported on standard error and the run
-// goes on: such a folder cannot take the backup file either, and the run says so.
-std::optional<UpdateLock> LockUpdatesForWindow(const std::string& folder);
+// The machine's update lock for the window's whole run. When another update
+// holds it (quillon-cli, or a window of another user or another copy of the
+// programs), a message box names it and the result is empty: the window ends. A
+// lock that cannot be made is reported on standard error and the run goes on.
+std::optional<UpdateLock> LockUpdatesForWindow();
 
 class UpdaterApp {
 public:
