@@ -37,6 +37,8 @@ inline constexpr TextId kStoppedNothingWritten = 747, kStoppedPrepared = 748, kS
     kStoppedDone = 754;
 // quillon-cli: --monitor names a serial number that several connected monitors present.
 inline constexpr TextId kSeveralWithSerial = 755;
+// quillon-cli list: how many connected monitors could not be opened, before text 660.
+inline constexpr TextId kMonitorsNotOpened = 756;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

@@ -28,7 +28,7 @@ constexpr TextId kAllIds[] = {
     kFinishInterruptedFirst, kNotConfirmed, kNoInterruptedUpdate, kInterruptedUpdate, kListDuringUpdate,
     kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
     kStoppedChecked, kStoppedSettingsRestored, kStoppedDone, kSeveralWithSerial, kSameIdentityTwice,
-    kIdentityNotRecordable,
+    kIdentityNotRecordable, kMonitorsNotOpened,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

@@ -234,10 +234,48 @@ TEST(ListTest, NoMonitorIsSaidAsSuch) {
     Bench bench;
     CliRun json(bench);
     ASSERT_EQ(json.Run({"list", "--json"}), 0);
-    EXPECT_EQ(json.out.str(), "{\"monitors\":[]}\n");
+    EXPECT_EQ(json.out.str(), "{\"monitors\":[],\"refused\":0}\n");
     CliRun text(bench);
     ASSERT_EQ(text.Run({"list"}), 0);
     EXPECT_EQ(text.out.str(), Text(text_id::kNoMonitor) + "\n");
+}
+
+// A monitor this user may not open (its device rule is missing) is not "no
+// monitor": it is said with the window's message, as a failure.
+TEST(ListTest, AMonitorThatCannotBeOpenedIsSaidWithThePermissionMessage) {
+    Bench bench;
+    bench.platform.RefuseAccess(bench.Plug(MonitorKind::CombinedTunnel));
+    const std::string said = "quillon-cli: " + Text(text_id::kDevicesRefused) + "\nquillon-cli: status 0x80000030\n";
+    CliRun text(bench);
+    EXPECT_EQ(text.Run({"list"}), 1);
+    EXPECT_EQ(text.out.str(), "");
+    EXPECT_EQ(text.err.str(), said);
+    CliRun json(bench);
+    EXPECT_EQ(json.Run({"list", "--json"}), 1);
+    EXPECT_EQ(json.out.str(), "{\"monitors\":[],\"refused\":1}\n");
+    EXPECT_EQ(json.err.str(), said);
+}
+
+// The ones that open are listed, and the run succeeds as the window's list
+// does; standard error says how many more there are and why they are missing.
+TEST(ListTest, BesideAMonitorThatCannotBeOpenedTheOthersAreListed) {
+    Bench bench;
+    bench.Plug(MonitorKind::OlderNative, "SN000001");
+    bench.platform.RefuseAccess(bench.Plug(MonitorKind::CombinedTunnel, "SN000002"));
+    const std::string said =
+        "quillon-cli: " + Text(text_id::kMonitorsNotOpened, {1}) + "\nquillon-cli: " + Text(text_id::kDevicesRefused) + "\n";
+    CliRun text(bench);
+    EXPECT_EQ(text.Run({"list"}), 0);
+    const std::vector<std::string> rows = text.OutLines();
+    ASSERT_EQ(rows.size(), 2u) << text.out.str();
+    EXPECT_TRUE(Contains(rows[1], "SN000001")) << rows[1];
+    EXPECT_EQ(text.err.str(), said);
+    CliRun json(bench);
+    EXPECT_EQ(json.Run({"list", "--json"}), 0);
+    EXPECT_TRUE(Contains(json.out.str(), "\"serial\":\"SN000001\"")) << json.out.str();
+    EXPECT_FALSE(Contains(json.out.str(), "SN000002")) << json.out.str();
+    EXPECT_TRUE(Contains(json.out.str(), "],\"refused\":1}")) << json.out.str();
+    EXPECT_EQ(json.err.str(), said);
 }
 
 // --- status and resumption ------------------------------------------------------
@@ -588,7 +626,7 @@ TEST(UpdateLockSharingTest, WhileAnotherUpdateRunsUpdateRefusesAndListOpensNoMon
 
     CliRun list(bench);
     EXPECT_EQ(list.Run({"list", "--json"}), 0);
-    EXPECT_EQ(list.out.str(), "{\"monitors\":[],\"updateRunning\":" + std::string("\"") + holder + "\"}\n");
+    EXPECT_EQ(list.out.str(), "{\"monitors\":[],\"refused\":0,\"updateRunning\":" + std::string("\"") + holder + "\"}\n");
     MonitorHandle opened = kNoMonitor;
     EXPECT_NE(MonGetDevice(0xFFFFFFFF, 0, &opened), kStatusSuccess) << "list opened a monitor";
     CliRun text(bench);

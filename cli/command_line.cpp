@@ -124,9 +124,13 @@ std::string HelpText(Command command) {
         case Command::List:
             return UsageLine(command) +
                    "\n\nLists the maker's monitors connected, a monitor waiting in an interrupted update too.\n"
-                   "While an update runs, says which, and opens no monitor.\n\n"
-                   "  --json, -j  one object: {\"monitors\":[{\"model\",\"serial\",\"version\",\"state\",\"device\"}]},\n"
-                   "              state \"running\" or \"in-update\"\n";
+                   "While an update runs, says which, and opens no monitor. A monitor this user may not\n"
+                   "open (its device rule is missing) is reported on standard error.\n\n"
+                   "  --json, -j  one object: {\"monitors\":[{\"model\",\"serial\",\"version\",\"state\",\"device\"}],\n"
+                   "              \"refused\"}, state \"running\" or \"in-update\", refused the number of\n"
+                   "              monitors present that could not be opened\n\n"
+                   "Exit codes: 0 listed (or none connected), 1 monitors present but none could be opened,\n"
+                   "2 bad usage.\n";
         case Command::Status:
             return UsageLine(command) +
                    "\n\nSays whether an interrupted update is recorded beside the executable, for which\n"

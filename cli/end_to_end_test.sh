@@ -153,7 +153,7 @@ expect_code "an update from another copy during the first" 1 $?
 grep -q "An update is already running (quillon-cli (process $update_pid))" "$dir/other.err" ||
   fail "update from another copy: $(cat "$dir/other.err")"
 "$run" list --json >"$dir/list.out"
-grep -q "^{\"monitors\":\[\],\"updateRunning\":\"quillon-cli (process $update_pid)\"}$" "$dir/list.out" ||
+grep -q "^{\"monitors\":\[\],\"refused\":0,\"updateRunning\":\"quillon-cli (process $update_pid)\"}$" "$dir/list.out" ||
   fail "list during the update: $(cat "$dir/list.out")"
 signals="TERM HUP INT QUIT TSTP TTIN TTOU"
 for signal in $signals; do

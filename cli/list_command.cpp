@@ -1,6 +1,8 @@
 #include <array>
 #include <vector>
 
+#include "app/app_status.h"
+#include "app/failure_report.h"
 #include "app/main_workflow.h"
 #include "app/update_lock.h"
 #include "app/version_display.h"
@@ -35,10 +37,16 @@ ListedMonitor Describe(MonitorHandle monitor, bool stoppedInUpdate) {
     return listed;
 }
 
+struct Listing {
+    std::vector<ListedMonitor> monitors;
+    std::uint32_t refused = 0;  // the maker's monitors present that this user may not open
+};
+
 // Every monitor of the maker present: those running their firmware (or
 // waiting in an update under their usual identity), then those stopped in an update.
-std::vector<ListedMonitor> ListMonitors() {
-    std::vector<ListedMonitor> monitors;
+Listing ListMonitors() {
+    Listing listing;
+    std::vector<ListedMonitor>& monitors = listing.monitors;
     for (const std::uint32_t family : {kFamilyNormal, kFamilyStoppedInUpdate}) {
         const std::uint32_t count = MonOpenDevices(family);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -48,13 +56,14 @@ std::vector<ListedMonitor> ListMonitors() {
         }
     }
     MonCloseDevices(kAllRunFamilies);
-    return monitors;
+    listing.refused = MonCountRefusedDevices();
+    return listing;
 }
 
-void PrintJson(std::ostream& out, const std::vector<ListedMonitor>& monitors, const std::string& updateRunning) {
+void PrintJson(std::ostream& out, const Listing& listing, const std::string& updateRunning) {
     JsonWriter json = JsonOutput(out);
     json.BeginObject().Key("monitors").BeginArray();
-    for (const ListedMonitor& m : monitors) {
+    for (const ListedMonitor& m : listing.monitors) {
         json.BeginObject()
             .Field("model", m.model)
             .Field("serial", m.serial)
@@ -63,7 +72,7 @@ void PrintJson(std::ostream& out, const std::vector<ListedMonitor>& monitors, co
             .Field("device", m.device)
             .EndObject();
     }
-    json.EndArray();
+    json.EndArray().Field("refused", listing.refused);
     if (!updateRunning.empty()) json.Field("updateRunning", updateRunning);
     json.EndObject();
     out << "\n";
@@ -100,17 +109,30 @@ int ListCommand(const CommandLine& line, CliIo& io) {
     if (const std::optional<UpdateLockHolder> running = RunningUpdate()) {
         const std::string holder = running->Description();
         if (line.json)
-            PrintJson(io.out, {}, holder);
+            PrintJson(io.out, {.monitors = {}, .refused = MonCountRefusedDevices()}, holder);  // opens none
         else
             io.out << LocalText(text_id::kListDuringUpdate, io.language, {holder}) << "\n";
         return kExitDone;
     }
-    const std::vector<ListedMonitor> monitors = ListMonitors();
+    const Listing listing = ListMonitors();
     if (line.json)
-        PrintJson(io.out, monitors, {});
-    else if (monitors.empty())
+        PrintJson(io.out, listing, {});
+    else if (listing.monitors.empty() && listing.refused == 0)
         io.out << CatalogueText(text_id::kNoMonitor, io.language) << "\n";
-    else
-        PrintTable(io.out, monitors);
-    return kExitDone;
+    else if (!listing.monitors.empty())
+        PrintTable(io.out, listing.monitors);
+    if (listing.refused == 0) return kExitDone;
+
+    // Monitors are there but cannot be listed: the window's message for it. With
+    // some listed, the list still ran as asked (as the window lists those it can
+    // open), so it only adds why the others are missing.
+    const std::string why = LocalText(text_id::kDevicesRefused, io.language);
+    if (!listing.monitors.empty()) {
+        const int refused = static_cast<int>(listing.refused);
+        io.err << kCliName << ": " << LocalText(text_id::kMonitorsNotOpened, io.language, {refused}) << "\n"
+               << kCliName << ": " << why << "\n";
+        return kExitDone;
+    }
+    io.err << kCliName << ": " << why << "\n" << kCliName << ": status " << StatusCodeText(kAppDevicesRefused) << "\n";
+    return kExitFailed;
 }

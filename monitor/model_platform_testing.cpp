@@ -12,6 +12,7 @@ struct ModelPlatform::Slot {
     std::uint32_t plugIn = 0;              // number of the present plug-in; 0 while off the bus
     std::string path;
     bool cableIn = true;
+    bool accessRefused = false;
     std::optional<std::uint64_t> backAtMs; // off the bus by itself, and coming back then
 
     // After every transfer: a monitor that has just left the bus drops its plug-in.
@@ -112,6 +113,10 @@ void ModelPlatform::Replug(const Monitor& monitor) {
     if (slot->monitor->PluggedIn()) PlugIn(*slot);
 }
 
+void ModelPlatform::RefuseAccess(const Monitor& monitor) {
+    if (Slot* slot = Find(monitor)) slot->accessRefused = true;
+}
+
 std::string ModelPlatform::PathOf(const Monitor& monitor) const {
     const Slot* slot = Find(monitor);
     return slot != nullptr ? slot->path : std::string();
@@ -132,7 +137,14 @@ std::optional<std::vector<std::string>> ModelPlatform::EnumeratePaths() {
 
 std::unique_ptr<HidConnection> ModelPlatform::Open(const std::string& path, bool) {
     for (const auto& slot : slots_) {
-        if (slot->plugIn != 0 && slot->path == path) return std::make_unique<ModelConnection>(slot, *slot->monitor);
+        if (slot->plugIn != 0 && slot->path == path && !slot->accessRefused)
+            return std::make_unique<ModelConnection>(slot, *slot->monitor);
     }
     return nullptr;
+}
+
+bool ModelPlatform::PermissionDenied(const std::string& path) {
+    return std::any_of(slots_.begin(), slots_.end(), [&path](const std::shared_ptr<Slot>& slot) {
+        return slot->plugIn != 0 && slot->path == path && slot->accessRefused;
+    });
 }

@@ -31,10 +31,13 @@ public:
     void Replug(const Monitor& monitor);
     // The path of the monitor's present plug-in; "" while it is off the bus.
     std::string PathOf(const Monitor& monitor) const;
+    // As a device node without a device rule: listed, but this user may not open it.
+    void RefuseAccess(const Monitor& monitor);
 
     std::optional<std::vector<std::string>> EnumeratePaths() override;
     std::unique_ptr<HidConnection> Open(const std::string& path, bool readAccess) override;
     std::unique_ptr<DeviceEvents> WatchDevices() override { return nullptr; }
+    bool PermissionDenied(const std::string& path) override;
 
     // Shared with the connections, so that one outliving the platform fails cleanly.
     struct Slot;
