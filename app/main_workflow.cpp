@@ -50,7 +50,7 @@ std::vector<std::string> PackageFiles(const std::string& folder) {
 }
 
 MainWorkflow::MainWorkflow(WorkflowView& view, std::ostream& failures, std::string_view program)
-    : view_(view), failures_(failures), program_(program) {
+    : view_(view), failures_(failures), program_(program), journal_(program_) {
     // Each step of the update as the update thread enters it. The log is opened
     // on this thread before any update thread starts.
     run_.progress.SetStepListener([this](const ProgressSnapshot& step) {
@@ -77,8 +77,11 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
                            StatusText(status, cause);
         if (status == kAppProgramNotClosed && !detail.empty()) line += ", " + std::string(detail) + " still runs";
         if (status == kAppSameIdentityTwice) line += ", presented by " + std::string(detail);
-        Log(line + "; message " + std::to_string(message.text) + " shown");
+        Note(failed ? JournalPriority::Error : JournalPriority::Notice,
+             line + "; message " + std::to_string(message.text) + " shown", status);
         result_ = (failed ? "result: failed with " : "result: ended with ") + StatusText(status, cause);
+        resultPriority_ = failed ? JournalPriority::Error : JournalPriority::Notice;
+        resultStatus_ = status;
         if (failed) message.runLogPath = log_->Path();
     }
     view_.ShowMessage(message);
@@ -93,10 +96,19 @@ void MainWorkflow::Log(const std::string& line) {
     if (log_) log_->Write(line);
 }
 
+void MainWorkflow::Note(JournalPriority priority, const std::string& line, std::optional<Status> status) {
+    Log(line);
+    if (log_) journal_.Send({priority, line, status, log_->Path()});
+}
+
 void MainWorkflow::ReportRunLogProblem() {
     if (!log_) return;
     if (const std::optional<SystemFailure> problem = log_->TakeProblem()) {
         failures_ << program_ << ": the run log cannot be written: " << problem->Text() << "\n";
+        failures_.flush();
+    }
+    if (const std::optional<SystemFailure> problem = journal_.TakeProblem()) {
+        failures_ << program_ << ": the system journal cannot be written: " << problem->Text() << "\n";
         failures_.flush();
     }
 }
@@ -104,7 +116,8 @@ void MainWorkflow::ReportRunLogProblem() {
 void MainWorkflow::OpenRunLog() {
     log_ = std::make_unique<RunLog>(RunLogFolder());
     ReportRunLogProblem();
-    Log(std::string("quillon ") + QUILLON_VERSION + " (" + program_ + ", process " + std::to_string(::getpid()) + ")");
+    Note(JournalPriority::Info,
+         std::string("quillon ") + QUILLON_VERSION + " (" + program_ + ", process " + std::to_string(::getpid()) + ")");
     // Known here only when a backup file named the monitor; the identity read
     // from the monitor follows once the run has its backup record.
     const TargetMonitor& target = run_.target;
@@ -337,6 +350,8 @@ void MainWorkflow::FinishUpdatePhase() {
             Log("firmware after the update " + ExpectedVersion(run_.record.targetVersion, run_.record.currentVersion));
             Log("update completed");
             result_ = "result: completed";
+            resultPriority_ = JournalPriority::Info;
+            resultStatus_ = kStatusSuccess;
             std::error_code ignored;
             std::filesystem::remove(run_.record.filePath, ignored);
             run_.progress.Complete();
@@ -354,9 +369,11 @@ void MainWorkflow::FinishUpdatePhase() {
             status != kAppProgramNotClosed && status != kPkgNoMatchingSet && status != kMonGeometryMismatch;
         if (repeatable && run_.retryCount < kAutomaticRestarts) {
             ++run_.retryCount;
-            Log("update failed" + AtStepText(run_.progress.Snapshot()) + ": " + StatusText(status, result.failure) +
-                "; starting it again (" + std::to_string(run_.retryCount) + " of " +
-                std::to_string(kAutomaticRestarts) + ")");
+            Note(JournalPriority::Warning,
+                 "update failed" + AtStepText(run_.progress.Snapshot()) + ": " + StatusText(status, result.failure) +
+                     "; starting it again (" + std::to_string(run_.retryCount) + " of " +
+                     std::to_string(kAutomaticRestarts) + ")",
+                 status);
             StartUpdateThread();
             return;
         }
@@ -374,7 +391,8 @@ bool MainWorkflow::Close() {
         program.RestartProgram();
     }
     run_.closedPrograms.clear();
-    Log(result_.empty() ? "result: ended by the user" : result_);
+    if (result_.empty()) Note(JournalPriority::Notice, "result: ended by the user");
+    else Note(resultPriority_, result_, resultStatus_);
     ReportRunLogProblem();
     PkgCloseAll();
     MonCloseDevices(kAllRunFamilies);

@@ -15,6 +15,7 @@
 #include "app/monitor_selection.h"
 #include "app/run_log.h"
 #include "app/status_message.h"
+#include "app/system_journal.h"
 #include "app/update_run.h"
 #include "app/version_display.h"
 #include "app/worker_threads.h"
@@ -99,7 +100,10 @@ private:
     void OpenRunLog();
     // Writes a line to the run's log, when there is one.
     void Log(const std::string& line);
-    // The one line on the failure stream about a log that could not be written.
+    // The run's start, failures and result: the line goes to the run log, and
+    // a copy to the system journal, tagged with the status when there is one.
+    void Note(JournalPriority priority, const std::string& line, std::optional<Status> status = std::nullopt);
+    // The one line on the failure stream about a log or a journal that could not be written.
     void ReportRunLogProblem();
     bool Resuming() const;
     void StartFilePhase();
@@ -113,6 +117,7 @@ private:
     WorkflowView& view_;
     std::ostream& failures_;
     std::string program_;
+    SystemJournal journal_;
     UpdateRun run_;
     // Before the worker threads: the update thread writes its steps here until it is joined.
     std::unique_ptr<RunLog> log_;
@@ -123,6 +128,8 @@ private:
     std::optional<Status> shownFailure_;
     // The run log's last line, once the run has an outcome; empty: the user ended it.
     std::string result_;
+    JournalPriority resultPriority_ = JournalPriority::Info;
+    std::optional<Status> resultStatus_;
 };
 
 // The package files beside the executable ("*.vfw", any case of the extension), by name.

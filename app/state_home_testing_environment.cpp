@@ -1,7 +1,8 @@
 // Every test binary that runs whole updates links this: from before the first
-// test to after the last, the run logs go to a temporary folder, and the update
-// lock has a name of the process's own, so that test binaries run side by side
-// never refuse each other's updates.
+// test to after the last, the run logs go to a temporary folder, the journal's
+// copy of each run to a socket there that nobody reads, and the update lock has
+// a name of the process's own, so that test binaries run side by side never
+// refuse each other's updates.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/run_log_testing.h"
+#include "app/system_journal_testing.h"
 #include "app/update_lock_testing.h"
 #include "common/temp_dir_testing.h"
 
@@ -19,10 +21,12 @@ public:
     void SetUp() override {
         folder_ = std::make_unique<TempDir>();
         stateHome_ = std::make_unique<ScopedStateHome>(folder_->Path());
+        journal_ = std::make_unique<ScopedJournalSocket>(folder_->Path() + "/journal");
         lockName_ = std::make_unique<ScopedUpdateLockName>("quillon-update-lock-test-" + std::to_string(getpid()));
     }
     void TearDown() override {
         lockName_.reset();
+        journal_.reset();
         stateHome_.reset();
         folder_.reset();
     }
@@ -30,6 +34,7 @@ public:
 private:
     std::unique_ptr<TempDir> folder_;
     std::unique_ptr<ScopedStateHome> stateHome_;
+    std::unique_ptr<ScopedJournalSocket> journal_;
     std::unique_ptr<ScopedUpdateLockName> lockName_;
 };
 
