@@ -152,10 +152,11 @@ bool MainWorkflow::StartUp() {
         return false;
     }
     // A package named on the command line stands for the one beside the executable.
+    // One that is there but no regular file (a FIFO) is refused when it is read: it cannot be read, not missing.
     std::error_code error;
     const std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size()
-                                 : std::filesystem::is_regular_file(run_.packagePath, error) ? 1
-                                                                                             : 0;
+                                 : std::filesystem::exists(run_.packagePath, error) ? 1
+                                                                                    : 0;
     if (packages != 1) {
         ShowStatus(packages == 0 ? kAppNoPackageFile : kAppSeveralPackageFiles);
         return false;

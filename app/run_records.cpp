@@ -73,12 +73,15 @@ Status LoadBackupFile(UpdateRun& run) {
     std::string folder;
     if (IsFailure(RunFolder(run, folder))) return kStatusSuccess;  // no folder, so no file either
     const std::string path = folder + kBackupFileName;
+    // Whatever is under the name counts, a link too: it is refused below, never followed.
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) return kStatusSuccess;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return kStatusSuccess;
 
     run.backupFound = true;
     PackageHandle handle = kNoPackageHandle;
-    Status status = PkgLoadFile(path.c_str(), &handle);
+    // A FIFO, a device or a link in the file's place cannot be opened
+    // (kPkgCannotOpen): refused, and never moved aside as damaged.
+    Status status = PkgLoadFile(path.c_str(), &handle, FileLinks::Refuse);
     // Damaged: the checksum fails, or the record is out of shape (kPkgInvalid:
     // a value out of range, a version text that is not five whole fields).
     if (status == kPkgBadChecksum || status == kPkgInvalid) {

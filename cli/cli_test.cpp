@@ -819,4 +819,81 @@ TEST(PackageOptionTest, ANamedPackageStandsForTheOneBesideTheExecutable) {
     EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
 }
 
+// --- a FIFO or a link in a file's place ----------------------------------------
+// Opening a FIFO for reading waits for a writer: were the package or the backup
+// file opened so, these runs would never end and the test would hang (ctest --timeout ends it).
+
+TEST(PackageOptionTest, AFifoNamedAsThePackageCannotBeReadAndALinkToAPackageIsFollowed) {
+    Bench bench;
+    Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
+    TempDir elsewhere;
+    const std::string fifo = elsewhere.File("fleet.vfw");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    CliRun refused(bench);
+    EXPECT_EQ(refused.Run({"update", "--yes", "--package", fifo}), 1);
+    EXPECT_TRUE(Contains(refused.err.str(), "quillon-cli: " + Text(text_id::kFileOpenFailed))) << refused.err.str();
+    EXPECT_TRUE(Contains(refused.err.str(), fifo + " (a FIFO, not a regular file)")) << refused.err.str();
+    EXPECT_EQ(monitor.RunningVersion()[0], 102);
+    EXPECT_FALSE(bench.BackupExists());
+
+    WritePackageFile(elsewhere.File("package.vfw"), PackageContents{});
+    std::filesystem::create_symlink("package.vfw", elsewhere.File("link.vfw"));
+    CliRun linked(bench);
+    EXPECT_EQ(linked.Run({"update", "--yes", "--package", elsewhere.File("link.vfw")}), 0) << linked.err.str();
+    EXPECT_EQ(bench.VersionOf(bench.Open()), MemoryText(kAfter));
+}
+
+// The updater writes the backup file itself, so anything else under its name is
+// refused, never followed, read as damaged, moved aside or replaced.
+struct OddBackupFile {
+    const char* name;
+    std::function<void(const std::string& path, const TempDir& elsewhere)> make;
+    const char* said;  // in the line under the message
+};
+
+const OddBackupFile kOddBackupFiles[] = {
+    {"Fifo", [](const std::string& path, const TempDir&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+     "(a FIFO, not a regular file)"},
+    {"LinkToADamagedFile",
+     [](const std::string& path, const TempDir& elsewhere) {
+         std::ofstream(elsewhere.File("damaged")) << "not a record";
+         std::filesystem::create_symlink(elsewhere.File("damaged"), path);
+     },
+     "(a symbolic link is not followed)"},
+    {"LinkToNothing",
+     [](const std::string& path, const TempDir& elsewhere) {
+         std::filesystem::create_symlink(elsewhere.File("none"), path);
+     },
+     "(a symbolic link is not followed)"},
+};
+
+class OddBackupFileTest : public ::testing::TestWithParam<OddBackupFile> {
+protected:
+    Bench bench;
+    TempDir elsewhere;
+};
+INSTANTIATE_TEST_SUITE_P(Cases, OddBackupFileTest, ::testing::ValuesIn(kOddBackupFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(OddBackupFileTest, IsRefusedAndLeftInPlace) {
+    const OddBackupFile& c = GetParam();
+    Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
+    bench.WritePackage();
+    c.make(bench.BackupPath(), elsewhere);
+    const std::filesystem::file_type type = std::filesystem::symlink_status(bench.BackupPath()).type();
+
+    CliRun status(bench);
+    EXPECT_EQ(status.Run({"status"}), 1);
+    EXPECT_TRUE(Contains(status.err.str(), bench.BackupPath() + " " + c.said)) << status.err.str();
+
+    CliRun update(bench);
+    EXPECT_EQ(update.Run({"update", "--yes"}), 1);
+    EXPECT_TRUE(Contains(update.err.str(), "quillon-cli: " + Text(text_id::kFileOpenFailed))) << update.err.str();
+    EXPECT_TRUE(Contains(update.err.str(), c.said)) << update.err.str();
+    EXPECT_EQ(std::filesystem::symlink_status(bench.BackupPath()).type(), type);
+    for (const std::string& name : bench.dir.Names()) EXPECT_FALSE(Contains(name, "damaged")) << name;
+    EXPECT_EQ(monitor.RunningVersion()[0], 102);
+}
+
 }  // namespace

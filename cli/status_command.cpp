@@ -49,7 +49,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     if (const std::optional<UpdateLockHolder> running = RunningUpdate()) updateRunning = running->Description();
 
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
         if (line.json) {
             JsonWriter json = JsonOutput(io.out);
             json.BeginObject().Key("interrupted").Bool(false);
@@ -64,7 +64,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
 
     // Read, never rewritten nor moved: a damaged file stays for the next update to deal with.
     RunBackupRecord record;
-    Status status = PkgLoadFile(path.c_str(), &record.recordHandle);
+    Status status = PkgLoadFile(path.c_str(), &record.recordHandle, FileLinks::Refuse);
     if (!IsFailure(status)) status = ReadBackupRecord(record);
     PkgCloseAll();
     if (IsFailure(status)) {

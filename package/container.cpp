@@ -65,11 +65,44 @@ void SetFault(std::string* fault, std::string text) {
 }
 
 // Checks that an open file has the shape of a container and returns its payload length.
-std::optional<std::uint64_t> CheckShape(int fd, Status& status, std::string* fault) {
+// Non-blocking: opening a FIFO would wait for a writer, and a device could wait
+// too; the file is then refused as not a regular one. Reads of a regular file
+// do not change with the flag.
+UniqueFd OpenForReading(const std::string& path, FileLinks links, std::string& fault) {
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == FileLinks::Refuse ? O_NOFOLLOW : 0);
+    UniqueFd fd(open(path.c_str(), flags));
+    if (fd) return fd;
+    if (links == FileLinks::Refuse && errno == ELOOP) {
+        NoteSystemFailure("cannot open " + path + " (a symbolic link is not followed)", ELOOP);
+        fault = "cannot open: a symbolic link, which is not followed";
+    } else {
+        fault = ErrnoFault("cannot open", path);
+    }
+    return fd;
+}
+
+const char* FileTypeName(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+std::optional<std::uint64_t> CheckShape(int fd, const std::string& path, Status& status, std::string* fault) {
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         status = kContainerCannotOpen;
-        SetFault(fault, "cannot be read: not a regular file");
+        SetFault(fault, ErrnoFault("cannot read", path));
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        status = kContainerCannotOpen;
+        const std::string type = FileTypeName(st.st_mode);
+        // Noted like a failed call, so that the line under the message says what is in the file's place.
+        NoteSystemFailure("cannot read " + path + " (" + type + ", not a regular file)", S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        SetFault(fault, "cannot be read: " + type + ", not a regular file");
         return std::nullopt;
     }
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -181,15 +214,16 @@ std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size) - 2;
 }
 
-Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault) {
+Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault, FileLinks links) {
     ClearSystemFailure();
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string openFault;
+    UniqueFd fd = OpenForReading(path, links, openFault);
     if (!fd) {
-        SetFault(fault, ErrnoFault("cannot open", path));
+        SetFault(fault, openFault);
         return kContainerCannotOpen;
     }
     Status status = kStatusSuccess;
-    const auto size = CheckShape(fd.get(), status, fault);
+    const auto size = CheckShape(fd.get(), path, status, fault);
     if (!size) return status;
     if (*size != payload.size()) {
         SetFault(fault, "cannot read: the file changed size while it was read");
@@ -198,16 +232,15 @@ Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, s
     return ReadOpenContainer(fd.get(), path, payload, fault);
 }
 
-ContainerFile ReadContainerFile(const std::string& path) {
+ContainerFile ReadContainerFile(const std::string& path, FileLinks links) {
     ClearSystemFailure();
     ContainerFile result;
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd = OpenForReading(path, links, result.fault);
     if (!fd) {
         result.status = kContainerCannotOpen;
-        result.fault = ErrnoFault("cannot open", path);
         return result;
     }
-    const auto size = CheckShape(fd.get(), result.status, &result.fault);
+    const auto size = CheckShape(fd.get(), path, result.status, &result.fault);
     if (!size) return result;
     std::shared_ptr<std::vector<std::uint8_t>> buffer;
     try {

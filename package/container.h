@@ -46,7 +46,12 @@ std::uint16_t ContainerChecksum(std::span<const std::uint8_t> bytes);
 // The file's size minus 2: the length of the payload that ReadContainer delivers.
 std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path);
 
-// The functions below note a failed system call as this thread's system
+// Whether a symbolic link in the file's place is followed: a package may be
+// reached through one; the backup file, which the updater writes itself, never is.
+enum class FileLinks { Follow, Refuse };
+
+// The functions below read a regular file only: a FIFO or a device in its
+// place is refused (kContainerCannotOpen), never waited on. They note a failed system call as this thread's system
 // failure (common/system_failure.h), with the file's path, and forget an
 // earlier note as they start.
 
@@ -54,7 +59,8 @@ std::optional<std::uint64_t> ContainerPayloadSize(const std::string& path);
 // bytes. On failure the buffer's contents are not to be used; `fault`, when
 // given, receives a one-line description of what is wrong with the file
 // (without its name, which the caller knows).
-Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault = nullptr);
+Status ReadContainer(const std::string& path, std::span<std::uint8_t> payload, std::string* fault = nullptr,
+                     FileLinks links = FileLinks::Follow);
 
 // The whole payload of a container file in a buffer of its own, which parsed
 // objects may share instead of copying out of it.
@@ -64,7 +70,7 @@ struct ContainerFile {
     SharedBytes payload;  // set on success
     std::string fault;    // set on failure
 };
-ContainerFile ReadContainerFile(const std::string& path);
+ContainerFile ReadContainerFile(const std::string& path, FileLinks links = FileLinks::Follow);
 
 // Encrypts length bytes of data (padded with zeros to whole blocks) and writes
 // them as a container, replacing any file at path atomically. A missing data

@@ -1,8 +1,10 @@
 #include "package/container.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
@@ -137,6 +139,29 @@ TEST(Container, MissingFileCannotBeOpened) {
     EXPECT_FALSE(ContainerPayloadSize(dir.File("none.vfw")).has_value());
 }
 
+// A package may be reached through a link; what the link leads to must still be a regular file.
+TEST(Container, ALinkIsFollowedUnlessRefused) {
+    TempDir dir;
+    const auto payload = Pattern(24, 5);
+    WritePayload(dir.File("p.vfw"), payload);
+    std::filesystem::create_symlink("p.vfw", dir.File("link.vfw"));
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);  // a blocking open would hang: see above
+    std::filesystem::create_symlink("fifo", dir.File("fifo-link.vfw"));
+
+    const ContainerFile followed = ReadContainerFile(dir.File("link.vfw"));
+    ASSERT_EQ(followed.status, kStatusSuccess) << followed.fault;
+    EXPECT_EQ(*followed.payload, payload);
+    std::vector<std::uint8_t> buffer(payload.size());
+    EXPECT_EQ(ReadContainer(dir.File("link.vfw"), buffer), kStatusSuccess);
+    EXPECT_EQ(ReadContainer(dir.File("link.vfw"), buffer, nullptr, FileLinks::Refuse), kContainerCannotOpen);
+    EXPECT_EQ(ReadContainerFile(dir.File("link.vfw"), FileLinks::Refuse).status, kContainerCannotOpen);
+    EXPECT_EQ(ReadContainerFile(dir.File("p.vfw"), FileLinks::Refuse).status, kStatusSuccess);
+
+    const ContainerFile fifo = ReadContainerFile(dir.File("fifo-link.vfw"));
+    EXPECT_EQ(fifo.status, kContainerCannotOpen);
+    EXPECT_EQ(fifo.fault, "cannot be read: a FIFO, not a regular file");
+}
+
 TEST(WriteContainer, NothingToWriteLeavesTheFileAlone) {
     TempDir dir;
     const std::string path = dir.File("p.vfw");
@@ -195,6 +220,13 @@ TEST(Container, FailedCallsAreNotedWithTheFilesPath) {
     std::filesystem::create_directory(directory);
     const std::string damaged = dir.File("damaged.vfw");
     WriteBytes(damaged, {1, 2, 3});
+    // Opening a FIFO for reading waits for a writer: were it opened so, these
+    // calls would never return and the test would hang (ctest --timeout ends it).
+    const std::string fifo = dir.File("fifo.vfw");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = dir.File("link.backup");
+    WritePayload(dir.File("good.backup"), Pattern(16, 3));
+    std::filesystem::create_symlink("good.backup", link);
     std::vector<std::uint8_t> buffer(16);
     const struct {
         const char* name;
@@ -214,6 +246,20 @@ TEST(Container, FailedCallsAreNotedWithTheFilesPath) {
         {"write over a directory", [&] { return WriteContainer(directory, payload.data(), payload.size()); },
          kContainerCannotOpen, SystemFailure{"cannot replace " + directory, EISDIR}},
         {"read a damaged file", [&] { return ReadContainerFile(damaged).status; }, kContainerBadChecksum, std::nullopt},
+        {"read a directory", [&] { return ReadContainerFile(directory).status; }, kContainerCannotOpen,
+         SystemFailure{"cannot read " + directory + " (a directory, not a regular file)", EISDIR}},
+        {"read a FIFO", [&] { return ReadContainer(fifo, buffer); }, kContainerCannotOpen,
+         SystemFailure{"cannot read " + fifo + " (a FIFO, not a regular file)", EINVAL}},
+        {"load a FIFO", [&] {
+             PackageHandle handle = kNoPackageHandle;
+             return PkgLoadFile(fifo.c_str(), &handle);
+         },
+         kPkgCannotOpen, SystemFailure{"cannot read " + fifo + " (a FIFO, not a regular file)", EINVAL}},
+        {"load a backup file through a link", [&] {
+             PackageHandle handle = kNoPackageHandle;
+             return PkgLoadFile(link.c_str(), &handle, FileLinks::Refuse);
+         },
+         kPkgCannotOpen, SystemFailure{"cannot open " + link + " (a symbolic link is not followed)", ELOOP}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -100,9 +100,9 @@ bool ModelMatches(std::string_view packageName, std::string_view recordName) {
     return recordName.size() >= star && packageName.substr(0, star) == recordName.substr(0, star);
 }
 
-Status PkgLoadFileUnguarded(const char* path, PackageHandle* handle) {
+Status PkgLoadFileUnguarded(const char* path, PackageHandle* handle, FileLinks links) {
     if (path == nullptr || handle == nullptr) return kPkgInvalid;
-    const ContainerFile file = ReadContainerFile(path);
+    const ContainerFile file = ReadContainerFile(path, links);
     if (file.status != kStatusSuccess) return file.status;
     if (file.payload->size() >= 2 && ReadU16(*file.payload, 0) == kKindBackupRecord && State().record)
         return kPkgRecordExists;
@@ -241,8 +241,8 @@ int PkgHasMatchingSet(PackageHandle handle, const char* version) {
     return FindMatchingSetKey(*r.package, version).empty() ? 0 : 1;
 }
 
-Status PkgLoadFile(const char* path, PackageHandle* handle) {
-    return WithoutThrowing(kPkgCannotOpen, [&] { return PkgLoadFileUnguarded(path, handle); });
+Status PkgLoadFile(const char* path, PackageHandle* handle, FileLinks links) {
+    return WithoutThrowing(kPkgCannotOpen, [&] { return PkgLoadFileUnguarded(path, handle, links); });
 }
 
 Status PkgSaveFile(PackageHandle handle, const char* path) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/status.h"
+#include "package/container.h"
 #include "package/content.h"
 
 // Handles are issued from a counter that never repeats within a process, so a
@@ -54,7 +55,9 @@ enum PkgPropertyId : std::uint32_t {
     kPropSavedSetting68 = 21,
 };
 
-Status PkgLoadFile(const char* path, PackageHandle* handle);
+// A FIFO or a device at path is refused (kPkgCannotOpen), never waited on; a
+// symbolic link is followed unless `links` refuses it (the backup file).
+Status PkgLoadFile(const char* path, PackageHandle* handle, FileLinks links = FileLinks::Follow);
 // A backup record that would not load again (a value out of range) is not
 // written, and the file at path is left as it was.
 Status PkgSaveFile(PackageHandle handle, const char* path);
