@@ -17,9 +17,11 @@ namespace {
 constexpr char kMachineLockName[] = "quillon-update-lock";
 
 // Empty unless a test gave its process a name of its own.
+// Never destroyed: a test that ends its process with exit() runs the static
+// destructors before the test environments that put the name back.
 std::string& TestLockName() {
-    static std::string name;
-    return name;
+    static std::string* const name = new std::string;
+    return *name;
 }
 
 struct AbstractAddress {
