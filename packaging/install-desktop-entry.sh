@@ -21,8 +21,8 @@ esac
 [ -x "$here/quillon" ] || { echo "The updater is missing beside this script ($here/quillon)." >&2; exit 1; }
 mkdir -p "$(dirname "$entry")" "$(dirname "$icon")"
 cp "$here/quillon.svg" "$icon"
-# The updater looks for the package file beside its executable, so the entry names the executable's full path.
-sed -e "s|^Exec=.*|Exec=\"$here/quillon\"|" "$here/quillon.desktop" > "$entry.tmp"
+# The entry names this folder's updater by its full path, keeping the file it is given (%f).
+sed -e "s|^Exec=quillon |Exec=\"$here/quillon\" |" "$here/quillon.desktop" > "$entry.tmp"
 mv "$entry.tmp" "$entry"
 echo "Added Quillon to the application menu ($entry)."
 echo "Put the update file (.vfw) into $here before you start it."

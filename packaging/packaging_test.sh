@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks the device rule, its install script, the desktop entry and the release
-# archive: what can be checked without a seat, a desktop or root.
+# Checks the device rule, its install script, the desktop entry, the release
+# archive and the system install layout: what can be checked without a seat, a
+# desktop or root.
 set -euo pipefail
 src="$1"; build="$2"; archive="$3"; programs="$4"  # the programs built, ";"-separated
 work="$(mktemp -d)"
@@ -48,6 +49,9 @@ for f in ${programs//;/ } 70-quillon-monitors.rules install-udev-rule.sh install
   grep -qx "$f" "$work/listing" || fail "the archive lacks $f"
 done
 tar -xzf "$archive" -C "$work"
+# One flat folder: nothing of the system layout (bin/, share/) in it.
+unexpected=$(grep / "$work/listing" | grep -v '^screenshots/' | grep -vx '' || true)
+[ -z "$unexpected" ] || fail "the archive is not one flat folder: $unexpected"
 for p in ${programs//;/ } install-udev-rule.sh install-desktop-entry.sh; do
   [ -x "$work/$top/$p" ] || fail "$p is not executable in the archive"
 done
@@ -58,8 +62,38 @@ fi
 if [ -e "$work/$top/quillon" ]; then
   HOME="$work/home" XDG_DATA_HOME= bash "$work/$top/install-desktop-entry.sh" > /dev/null || fail "install-desktop-entry.sh"
   entry="$work/home/.local/share/applications/quillon.desktop"
-  grep -qx "Exec=\"$work/$top/quillon\"" "$entry" || fail "the installed entry does not start this folder's updater"
+  grep -qx "Exec=\"$work/$top/quillon\" %f" "$entry" || fail "the installed entry does not start this folder's updater"
   [ -f "$work/home/.local/share/icons/hicolor/scalable/apps/quillon.svg" ] || fail "icon not installed"
   if command -v desktop-file-validate > /dev/null; then desktop-file-validate "$entry" || fail "installed entry"; fi
 fi
-echo "packaging: rule, scripts and archive ($(wc -l < "$work/listing") entries) checked"
+# --- The system layout: `cmake --install` with a prefix, and with DESTDIR as a
+# distribution's package build runs it, installs exactly these files.
+built() { [[ ";$programs;" == *";$1;"* ]]; }
+expected_files() {  # relative to the install prefix
+  local program
+  for program in ${programs//;/ }; do echo "bin/$program"; done
+  for program in quillon-cli vfwtool; do
+    if built "$program"; then echo "share/bash-completion/completions/$program"; fi
+  done
+  echo lib/udev/rules.d/70-quillon-monitors.rules
+  echo share/applications/quillon.desktop
+  echo share/icons/hicolor/scalable/apps/quillon.svg
+  echo share/mime/packages/quillon.xml
+  echo share/doc/quillon/README.md
+  echo share/doc/quillon/user-guide.md
+  (cd "$src/../docs" && find screenshots -type f) | sed 's|^|share/doc/quillon/|'
+}
+check_layout() {  # PREFIX: the files installed there, against those expected
+  local prefix=$1 f
+  diff -u <(expected_files | sort) <(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort) ||
+    fail "the files installed in $prefix differ from the layout expected (- expected, + installed)"
+  for f in ${programs//;/ }; do [ -x "$prefix/bin/$f" ] || fail "bin/$f is not executable"; done
+  f=$(cd "$prefix" && find . -type f ! -path './bin/*' ! -perm 644)
+  [ -z "$f" ] || fail "data files not of mode 644: $f"
+}
+(umask 022 && cmake --install "$build" --prefix "$work/prefix" > "$work/install.log") || { cat "$work/install.log"; fail "cmake --install"; }
+check_layout "$work/prefix"
+(umask 022 && DESTDIR="$work/root" cmake --install "$build" --prefix /usr > "$work/install.log") || { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+[ "$(ls -A "$work/root")" = usr ] || fail "cmake --install --prefix /usr wrote outside /usr: $(ls -A "$work/root")"
+check_layout "$work/root/usr"
+echo "packaging: rule, scripts, archive ($(wc -l < "$work/listing") entries) and system layout checked"
