@@ -79,6 +79,7 @@ expected_files() {  # relative to the install prefix
   echo share/applications/quillon.desktop
   echo share/icons/hicolor/scalable/apps/quillon.svg
   echo share/mime/packages/quillon.xml
+  echo share/metainfo/org.quillon.Quillon.metainfo.xml
   echo share/doc/quillon/README.md
   echo share/doc/quillon/user-guide.md
   (cd "$src/../docs" && find screenshots -type f) | sed 's|^|share/doc/quillon/|'
@@ -96,4 +97,6 @@ check_layout "$work/prefix"
 (umask 022 && DESTDIR="$work/root" cmake --install "$build" --prefix /usr > "$work/install.log") || { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
 [ "$(ls -A "$work/root")" = usr ] || fail "cmake --install --prefix /usr wrote outside /usr: $(ls -A "$work/root")"
 check_layout "$work/root/usr"
+# What a software centre reads from the installed tree: the metainfo, and the entry it launches.
+appstreamcli validate-tree --no-net "$work/root" > "$work/validate.log" 2>&1 || { cat "$work/validate.log"; fail "appstreamcli validate-tree"; }
 echo "packaging: rule, scripts, archive ($(wc -l < "$work/listing") entries) and system layout checked"

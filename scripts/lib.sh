@@ -5,6 +5,7 @@ packages=(
   qt6-base-dev  # the updater's window (brings the OpenGL and Vulkan headers Qt's CMake files look for)
   weston qt6-wayland  # the window's tests run on Wayland too, under a headless weston (scripts/with-weston)
   desktop-file-utils  # checks the desktop entry
+  appstream shared-mime-info libxml2-utils  # check the metainfo and the MIME type of .vfw files
   fonts-noto-cjk  # the window's tests measure the Japanese texts in a real Japanese font
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
