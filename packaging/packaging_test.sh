@@ -8,12 +8,14 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# --- The rule: hidraw nodes of the three vendors, lower-case ids, uaccess, before 73-seat-late.
+# --- The rule: hidraw nodes of the three vendors, lower-case ids, uaccess and the group
+# quillon, no MODE (udev would then open the node to the group root when quillon does
+# not exist), before 73-seat-late.
 rule="$src/70-quillon-monitors.rules"
 vendors=()
 while IFS= read -r line; do
   case "$line" in ''|'#'*) continue ;; esac
-  [[ "$line" =~ ^SUBSYSTEM==\"hidraw\",\ ATTRS\{idVendor\}==\"([0-9a-f]{4})\",\ TAG\+=\"uaccess\"$ ]] ||
+  [[ "$line" =~ ^SUBSYSTEM==\"hidraw\",\ ATTRS\{idVendor\}==\"([0-9a-f]{4})\",\ TAG\+=\"uaccess\",\ GROUP=\"quillon\"$ ]] ||
     fail "rule line not of the expected form: $line"
   vendors+=("${BASH_REMATCH[1]}")
 done < "$rule"
@@ -21,18 +23,68 @@ done < "$rule"
 [[ "$(basename "$rule")" < "73-seat-late.rules" ]] || fail "the rule is read after 73-seat-late.rules"
 if udevadm --help 2>/dev/null | grep -q '^  verify'; then udevadm verify "$rule" >/dev/null || fail "udevadm verify"; fi
 
-# --- The rule's install script, into a folder of the test's own.
-rules="$work/rules.d"
-QUILLON_UDEV_RULES_DIR="$rules" bash "$src/install-udev-rule.sh" > "$work/out" || fail "install-udev-rule.sh"
+# --- The rule's install script, into a folder of the test's own, with stand-ins for the
+# system's group tools (getent reads a group file of the test's own; groupadd and addgroup
+# note their call and add the group, or fail). PATH leaves out the real ones in sbin.
+# Sets up stand-ins in $work/NAME for a group file holding quillon or not ($2: yes/no) and
+# the tools listed ($3: groupadd, addgroup, groupadd:fails).
+stand_ins() {
+  local bin="$work/$1/bin" tool
+  mkdir -p "$bin"
+  : > "$work/$1/calls"
+  if [ "$2" = yes ]; then echo "quillon:x:990:" > "$work/$1/group"; else : > "$work/$1/group"; fi
+  printf '#!/bin/sh\n[ "$1" = group ] && grep -q "^$2:" "%s"\n' "$work/$1/group" > "$bin/getent"
+  for tool in $3; do
+    case "$tool" in
+      *:fails) printf '#!/bin/sh\necho "%s $*" >> "%s"\nexit 9\n' "${tool%:fails}" "$work/$1/calls" > "$bin/${tool%:fails}" ;;
+      *) printf '#!/bin/sh\necho "%s $*" >> "%s"\necho "$2:x:990:" >> "%s"\n' "$tool" "$work/$1/calls" "$work/$1/group" > "$bin/$tool" ;;
+    esac
+  done
+  chmod +x "$bin"/*
+}
+install_rule() {  # NAME [ARG...]: the script with NAME's stand-ins, into $work/NAME/rules.d
+  local name="$1"; shift
+  PATH="$work/$name/bin:/usr/bin:/bin" QUILLON_UDEV_RULES_DIR="$work/$name/rules.d" \
+    "$BASH" "$src/install-udev-rule.sh" "$@"
+}
+stand_ins plain yes ""
+rules="$work/plain/rules.d"
+install_rule plain > "$work/out" || fail "install-udev-rule.sh"
 cmp -s "$rule" "$rules/70-quillon-monitors.rules" || fail "the installed rule differs"
 [ "$(stat -c %a "$rules/70-quillon-monitors.rules")" = 644 ] || fail "rule mode"
 grep -q "7e51, 7e52 and 7e53" "$work/out" || fail "the script does not say what it does"
-QUILLON_UDEV_RULES_DIR="$rules" bash "$src/install-udev-rule.sh" --remove > /dev/null || fail "--remove"
+install_rule plain --remove > /dev/null || fail "--remove"
 [ ! -e "$rules/70-quillon-monitors.rules" ] || fail "--remove left the rule"
+[ "$(cat "$work/plain/group")" = "quillon:x:990:" ] || fail "--remove touched the group"
 set +e
-QUILLON_UDEV_RULES_DIR="$rules" bash "$src/install-udev-rule.sh" --bogus 2> /dev/null
+install_rule plain --bogus 2> /dev/null
 [ $? -eq 2 ] || fail "a wrong argument is not refused with 2"
 set -e
+
+# The group quillon: made when missing, with groupadd or else addgroup, before the rule
+# that names it; without it the rule is not installed. Each case: whether the group
+# exists, the tools there, the call expected, the exit status.
+while IFS='|' read -r name exists tools want_call want_status; do
+  stand_ins "$name" "$exists" "$tools"
+  status=0
+  install_rule "$name" > "$work/$name/out" 2>&1 || status=$?
+  [ "$status" = "$want_status" ] || fail "group, $name: exit $status, not $want_status: $(cat "$work/$name/out")"
+  [ "$(cat "$work/$name/calls")" = "$want_call" ] || fail "group, $name: called '$(cat "$work/$name/calls")', not '$want_call'"
+  if [ "$want_status" = 0 ]; then
+    grep -qx "quillon:x:990:" "$work/$name/group" || fail "group, $name: no group quillon"
+    [ -f "$work/$name/rules.d/70-quillon-monitors.rules" ] || fail "group, $name: no rule"
+    grep -qF "sudo usermod -aG quillon USER" "$work/$name/out" || fail "group, $name: does not say how to join the group"
+  else
+    [ ! -e "$work/$name/rules.d/70-quillon-monitors.rules" ] || fail "group, $name: the rule is installed without its group"
+    grep -q "Cannot create the group quillon" "$work/$name/out" || fail "group, $name: does not say why"
+  fi
+done <<'CASES'
+exists|yes|groupadd addgroup||0
+groupadd|no|groupadd addgroup|groupadd --system quillon|0
+addgroup|no|addgroup|addgroup --system quillon|0
+groupadd_fails|no|groupadd:fails addgroup|groupadd --system quillon|1
+neither|no|||1
+CASES
 
 # --- The desktop entry.
 if command -v desktop-file-validate > /dev/null; then
