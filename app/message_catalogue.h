@@ -39,6 +39,8 @@ inline constexpr TextId kStoppedNothingWritten = 747, kStoppedPrepared = 748, kS
 inline constexpr TextId kSeveralWithSerial = 755;
 // quillon-cli list: how many connected monitors could not be opened, before text 660.
 inline constexpr TextId kMonitorsNotOpened = 756;
+// The window: a package given to a second start, which the running window does not take.
+inline constexpr TextId kPackageNotOpened = 770;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

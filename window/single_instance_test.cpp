@@ -48,6 +48,35 @@ TEST(SingleInstanceTest, ALaterStartAsksTheFirstToComeToTheFront) {
     if (!saved.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", saved);
 }
 
+// A second start ends at once. A package given to it is not handed to the
+// first, which may be showing or writing its own: the user is told so.
+TEST(SingleInstanceTest, ASecondStartEndsAndSaysAPackageGivenToItWasNotOpened) {
+    struct SecondStart {
+        const char* name;
+        std::string package;
+        int exitCode;
+        std::vector<window_testing::ShownMessage> messages;
+    };
+    const SecondStart cases[] = {
+        {"WithoutPackage", "", 0, {}},
+        {"WithPackage", "/home/u/Downloads/QX2701.vfw", 1,
+         {window_testing::Expected(
+             {text_id::kPackageNotOpened, {"/home/u/Downloads/QX2701.vfw"}, MessageIcon::Information})}},
+    };
+    for (const SecondStart& c : cases) {
+        SCOPED_TRACE(c.name);
+        SingleInstance first(UniqueName());
+        ASSERT_TRUE(first.IsFirst());
+        QSignalSpy raised(&first, &SingleInstance::RaiseRequested);
+        window_testing::ModalUser user;
+        if (!c.messages.empty()) user.Acknowledge();
+        EXPECT_EQ(RunWindow(c.package, UniqueName()), c.exitCode);
+        EXPECT_EQ(user.messages, c.messages);
+        for (int i = 0; i < 10 && raised.count() == 0; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(raised.count(), 1);
+    }
+}
+
 TEST(SingleInstanceTest, TheNameIsFreeAgainOnceTheFirstHasEnded) {
     {
         SingleInstance first(UniqueName());

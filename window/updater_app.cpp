@@ -20,21 +20,28 @@ std::optional<UpdateLock> LockUpdatesForWindow() {
     return lock;
 }
 
-UpdaterApp::UpdaterApp(int& argc, char** argv) : application_(argc, argv) {
-    QApplication::setWindowIcon(UpdaterIcon());
-}
-
-int UpdaterApp::Run(const QString& instanceName) {
-    SingleInstance instance(instanceName);
-    if (!instance.IsFirst()) return 0;  // the running updater comes to the front instead
-
+int RunWindow(const std::string& package, const QString& instanceName) {
     SetCatalogueLanguage(UserInterfaceLanguage());
+    SingleInstance instance(instanceName);
+    if (!instance.IsFirst()) {
+        // The running updater comes to the front instead. It keeps its own
+        // package: it may have shown that package's version, or be writing it.
+        if (package.empty()) return 0;
+        ShowUserMessage(nullptr, {text_id::kPackageNotOpened, {package}, MessageIcon::Information});
+        return 1;
+    }
+
     // One update at a time on this machine, the command line's included: the
     // lock is held until the window has put everything back and ended.
     const std::optional<UpdateLock> lock = LockUpdatesForWindow();
     if (!lock) return 1;
     MainDialog window;
+    window.Workflow().Run().packagePath = package;
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &window, &MainDialog::BringToFront);
     window.Run();
     return 0;
+}
+
+UpdaterApp::UpdaterApp(char* programName) : argv_{programName, nullptr}, application_(argc_, argv_) {
+    QApplication::setWindowIcon(UpdaterIcon());
 }

@@ -18,12 +18,19 @@ inline const QString kSingleInstanceName = QStringLiteral("Quillon Updater");
 // lock that cannot be made is reported on standard error and the run goes on.
 std::optional<UpdateLock> LockUpdatesForWindow();
 
+// The whole run of the window, in a QApplication made before; the process's
+// exit code. `package`: the package named on the command line, or empty.
+int RunWindow(const std::string& package, const QString& instanceName = kSingleInstanceName);
+
 class UpdaterApp {
 public:
-    UpdaterApp(int& argc, char** argv);
-    // The whole program; the process's exit code.
-    int Run(const QString& instanceName = kSingleInstanceName);
+    // `programName` is argv[0]: the Qt options are not taken from the command
+    // line, which the program reads itself.
+    explicit UpdaterApp(char* programName);
+    int Run(const std::string& package) { return RunWindow(package); }
 
 private:
+    int argc_ = 1;
+    char* argv_[2];
     QApplication application_;
 };
