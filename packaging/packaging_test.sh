@@ -123,7 +123,7 @@ fi
 built() { [[ ";$programs;" == *";$1;"* ]]; }
 expected_files() {  # relative to the install prefix
   local program
-  for program in ${programs//;/ }; do echo "bin/$program"; done
+  for program in ${programs//;/ }; do echo "bin/$program"; echo "share/man/man1/$program.1"; done
   for program in quillon-cli vfwtool; do
     if built "$program"; then echo "share/bash-completion/completions/$program"; fi
   done

@@ -6,6 +6,7 @@ packages=(
   weston qt6-wayland  # the window's tests run on Wayland too, under a headless weston (scripts/with-weston)
   desktop-file-utils  # checks the desktop entry
   appstream shared-mime-info libxml2-utils  # check the metainfo and the MIME type of .vfw files
+  man-db  # checks the man pages (with groff-base) as lintian does
   fonts-noto-cjk  # the window's tests measure the Japanese texts in a real Japanese font
   libgtest-dev libgmock-dev
   libbenchmark-dev libssl-dev zlib1g-dev  # benchmarks only: reference Blowfish and CRC-32
