@@ -97,7 +97,7 @@ cmake --build "$build" --target release > "$work/release.log" 2>&1 || { cat "$wo
 top="$(basename "$archive" .tar.gz)"
 tar -tzf "$archive" | sed "s|^$top/||" | sort > "$work/listing"
 for f in ${programs//;/ } 70-quillon-monitors.rules install-udev-rule.sh install-desktop-entry.sh \
-         quillon.desktop quillon.svg README.md user-guide.md; do
+         quillon.desktop quillon.svg quillon-mime.xml README.md user-guide.md; do
   grep -qx "$f" "$work/listing" || fail "the archive lacks $f"
 done
 tar -xzf "$archive" -C "$work"
@@ -117,6 +117,15 @@ if [ -e "$work/$top/quillon" ]; then
   grep -qx "Exec=\"$work/$top/quillon\" %f" "$entry" || fail "the installed entry does not start this folder's updater"
   [ -f "$work/home/.local/share/icons/hicolor/scalable/apps/quillon.svg" ] || fail "icon not installed"
   if command -v desktop-file-validate > /dev/null; then desktop-file-validate "$entry" || fail "installed entry"; fi
+  # The file manager knows .vfw files, and that the entry opens them.
+  grep -qx 'application/x-quillon-firmware:\*\.vfw' <(cut -d: -f2- "$work/home/.local/share/mime/globs2") ||
+    fail "the user's MIME database does not know *.vfw"
+  grep -q '^application/x-quillon-firmware=.*quillon\.desktop' "$work/home/.local/share/applications/mimeinfo.cache" ||
+    fail "the user's desktop database does not open .vfw files with the entry"
+  HOME="$work/home" XDG_DATA_HOME= bash "$work/$top/install-desktop-entry.sh" --remove > /dev/null || fail "install-desktop-entry.sh --remove"
+  left=$(cd "$work/home/.local/share" && find . -name 'quillon*')
+  [ -z "$left" ] || fail "install-desktop-entry.sh --remove left $left"
+  ! grep -q 'x-quillon-firmware' "$work/home/.local/share/mime/globs2" || fail "--remove left *.vfw in the MIME database"
 fi
 # --- The system layout: `cmake --install` with a prefix, and with DESTDIR as a
 # distribution's package build runs it, installs exactly these files.
