@@ -76,17 +76,19 @@ for program in "$@"; do
   for code in $help_codes; do
     [[ " $page_codes" == *" $code "* ]] || fail "$name: exit code $code of --help is not in EXIT STATUS [$page_codes]"
   done
-  # Environment variables that --help names ($NAME, or a list under "Environment:"),
+  # Environment variables that --help names ($NAME, or a list under "Environment:"
+  # alone on its line),
   # each with its entry under ENVIRONMENT.
   environment=" $(tags_of "$page" ENVIRONMENT | grep -oE '[A-Z_][A-Z0-9_]+' | words)"
   for variable in $( { grep -oE '\$[A-Z_][A-Z0-9_]*' "$work/help" | tr -d '$'
-                       paragraph '^Environment:' | grep -oE '^  [A-Z_][A-Z0-9_]*(, [A-Z_][A-Z0-9_]*)*' | tr ',' ' '
+                       paragraph '^Environment:$' | grep -oE '^  [A-Z_][A-Z0-9_]*(, [A-Z_][A-Z0-9_]*)*' | tr ',' ' '
                      } | words); do
     [[ "$environment" == *" $variable "* ]] || fail "$name: $variable of --help has no entry under ENVIRONMENT"
   done
-  # Files listed under "Files:" in --help, each with its entry under FILES.
+  # Files listed under "Files:" alone on its line (a path, two spaces, what it is), each with
+  # its entry under FILES.
   files=" $(tags_of "$page" FILES | sed 's/^\.[BI]R* //' | words)"
-  for file in $(paragraph '^Files:' | sed -nE 's/^  ([^ ]+)( .*)?$/\1/p'); do
+  for file in $(paragraph '^Files:$' | sed -nE 's/^  ([^ ]+)  .*/\1/p'); do
     [[ "$files" == *" $file "* ]] || fail "$name: $file of --help has no entry under FILES [$files]"
   done
 done
