@@ -71,6 +71,8 @@ void MainWorkflow::ShowStatus(Status status, const std::optional<SystemFailure>&
     const bool recorded = !run_.record.identity.model.empty();
     UserMessage message = StatusMessage(status, recorded ? run_.record.identity.model : run_.target.modelName,
                                         recorded ? run_.record.identity.serial : run_.target.serialNumber, detail);
+    // Every message shown here ends the run: the user's click is no reason to stay awake.
+    AllowSleep();
     if (log_) {
         const bool failed = message.icon == MessageIcon::Error;
         std::string line = (failed ? "failed" : "stopped") + AtStepText(run_.progress.Snapshot()) + ": " +
@@ -182,6 +184,9 @@ bool MainWorkflow::StartUp() {
             return false;
         }
     }
+    // From here on the monitor is changed (locked, its settings switched off,
+    // or its interrupted update taken up): sleep would leave it so.
+    BlockSleep();
     if (const Status status = PrepareMonitor(run_.target); IsFailure(status)) {
         ShowStatus(status);
         return false;
@@ -222,6 +227,26 @@ bool MainWorkflow::SelectMonitor() {
         PkgSetProperty(run_.record.recordHandle, kPropLoaderFlag, &flag, sizeof flag);
     }
     return true;
+}
+
+void MainWorkflow::BlockSleep() {
+    if (sleepInhibitor_) return;
+    sleepInhibitor_.emplace(program_);
+    if (sleepInhibitor_->Held()) {
+        Log("sleep, shutdown, idle and the lid switch are blocked until the update has ended");
+        return;
+    }
+    if (const std::optional<std::string>& problem = sleepInhibitor_->Problem()) {
+        const std::string line = "sleep cannot be blocked during this update: " + *problem;
+        Log(line);
+        failures_ << program_ << ": " << line << "\n";
+        failures_.flush();
+    }
+}
+
+void MainWorkflow::AllowSleep() {
+    if (sleepInhibitor_ && sleepInhibitor_->Held()) Log("sleep is allowed again");
+    sleepInhibitor_.reset();
 }
 
 bool MainWorkflow::Resuming() const { return run_.backupFound && run_.record.stage != kStageNothingWritten; }
@@ -357,6 +382,7 @@ void MainWorkflow::FinishUpdatePhase() {
             std::filesystem::remove(run_.record.filePath, ignored);
             run_.progress.Complete();
             view_.ShowProgress(run_.progress.Snapshot());
+            AllowSleep();
             const VersionLines lines = MergedVersionLines(run_.record.targetVersion, run_.record.currentVersion);
             view_.ShowMessage({text_id::kComplete, {lines.head, lines.tail}, MessageIcon::Information,
                                MessageCaption::ExecutableName});
@@ -387,6 +413,7 @@ bool MainWorkflow::Close() {
     if (WorkerExists()) return false;
     if (ended_) return true;
     RestoreMonitorSettings(run_);
+    AllowSleep();
     for (const RunningProgram& program : run_.closedPrograms) {
         Log("starting " + program.program.displayName + " again");
         program.RestartProgram();

@@ -14,6 +14,7 @@
 
 #include "app/monitor_selection.h"
 #include "app/run_log.h"
+#include "app/sleep_inhibitor.h"
 #include "app/status_message.h"
 #include "app/system_journal.h"
 #include "app/update_run.h"
@@ -106,6 +107,10 @@ private:
     // The one line on the failure stream about a log or a journal that could not be written.
     void ReportRunLogProblem();
     bool Resuming() const;
+    // The inhibitor lock, from the monitor's first change until the update has
+    // ended; without logind, one line on the failure stream and in the log says so.
+    void BlockSleep();
+    void AllowSleep();
     void StartFilePhase();
     void StartUpdateThread();
     void FinishFilePhase();
@@ -121,6 +126,9 @@ private:
     UpdateRun run_;
     // Before the worker threads: the update thread writes its steps here until it is joined.
     std::unique_ptr<RunLog> log_;
+    // Before the worker threads too: a workflow destroyed while the update writes
+    // keeps the machine awake until the update thread is joined.
+    std::optional<SleepInhibitor> sleepInhibitor_;
     std::function<void(const ProgressSnapshot&)> stepObserver_;
     std::unique_ptr<PackageCheckThread> fileThread_;
     std::unique_ptr<UpdateThread> updateThread_;

@@ -2,7 +2,7 @@
 // test to after the last, the run logs go to a temporary folder, the journal's
 // copy of each run to a socket there that nobody reads, and the update lock has
 // a name of the process's own, so that test binaries run side by side never
-// refuse each other's updates.
+// refuse each other's updates; and runs ask no logind for an inhibitor lock.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/run_log_testing.h"
+#include "app/sleep_inhibitor_testing.h"
 #include "app/system_journal_testing.h"
 #include "app/update_lock_testing.h"
 #include "common/temp_dir_testing.h"
@@ -23,8 +24,10 @@ public:
         stateHome_ = std::make_unique<ScopedStateHome>(folder_->Path());
         journal_ = std::make_unique<ScopedJournalSocket>(folder_->Path() + "/journal");
         lockName_ = std::make_unique<ScopedUpdateLockName>("quillon-update-lock-test-" + std::to_string(getpid()));
+        noInhibition_ = std::make_unique<ScopedSleepInhibition>(false);
     }
     void TearDown() override {
+        noInhibition_.reset();
         lockName_.reset();
         journal_.reset();
         stateHome_.reset();
@@ -36,6 +39,7 @@ private:
     std::unique_ptr<ScopedStateHome> stateHome_;
     std::unique_ptr<ScopedJournalSocket> journal_;
     std::unique_ptr<ScopedUpdateLockName> lockName_;
+    std::unique_ptr<ScopedSleepInhibition> noInhibition_;
 };
 
 [[maybe_unused]] ::testing::Environment* const kTemporaryStateHome =

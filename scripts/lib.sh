@@ -2,6 +2,8 @@
 packages=(
   cmake ninja-build g++ python3 pkg-config
   libudev-dev
+  libsystemd-dev  # sd-bus: the inhibitor lock that keeps the machine awake during an update
+  dbus-daemon python3-dbusmock  # its tests: a private bus with logind mocked on it
   qt6-base-dev  # the updater's window (brings the OpenGL and Vulkan headers Qt's CMake files look for)
   weston qt6-wayland  # the window's tests run on Wayland too, under a headless weston (scripts/with-weston)
   desktop-file-utils  # checks the desktop entry
