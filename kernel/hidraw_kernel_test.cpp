@@ -1,19 +1,11 @@
-// The hidraw backend, the udev watch, the device rule and the permission
-// message, against the real kernel: each monitor is the monitor-emulator
+// The hidraw backend, the udev watch and the device rule's uaccess tag,
+// against the real kernel: each monitor is the monitor-emulator
 // program plugged in as a USB device (vhci_hcd, then usbhid and hidraw) or
 // through uhid.
-#include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
-#include "app/message_catalogue.h"
-#include "app/monitor_selection.h"
 #include "common/temp_dir_testing.h"
 #include "emulator/report_layout.h"
 #include "hid/capabilities.h"
@@ -261,90 +253,25 @@ TEST_F(KernelTest, AnOlderMonitorInItsUpdateStateShowsItThroughBcdDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Kernel, TransportTest, ::testing::Values(Transport::Usb, Transport::Uhid), TransportName);
 
-// What `udevadm test` says it would do for a device.
-std::string UdevTest(const std::string& sysPath) {
-    const std::string command = "udevadm test " + sysPath + " 2>&1";
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
-        ::pclose(pipe);
-    }
-    return output;
-}
-
-std::string SysPathOf(const std::string& hidrawPath) {
-    const std::string node = hidrawPath.substr(0, hidrawPath.find('#'));
-    return "/sys/class/hidraw/" + node.substr(node.rfind('/') + 1);
-}
-
-bool TagsUaccess(const std::string& udevOutput) {
-    for (std::size_t at = 0; (at = udevOutput.find("TAGS=", at)) != std::string::npos; ++at) {
-        const std::size_t end = udevOutput.find('\n', at);
-        if (udevOutput.substr(at, end - at).find(":uaccess:") != std::string::npos) return true;
-    }
-    return false;
-}
-
 // The device rule tags the monitors' hidraw nodes for the user at the seat,
 // and leaves another vendor's USB HID device alone.
 TEST_F(KernelTest, DeviceRuleTagsTheMonitorsOnly) {
-    std::filesystem::create_directories("/run/udev/rules.d");
-    std::filesystem::copy_file(QUILLON_SOURCE_DIR "/packaging/70-quillon-monitors.rules",
-                               "/run/udev/rules.d/70-quillon-monitors.rules",
-                               std::filesystem::copy_options::overwrite_existing);
-    ASSERT_EQ(std::system("udevadm control --reload-rules"), 0);
+    const InstalledDeviceRule rule(ReadFile(QUILLON_SOURCE_DIR "/packaging/70-quillon-monitors.rules"));
+    ASSERT_TRUE(rule.Loaded());
 
     EmulatorProcess plugged(EmulatorArgs(Transport::Usb, kOlderNative, "KRN00005"), 1);
     ASSERT_TRUE(plugged.Running());
     std::optional<std::string> path;
     ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kOlderNative.vendor)).has_value(); },
                           kArrivalLimitMs));
-    const std::string monitor = UdevTest(SysPathOf(*path));
+    const std::string monitor = CommandOutput("udevadm test " + SysPathOf(*path));
     EXPECT_TRUE(TagsUaccess(monitor)) << monitor;
 
     const ForeignUsbDevice other;
     ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, ForeignUsbDevice::kVendor)).has_value(); },
                           kArrivalLimitMs));
-    const std::string foreign = UdevTest(SysPathOf(*path));
+    const std::string foreign = CommandOutput("udevadm test " + SysPathOf(*path));
     EXPECT_FALSE(TagsUaccess(foreign)) << foreign;
-    std::filesystem::remove("/run/udev/rules.d/70-quillon-monitors.rules");
-    std::system("udevadm control --reload-rules");
-}
-
-// Runs in a child process as an unprivileged user, since root passes every
-// permission check: the monitor's node is left at 0600 root, as without the
-// device rule, and the selection says that a device rule is missing.
-[[noreturn]] void ExpectRefusedMonitorSaysSo() {
-    constexpr uid_t kNobody = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-        ::setresuid(kNobody, kNobody, kNobody) != 0)
-        std::_Exit(10);
-    if (MonCountRefusedDevices() != 1) std::_Exit(11);
-    MonitorSelection selection("", "");
-    if (selection.Discover(0, "", "") != SelectionResult::Cancel) std::_Exit(12);
-    const std::optional<UserMessage> message = selection.TakeMessage();
-    if (!message || message->text != text_id::kDevicesRefused) std::_Exit(13);
-    std::_Exit(0);
-}
-
-TEST_F(KernelTest, AUserWhoMayNotOpenTheNodeIsToldWhy) {
-    EmulatorProcess plugged(EmulatorArgs(Transport::Usb, kCombinedTunnel, "KRN00006"), 1);
-    ASSERT_TRUE(plugged.Running());
-    std::optional<std::string> path;
-    ASSERT_TRUE(WaitUntil([&] { return (path = FindInterface(*hidraw, kCombinedTunnel.vendor)).has_value(); },
-                          kArrivalLimitMs));
-    const std::string node = path->substr(0, path->find('#'));
-    ASSERT_EQ(::chmod(node.c_str(), 0600), 0);
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) ExpectRefusedMonitorSaysSo();
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: cannot become nobody, 11: not counted as refused, "
-                                         "12: not cancelled, 13: not text 660";
 }
 
 }  // namespace

@@ -4,9 +4,14 @@
 // since the kernel enumerates devices in real time.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,6 +113,66 @@ inline std::optional<std::string> FindInterface(HidPlatform& platform, std::uint
 // How long the kernel may take to show a plugged-in device (USB enumeration,
 // the HID driver, udev) on an emulated machine.
 inline constexpr std::uint64_t kArrivalLimitMs = 20'000;
+
+// What a shell command prints on stdout and stderr.
+inline std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+        std::array<char, 4096> buffer;
+        while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+// The sysfs path of a hidraw interface (/sys/class/hidraw/hidrawN).
+inline std::string SysPathOf(const std::string& hidrawPath) {
+    const std::string node = hidrawPath.substr(0, hidrawPath.find('#'));
+    return "/sys/class/hidraw/" + node.substr(node.rfind('/') + 1);
+}
+
+// Whether udev's report on a device (udevadm test or info) has the tag "uaccess".
+inline bool TagsUaccess(const std::string& udevOutput) {
+    for (std::size_t at = 0; (at = udevOutput.find("TAGS=", at)) != std::string::npos; ++at) {
+        const std::size_t end = udevOutput.find('\n', at);
+        if (udevOutput.substr(at, end - at).find(":uaccess:") != std::string::npos) return true;
+    }
+    return false;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A device rule in udev's runtime rules folder for the object's life. udevd
+// reads its rules again before it handles the next device. The suite runs
+// chrooted into this machine's root, where udevadm ignores what it is asked
+// unless told to go ahead.
+class InstalledDeviceRule {
+public:
+    explicit InstalledDeviceRule(const std::string& text) {
+        std::filesystem::create_directories(kFolder);
+        std::ofstream(kPath, std::ios::binary | std::ios::trunc) << text;
+        loaded_ = ReadFile(kPath) == text && std::system(kReload) == 0;
+    }
+    ~InstalledDeviceRule() {
+        std::error_code ignored;
+        std::filesystem::remove(kPath, ignored);
+        std::system(kReload);
+    }
+    InstalledDeviceRule(const InstalledDeviceRule&) = delete;
+    InstalledDeviceRule& operator=(const InstalledDeviceRule&) = delete;
+
+    // Whether the rule is in place and udevd was told to read it.
+    bool Loaded() const { return loaded_; }
+
+private:
+    static constexpr const char* kReload = "SYSTEMD_IGNORE_CHROOT=1 udevadm control --reload-rules";
+    static constexpr const char* kFolder = "/run/udev/rules.d";
+    static constexpr const char* kPath = "/run/udev/rules.d/70-quillon-monitors.rules";
+    bool loaded_ = false;
+};
 
 // Runs the updater as a user would, again after each failed run, until a run
 // reports the update complete or `maxRuns` have run. The messages of each run.
