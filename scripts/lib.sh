@@ -16,6 +16,10 @@ packages=(
 # scripts/kernel-test boots Debian's kernel under QEMU with a busybox initramfs and runs
 # udev in the guest; apt-get downloads the kernel package itself.
 kernel_test_packages=(qemu-system-x86 busybox-static udev cpio kmod)
+# scripts/package builds the Debian packages with debhelper and checks them with lintian;
+# scripts/install-test installs them into a Debian root that mmdebstrap makes.
+package_packages=(debhelper dpkg-dev lintian)
+install_test_packages=(mmdebstrap)
 # scripts/fuzz also needs clang with libFuzzer and the sanitizer runtimes, and llvm-symbolizer.
 fuzz_packages=(clang libclang-rt-14-dev llvm)
 
