@@ -1,6 +1,7 @@
 #include "common/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -80,6 +81,7 @@ bool AtomicFileWriter::WriteAt(std::uint64_t offset, std::span<const std::uint8_
 
 bool AtomicFileWriter::Commit() {
     if (!Ok()) return false;
+    KeepOwner();
     if (fsync(fd_.get()) != 0) return Fail("cannot flush");
     if (!fd_.Close()) return Fail("cannot close");
     if (rename(temp_.c_str(), path_.c_str()) != 0) return Fail("cannot replace");
@@ -89,6 +91,16 @@ bool AtomicFileWriter::Commit() {
     UniqueFd dir(open(DirectoryToSync(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) fsync(dir.get());
     return true;
+}
+
+void AtomicFileWriter::KeepOwner() {
+    struct stat old {};
+    struct stat mine {};
+    if (lstat(path_.c_str(), &old) != 0 || !S_ISREG(old.st_mode) || fstat(fd_.get(), &mine) != 0) return;
+    if (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) return;
+    // Only root may give a file away; anyone else's new file is theirs, as is
+    // the folder it is in. Not a reason to keep the old contents either way.
+    (void)fchown(fd_.get(), old.st_uid, old.st_gid);
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, std::string* fault) {

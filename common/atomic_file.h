@@ -23,7 +23,9 @@ public:
     bool Write(std::span<const std::uint8_t> bytes);
     // Overwrites bytes already written, at an offset from the start.
     bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
-    // Flushes, closes and renames the temporary file over the target.
+    // Flushes, closes and renames the temporary file over the target. A file
+    // replaced keeps its owner and group where the process may give them (root):
+    // root finishing a user's update through sudo leaves the user's record the user's.
     bool Commit();
     // What went wrong first, in one line ("cannot write: No space left on device").
     // It is also noted as this thread's system failure, with the target's path
@@ -32,6 +34,7 @@ public:
     const std::string& Fault() const { return fault_; }
 
 private:
+    void KeepOwner();
     // Keeps the first fault, "<what>: <errno text>", and notes the call as
     // `operation` (by default `what`) followed by the target's path.
     bool Fail(const char* what, const char* operation = nullptr);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -45,6 +47,19 @@ TEST_F(AtomicFileTest, ReplacesTheFileWhole) {
     ASSERT_TRUE(WriteFileAtomically(path_, Bytes("new")));
     EXPECT_EQ(Contents(), "new");
     EXPECT_EQ(Names(), std::vector<std::string>{"file"});
+}
+
+// Root replacing a user's file (an update finished through sudo) leaves it the user's.
+TEST_F(AtomicFileTest, AReplacedFileKeepsItsOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("user's")));
+    ASSERT_EQ(chown(path_.c_str(), 1234, 5678), 0);
+    ASSERT_TRUE(WriteFileAtomically(path_, Bytes("rewritten by root")));
+    struct stat st {};
+    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+    EXPECT_EQ(Contents(), "rewritten by root");
 }
 
 TEST_F(AtomicFileTest, WriteAtFillsInEarlierBytes) {
