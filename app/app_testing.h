@@ -201,14 +201,24 @@ public:
     Bench() {
         MonCloseDevices(0xFFFFFFFF);
         PkgCloseAll();
+        std::string failedAt;
+        EXPECT_EQ(MakeStateFolder(StateFolder(), failedAt), 0) << failedAt;
     }
     ~Bench() {
         MonCloseDevices(0xFFFFFFFF);
         PkgCloseAll();
     }
 
+    // The package folder (beside the executable) and the state folder, each of
+    // the bench's own.
     std::string Folder() const { return dir.File(""); }
-    std::string BackupPath() const { return dir.File(kBackupFileName); }
+    std::string StateFolder() const { return stateDir.File("quillon"); }
+    std::string BackupPath() const { return StateFolder() + "/" + kBackupFileName; }
+    // A run over the bench's folders, as the bench's user runs it.
+    void UseFolders(UpdateRun& run) const {
+        run.packageFolder = Folder();
+        run.stateFolders = StateFolders{StateFolder(), {}};
+    }
     bool BackupExists() const { return std::filesystem::exists(BackupPath()); }
 
     // Plugs a monitor in and gives it settings unlike the factory's, so that
@@ -248,7 +258,7 @@ public:
     // A new run of the updater, as a new process starts it.
     std::unique_ptr<MainWorkflow> NewRun(ScriptedView& view) {
         auto workflow = std::make_unique<MainWorkflow>(view);
-        workflow->Run().folder = Folder();
+        UseFolders(workflow->Run());
         return workflow;
     }
 
@@ -277,6 +287,7 @@ public:
     ModelPlatform platform;
     ScopedHidPlatform usePlatform{platform};
     TempDir dir{BenchFolderBase()};
+    TempDir stateDir{BenchFolderBase()};
     Settings before;
 };
 

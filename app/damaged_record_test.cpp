@@ -53,7 +53,7 @@ TEST(DamagedRecord, ARecordOutOfShapeIsKeptAsideAndTheRunGoesOnWithoutIt) {
         WriteRecord(bench.BackupPath(), c.record);
         const std::vector<std::uint8_t> bytes = testing_support::ReadBytes(bench.BackupPath());
         UpdateRun run;
-        run.folder = bench.Folder();
+        bench.UseFolders(run);
 
         EXPECT_EQ(LoadBackupFile(run), 0u);
 

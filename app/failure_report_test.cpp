@@ -59,7 +59,7 @@ TEST(FailureLine, CarriesTheCauseOfARealFailureOnce) {
         bench.Plug(MonitorKind::CombinedTunnel);
         if (c.package) bench.WritePackage();
         MainWorkflow run(view, lines);
-        run.Run().folder = bench.Folder();
+        bench.UseFolders(run.Run());
 
         NoteSystemFailure("an earlier failure", EIO);
         {

@@ -116,7 +116,7 @@ void MainWorkflow::ReportRunLogProblem() {
 }
 
 void MainWorkflow::OpenRunLog() {
-    log_ = std::make_unique<RunLog>(RunLogFolder());
+    log_ = std::make_unique<RunLog>(RunStateFolders(run_).own);
     ReportRunLogProblem();
     Note(JournalPriority::Info,
          std::string("quillon ") + QUILLON_VERSION + " (" + program_ + ", process " + std::to_string(::getpid()) + ")");
@@ -125,6 +125,11 @@ void MainWorkflow::OpenRunLog() {
     const TargetMonitor& target = run_.target;
     Log(target.modelName.empty() ? std::string("monitor selected")
                                  : "monitor selected: " + target.modelName + " S/N " + target.serialNumber);
+    if (!run_.takenOverFrom.empty())
+        Log("the record of the interrupted update was moved from " + run_.takenOverFrom + " to " + run_.record.filePath);
+    if (run_.takeOverProblem)
+        Log("the record of the interrupted update stays at " + run_.record.filePath +
+            ", it could not be moved into the state folder: " + run_.takeOverProblem->Text());
 }
 
 void MainWorkflow::Start() {
@@ -149,7 +154,7 @@ bool MainWorkflow::StartUp() {
 
     // Counted in every run, a resumed one too.
     std::string folder;
-    if (const Status status = RunFolder(run_, folder); IsFailure(status)) {
+    if (const Status status = PackageFolder(run_, folder); IsFailure(status)) {
         ShowStatus(status);
         return false;
     }
@@ -167,6 +172,11 @@ bool MainWorkflow::StartUp() {
     if (const Status status = LoadBackupFile(run_); IsFailure(status)) {
         ShowStatus(status);
         return false;
+    }
+    if (run_.takeOverProblem) {
+        failures_ << program_ << ": the record of an interrupted update stays at " << run_.record.filePath
+                  << ", it could not be moved into the state folder: " << run_.takeOverProblem->Text() << "\n";
+        failures_.flush();
     }
     // Said once: the next start finds no damaged file under the backup file's name.
     if (!run_.keptBackupPath.empty())
@@ -211,6 +221,7 @@ bool MainWorkflow::StartUp() {
 
 bool MainWorkflow::SelectMonitor() {
     MonitorSelection selection(run_.record.identity.model, run_.record.identity.serial);
+    selection.SetRecordFolders(RecordFolders(run_));
     TargetMonitor& target = run_.target;
     const std::optional<MonitorHandle> chosen =
         view_.SelectMonitor(selection, target.loaderFlag, target.modelName, target.serialNumber);
@@ -272,7 +283,7 @@ void MainWorkflow::ShowVersionDisplay() {
 void MainWorkflow::StartFilePhase() {
     if (Resuming()) return;  // a resumed update needs no package file
     std::string folder;
-    RunFolder(run_, folder);
+    PackageFolder(run_, folder);
     const std::vector<std::string> packages = PackageFiles(folder);
     std::string path = packages.empty() ? std::string() : folder + packages.front();
     if (!run_.packagePath.empty()) path = run_.packagePath;

@@ -96,7 +96,7 @@ private:
     bool StartUp();
     bool SelectMonitor();
     void ShowVersionDisplay();
-    // Opens the run's log in RunLogFolder(), has it take the update's steps,
+    // Opens the run's log in its own state folder, has it take the update's steps,
     // and writes what is known of the run so far.
     void OpenRunLog();
     // Writes a line to the run's log, when there is one.

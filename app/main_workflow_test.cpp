@@ -441,7 +441,7 @@ TEST_F(WorkflowTest, ARecordOfAnEarlierVersionChoosesTheSetForThePresentOne) {
     Monitor& earlier = bench.Plug(MonitorKind::OlderNative, "SN000001", kEarlier);
     {
         UpdateRun made;
-        made.folder = bench.Folder();
+        bench.UseFolders(made);
         made.target.monitorHandle = bench.Open();
         ASSERT_EQ(MakeBackupRecord(made), 0u);
         MonCloseDevices(kAllRunFamilies);
@@ -509,7 +509,7 @@ TEST_P(ProgramLeftRunningTest, DoesNotStopTheUpdateAndIsNamed) {
 
     std::ostringstream failures;
     auto run = std::make_unique<MainWorkflow>(view, failures);
-    run->Run().folder = bench.Folder();
+    bench.UseFolders(run->Run());
     RunToEnd(*run, view);
 
     ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kComplete}) << failures.str();

@@ -39,6 +39,10 @@ inline constexpr TextId kStoppedNothingWritten = 747, kStoppedPrepared = 748, kS
 inline constexpr TextId kSeveralWithSerial = 755;
 // quillon-cli list: how many connected monitors could not be opened, before text 660.
 inline constexpr TextId kMonitorsNotOpened = 756;
+// Under text 600: the folders where no record of the interrupted update was found.
+inline constexpr TextId kNoRecordFound = 757;
+// quillon-cli status: the file the record was read from, after text 745.
+inline constexpr TextId kRecordReadFrom = 758;
 // The window: a package given to a second start, which the running window does not take.
 inline constexpr TextId kPackageNotOpened = 770;
 }  // namespace text_id

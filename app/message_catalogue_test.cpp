@@ -28,7 +28,7 @@ constexpr TextId kAllIds[] = {
     kFinishInterruptedFirst, kNotConfirmed, kNoInterruptedUpdate, kInterruptedUpdate, kListDuringUpdate,
     kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
     kStoppedChecked, kStoppedSettingsRestored, kStoppedDone, kSeveralWithSerial, kSameIdentityTwice,
-    kIdentityNotRecordable, kMonitorsNotOpened, kPackageNotOpened,
+    kIdentityNotRecordable, kMonitorsNotOpened, kNoRecordFound, kRecordReadFrom, kPackageNotOpened,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

@@ -78,6 +78,7 @@ SelectionResult MonitorSelection::Fail(Status status) {
     if (status == kAppSameIdentityTwice)
         devices = JoinDevices(DevicesWithIdentity(MonitorIdentity::FromFields(recordModel_, recordSerial_)));
     message_ = StatusMessage(status, recordModel_, recordSerial_, devices);
+    if (status == kAppResumableWithoutBackup) message_->recordFolders = recordFolders_;
     return SelectionResult::Cancel;
 }
 

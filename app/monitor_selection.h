@@ -55,6 +55,9 @@ public:
     // Decides by the loader flag (1: a monitor waiting in an update) and the
     // model name and serial number a backup file named (empty: none).
     SelectionResult Discover(std::uint32_t mode, const std::string& model, const std::string& serial);
+    // Where the run looked for a backup record: the message for a monitor waiting
+    // in an update without one names them.
+    void SetRecordFolders(std::vector<std::string> folders) { recordFolders_ = std::move(folders); }
     // The message the last decision calls for (shown with the error icon), once.
     std::optional<UserMessage> TakeMessage();
     // The status behind the last decision's message; kStatusSuccess when it called for none.
@@ -89,6 +92,7 @@ private:
     MonitorHandle automaticChoice_ = kNoMonitor;
     MonitorHandle recordedMatch_ = kNoMonitor;
     std::uint32_t chosenLoaderFlag_ = 0;
+    std::vector<std::string> recordFolders_;
     std::optional<UserMessage> message_;
     Status failure_ = kStatusSuccess;
 };

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/state_folder.h"
 #include "common/clock.h"
 #include "common/display_text.h"
 
@@ -20,7 +21,6 @@ namespace {
 
 constexpr std::string_view kRunLogPrefix = "run-";
 constexpr std::string_view kRunLogSuffix = ".log";
-constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
 // One of our own run logs: "run-", digits and dashes, ".log". Anything else in
@@ -31,20 +31,6 @@ bool IsRunLogName(std::string_view name) {
     const std::string_view middle =
         name.substr(kRunLogPrefix.size(), name.size() - kRunLogPrefix.size() - kRunLogSuffix.size());
     return std::all_of(middle.begin(), middle.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
-}
-
-// mkdir -p, each folder it makes private to the user; 0 or the errno, with
-// the folder that could not be made.
-int MakeFolder(const std::string& folder, std::string& failedAt) {
-    if (::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST) return 0;
-    failedAt = folder;
-    const int error = errno;
-    const std::size_t slash = folder.find_last_of('/');
-    if (error != ENOENT || slash == std::string::npos || slash == 0) return error;
-    if (const int parent = MakeFolder(folder.substr(0, slash), failedAt); parent != 0) return parent;
-    failedAt = folder;
-    if (::mkdir(folder.c_str(), kFolderMode) == 0 || errno == EEXIST) return 0;
-    return errno;
 }
 
 timespec WallTime() {
@@ -80,21 +66,13 @@ std::string LocalTimeStamp(const timespec& now) {
 
 }  // namespace
 
-std::string RunLogFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return std::string(state) + "/quillon";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state/quillon";
-    return {};
-}
-
 RunLog::RunLog(const std::string& folder) : openedMs_(NowMs()) {
     if (folder.empty()) {
-        NoteProblem("no folder for it: neither XDG_STATE_HOME nor HOME names one", ENOENT);
+        NoteProblem("no folder for it: neither XDG_STATE_HOME, HOME nor the user database names one", ENOENT);
         return;
     }
     std::string failedAt;
-    if (const int error = MakeFolder(folder, failedAt); error != 0) {
+    if (const int error = MakeStateFolder(folder, failedAt); error != 0) {
         NoteProblem("mkdir " + failedAt, error);
         return;
     }

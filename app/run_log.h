@@ -1,7 +1,7 @@
 #pragma once
 // The plain-text record of one run of the updater: what it updated, with what,
 // every step and failure, and how the run ended, for whoever looks into a
-// failed update later. One file per run in the user's state folder, the last
+// failed update later. One file per run in the state folder (app/state_folder.h), the last
 // kKeptRunLogs of them kept.
 //
 // A log is never a reason for an update to stop or change: a folder that
@@ -18,10 +18,6 @@
 #include "common/unique_fd.h"
 
 inline constexpr std::size_t kKeptRunLogs = 20;
-
-// $XDG_STATE_HOME/quillon, or ~/.local/state/quillon when XDG_STATE_HOME is
-// unset, empty or not an absolute path; empty when there is no home either.
-std::string RunLogFolder();
 
 class RunLog {
 public:

@@ -51,18 +51,16 @@ protected:
         bench.Plug(MonitorKind::CombinedTunnel);
         bench.WritePackage();
     }
-    std::string LogFolder() const { return state.File("quillon"); }
+    std::string LogFolder() const { return bench.StateFolder(); }
 
     Bench bench;
-    TempDir state;
-    ScopedStateHome stateHome{state.Path()};
     ScriptedView view;
     std::ostringstream failures;
 };
 
 TEST_F(RunLogTest, AWholeUpdateIsRecordedFromTheProgramsVersionToItsResult) {
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
     std::vector<std::string> observed;  // the steps as the command line sees them
     run.SetStepObserver([&](const ProgressSnapshot& step) { observed.push_back(LogStepText(step)); });
     run.Start();
@@ -118,7 +116,7 @@ TEST_F(RunLogTest, AWholeUpdateIsRecordedFromTheProgramsVersionToItsResult) {
 
 TEST_F(RunLogTest, AFailedUpdateNamesItsStepStatusAndSystemError) {
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
     run.Start();
     TickWhileWorking(run);
     ASSERT_TRUE(view.updateEnabled);
@@ -147,7 +145,7 @@ TEST_F(RunLogTest, AFailedUpdateNamesItsStepStatusAndSystemError) {
 
 TEST_F(RunLogTest, TheUserEndingTheRunIsItsResult) {
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
     view.acceptWarning = false;
     RunToEnd(run, view);
     ASSERT_FALSE(run.Ended());
@@ -162,18 +160,18 @@ TEST_F(RunLogTest, NoLogBeforeAMonitorIsSelected) {
     view.listChoice = std::nullopt;
     view.acceptReadMe = false;
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
     RunToEnd(run, view);
     EXPECT_TRUE(run.Ended());
     EXPECT_EQ(run.RunLogPath(), "");
-    EXPECT_FALSE(std::filesystem::exists(LogFolder()));
+    EXPECT_TRUE(std::filesystem::is_empty(LogFolder()));
 }
 
 // The package's bytes never reach the log: no run of the package's distinctive
 // bytes shows up in it.
 TEST_F(RunLogTest, NeverHoldsThePackagesBytes) {
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
     RunToEnd(run, view);
     ASSERT_TRUE(run.Ended());
     const std::string log = ReadFile(run.RunLogPath());
@@ -192,86 +190,65 @@ TEST_F(RunLogTest, NeverHoldsThePackagesBytes) {
     EXPECT_GT(checked, 100u);
 }
 
-// A log that cannot be written changes nothing of the update: it completes, the
-// backup file goes as after any completed update, and one line on the failure
-// stream says why.
-TEST_F(RunLogTest, ALogThatCannotBeWrittenLeavesTheUpdateAlone) {
+// The log and the backup file share the state folder: one that cannot be made
+// refuses the update before anything is written, and the failure line says why.
+TEST_F(RunLogTest, AStateFolderThatCannotBeMadeRefusesTheUpdateBeforeItBegins) {
     const struct {
         const char* name;
-        std::function<void(const std::string& state)> block;
-        std::string why;  // {state}: the state folder
+        std::function<std::string(const std::string& base)> block;  // the state folder to use
+        std::string why;  // {base}: the test's folder
     } cases[] = {
         {"a file where the folder should be",
-         [](const std::string& state) { std::ofstream(state + "/quillon") << "in the way"; },
-         "opendir {state}/quillon: Not a directory"},
+         [](const std::string& base) {
+             std::ofstream(base + "/quillon") << "in the way";
+             return base + "/quillon";
+         },
+         "cannot create a file beside {base}/quillon/.backup: Not a directory"},
         {"a file where a parent of the folder should be",
-         [](const std::string& state) {
-             std::ofstream(state + "/parent") << "in the way";
-             ::setenv("XDG_STATE_HOME", (state + "/parent/state").c_str(), 1);
+         [](const std::string& base) {
+             std::ofstream(base + "/parent") << "in the way";
+             return base + "/parent/state/quillon";
          },
-         "mkdir {state}/parent/state/quillon: Not a directory"},
-        {"a relative XDG_STATE_HOME and no home",
-         [](const std::string&) {
-             ::setenv("XDG_STATE_HOME", "relative", 1);
-             ::unsetenv("HOME");
-         },
-         "no folder for it: neither XDG_STATE_HOME nor HOME names one: No such file or directory"},
+         "mkdir {base}/parent/state/quillon: Not a directory"},
+        {"nothing names a state folder", [](const std::string&) { return std::string(); },
+         "no state folder for the backup file: neither XDG_STATE_HOME, HOME nor the user database names one: No such "
+         "file or directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bench caseBench;
         caseBench.Plug(MonitorKind::OlderNative);
         caseBench.WritePackage();
-        TempDir caseState;
-        ScopedStateHome caseHome(caseState.Path());
-        const char* realHome = std::getenv("HOME");
-        ScopedVariable home("HOME", realHome ? std::optional<std::string>(realHome) : std::nullopt);
-        c.block(caseState.Path());
+        TempDir base;
         ScriptedView caseView;
         std::ostringstream caseFailures;
         MainWorkflow run(caseView, caseFailures);
-        run.Run().folder = caseBench.Folder();
+        caseBench.UseFolders(run.Run());
+        run.Run().stateFolders = StateFolders{c.block(base.Path()), {}};
         RunToEnd(run, caseView);
 
         ASSERT_TRUE(run.Ended());
-        EXPECT_EQ(caseView.MessageIds(), std::vector<TextId>{text_id::kComplete});
-        EXPECT_FALSE(caseBench.BackupExists());
-        EXPECT_EQ(caseBench.VersionOf(caseBench.Open()), MemoryText(kAfter));
+        EXPECT_EQ(caseView.MessageIds(), std::vector<TextId>{text_id::kFileOpenFailed});
+        EXPECT_EQ(caseBench.VersionOf(caseBench.Open()), MemoryText(kBefore));
+        EXPECT_EQ(ReadSettings(caseBench.Open()), caseBench.before);
         EXPECT_EQ(run.RunLogPath(), "");
         std::string why = c.why;
-        if (const auto at = why.find("{state}"); at != std::string::npos) why.replace(at, 7, caseState.Path());
-        EXPECT_EQ(caseFailures.str(), "quillon: the run log cannot be written: " + why + "\n");
+        if (const auto at = why.find("{base}"); at != std::string::npos) why.replace(at, 6, base.Path());
+        EXPECT_TRUE(Holds(caseFailures.str(), "quillon: " + why + " (status ")) << caseFailures.str();
     }
 }
 
-// An error message of a run without a log has no line under it.
+// An error message of a run without a log has no line under it. (A file in
+// place of the state folder: neither the log nor the backup file can be made.)
 TEST_F(RunLogTest, AnErrorWithoutALogHasNoLineUnderIt) {
-    std::ofstream(LogFolder()) << "in the way";
-    bench.WritePackage({.model = "QZ27*"});
+    std::ofstream(LogFolder() + "/blocked") << "in the way";
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
+    run.Run().stateFolders = StateFolders{LogFolder() + "/blocked", {}};
     RunToEnd(run, view);
-    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kNoFileForMonitor});
+    ASSERT_EQ(view.MessageIds(), std::vector<TextId>{text_id::kFileOpenFailed});
     EXPECT_EQ(view.messages[0].runLogPath, "");
     EXPECT_EQ(MessageBoxText(view.messages[0], Language::English), MessageText(view.messages[0], Language::English));
-}
-
-TEST(RunLogFolder, FollowsXdgStateHomeOrFallsBackToTheHome) {
-    const struct {
-        std::optional<std::string> stateHome;
-        std::string folder;
-    } cases[] = {
-        {"/var/state", "/var/state/quillon"},
-        {std::nullopt, "/home/user/.local/state/quillon"},
-        {"", "/home/user/.local/state/quillon"},
-        {"state", "/home/user/.local/state/quillon"},
-    };
-    ScopedVariable home("HOME", "/home/user");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stateHome.value_or("(unset)"));
-        ScopedVariable stateHome("XDG_STATE_HOME", c.stateHome);
-        EXPECT_EQ(RunLogFolder(), c.folder);
-    }
 }
 
 // Only our own logs are counted and deleted: with this run's, the last 20 remain.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "app/update_run.h"
 
 #include "app/monitor_selection.h"
+#include "app/record_file_move.h"
 #include "common/executable_dir.h"
 #include "common/system_failure.h"
 #include "monitor/command_usages.h"
@@ -22,6 +24,11 @@
 #include "monitor/transactions.h"
 
 namespace {
+
+std::string WithoutTrailingSlash(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
 
 void DeleteFile(const std::string& path) {
     std::error_code ignored;
@@ -58,9 +65,9 @@ std::optional<std::string> KeepDamagedFile(const std::string& path) {
 
 }  // namespace
 
-Status RunFolder(const UpdateRun& run, std::string& folder) {
-    if (!run.folder.empty()) {
-        folder = run.folder;
+Status PackageFolder(const UpdateRun& run, std::string& folder) {
+    if (!run.packageFolder.empty()) {
+        folder = run.packageFolder;
         return kStatusSuccess;
     }
     const std::optional<std::string> directory = ExecutableDirectory();
@@ -69,14 +76,41 @@ Status RunFolder(const UpdateRun& run, std::string& folder) {
     return kStatusSuccess;
 }
 
-Status LoadBackupFile(UpdateRun& run) {
-    std::string folder;
-    if (IsFailure(RunFolder(run, folder))) return kStatusSuccess;  // no folder, so no file either
-    const std::string path = folder + kBackupFileName;
-    // Whatever is under the name counts, a link too: it is refused below, never followed.
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return kStatusSuccess;
+const StateFolders& RunStateFolders(UpdateRun& run) {
+    if (!run.stateFolders) run.stateFolders = StateFoldersFor(StateEnvironment::OfProcess());
+    return *run.stateFolders;
+}
 
+std::vector<std::string> RecordFolders(const StateFolders& state, const std::string& packageFolder) {
+    std::vector<std::string> folders;
+    for (const std::string& folder : {state.own, state.invokingUser, packageFolder}) {
+        const std::string normal = WithoutTrailingSlash(folder);
+        if (!normal.empty() && std::find(folders.begin(), folders.end(), normal) == folders.end())
+            folders.push_back(normal);
+    }
+    return folders;
+}
+
+std::vector<std::string> RecordFolders(UpdateRun& run) {
+    std::string beside;
+    if (IsFailure(PackageFolder(run, beside))) beside.clear();
+    return RecordFolders(RunStateFolders(run), beside);
+}
+
+std::optional<std::string> FirstRecordFile(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        std::string path = RecordPath(folder);
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) return path;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Loads the backup file at `path`, which exists. A damaged one is kept aside
+// and backupFound stays false.
+Status LoadBackupFileAt(UpdateRun& run, const std::string& path) {
     run.backupFound = true;
     PackageHandle handle = kNoPackageHandle;
     // A FIFO, a device or a link in the file's place cannot be opened
@@ -94,11 +128,60 @@ Status LoadBackupFile(UpdateRun& run) {
         run.record.filePath = path;
         status = ReadBackupRecord(run.record);
     }
-    if (IsFailure(status)) return status;
-    run.target.loaderFlag = run.record.loaderFlag;
-    run.target.modelName = run.record.identity.model;
-    run.target.serialNumber = run.record.identity.serial;
-    run.target.currentVersion = run.record.currentVersion;
+    return status;
+}
+
+// Moves the record found beside the executable into the run's own state folder;
+// when it cannot, the run goes on with it where it is and says why.
+void TakeOverRecord(UpdateRun& run) {
+    const std::string own = WithoutTrailingSlash(RunStateFolders(run).own);
+    if (own.empty()) {
+        run.takeOverProblem = SystemFailure{"take over " + run.record.filePath + " (no state folder)", ENOENT};
+        return;
+    }
+    std::string failedAt;
+    if (const int error = MakeStateFolder(own, failedAt); error != 0) {
+        run.takeOverProblem = SystemFailure{"mkdir " + failedAt, error};
+        return;
+    }
+    const std::string to = RecordPath(own);
+    if (std::optional<SystemFailure> failure = MoveRecordFile(run.record.filePath, to)) {
+        run.takeOverProblem = std::move(failure);
+        return;
+    }
+    run.takenOverFrom = std::exchange(run.record.filePath, to);
+}
+
+}  // namespace
+
+std::string RecordPath(const std::string& folder) { return WithoutTrailingSlash(folder) + "/" + kBackupFileName; }
+
+Status LoadBackupFile(UpdateRun& run) {
+    const std::vector<std::string> folders = RecordFolders(run);
+    std::string beside;
+    if (!IsFailure(PackageFolder(run, beside))) beside = WithoutTrailingSlash(beside);
+    // A state folder beside the executable is the state folder.
+    if (beside == WithoutTrailingSlash(RunStateFolders(run).own)) beside.clear();
+    for (const std::string& folder : folders) {
+        // Whatever is under the name counts, a link too: it is refused, never followed.
+        const std::optional<std::string> found = FirstRecordFile({folder});
+        if (!found) continue;
+        const std::string& path = *found;
+        if (const Status status = LoadBackupFileAt(run, path); IsFailure(status)) return status;
+        if (!run.backupFound) continue;  // damaged, and kept aside
+
+        if (folder == beside) {
+            TakeOverRecord(run);
+        } else if (!beside.empty() && SameRegularFileContents(RecordPath(beside), path)) {
+            // A take-over cut short between the copy and the removal: the copy is this record.
+            DeleteFile(RecordPath(beside));
+        }
+        run.target.loaderFlag = run.record.loaderFlag;
+        run.target.modelName = run.record.identity.model;
+        run.target.serialNumber = run.record.identity.serial;
+        run.target.currentVersion = run.record.currentVersion;
+        return kStatusSuccess;
+    }
     return kStatusSuccess;
 }
 
@@ -199,9 +282,17 @@ Status MakeBackupRecord(UpdateRun& run) {
     static_cast<BackupValues&>(r) = values;
     r.recordHandle = handle;
 
-    std::string folder;
-    if (IsFailure(RunFolder(run, folder))) return kAppNoExecutablePath;
-    r.filePath = folder + kBackupFileName;
+    const std::string own = RunStateFolders(run).own;
+    if (own.empty()) {
+        NoteSystemFailure("no state folder for the backup file: neither XDG_STATE_HOME, HOME nor the user database names one", ENOENT);
+        return kPkgCannotOpen;
+    }
+    std::string failedAt;
+    if (const int error = MakeStateFolder(own, failedAt); error != 0) {
+        NoteSystemFailure("mkdir " + failedAt, error);
+        return kPkgCannotOpen;
+    }
+    r.filePath = RecordPath(own);
     const Status saved = PkgSaveFile(handle, r.filePath.c_str());
     // The settings are switched off only once the file holds their values:
     // switched off first, a power loss before the file is written would lose them.

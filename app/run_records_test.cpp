@@ -20,7 +20,7 @@ protected:
     // Plugs a monitor in (with settings unlike the factory's) and makes it the run's target.
     MonitorHandle Target(MonitorConfig config) {
         monitor = &bench.platform.Add(config);
-        run.folder = bench.Folder();
+        bench.UseFolders(run);
         run.target.monitorHandle = bench.Open(config.serial);
         return run.target.monitorHandle;
     }
@@ -46,7 +46,7 @@ protected:
     RunBackupRecord Reload() {
         PkgCloseAll();
         UpdateRun later;
-        later.folder = bench.Folder();
+        bench.UseFolders(later);
         EXPECT_EQ(LoadBackupFile(later), 0u);
         EXPECT_TRUE(later.backupFound);
         return later.record;
@@ -103,7 +103,7 @@ TEST_F(RecordTest, AMonitorThatStopsAnsweringLeavesNoRecordAndItsSettingsUntouch
         SCOPED_TRACE(cut);
         Bench fresh;
         UpdateRun attempt;
-        attempt.folder = fresh.Folder();
+        fresh.UseFolders(attempt);
         Monitor& m = fresh.Plug(MonitorKind::OlderNative);
         attempt.target.monitorHandle = fresh.Open();
         FaultPlan plan;
@@ -119,7 +119,9 @@ TEST_F(RecordTest, AMonitorThatStopsAnsweringLeavesNoRecordAndItsSettingsUntouch
 TEST_F(RecordTest, AFileThatCannotBeWrittenLeavesTheSettingsOn) {
     const MonitorHandle m = Target(MonitorKind::OlderNative);
     ASSERT_EQ(MonSetSetting54(m, 2), 0u);
-    run.folder = bench.Folder() + "missing/";
+    // A file where a parent of the state folder should be: the folder cannot be made.
+    std::ofstream(bench.Folder() + "in-the-way") << "a file";
+    run.stateFolders = StateFolders{bench.Folder() + "in-the-way/quillon", {}};
     EXPECT_EQ(MakeBackupRecord(run), kPkgCannotOpen);
     std::uint16_t s54 = 0;
     EXPECT_EQ(MonGetSetting54(m, &s54), 0u);
@@ -135,7 +137,7 @@ TEST_F(RecordTest, LoadingCopiesTheRecordedMonitorIntoTheTarget) {
     PkgCloseAll();
 
     UpdateRun later;
-    later.folder = bench.Folder();
+    bench.UseFolders(later);
     ASSERT_EQ(LoadBackupFile(later), 0u);
     EXPECT_TRUE(later.backupFound);
     EXPECT_EQ(later.target.loaderFlag, 1u);
@@ -164,7 +166,7 @@ TEST_F(RecordTest, ARecordWithAFirmwareSetListsItsComponents) {
 }
 
 TEST_F(RecordTest, LoadingWithoutAFileChangesNothing) {
-    run.folder = bench.Folder();
+    bench.UseFolders(run);
     EXPECT_EQ(LoadBackupFile(run), 0u);
     EXPECT_FALSE(run.backupFound);
 }
@@ -182,7 +184,7 @@ TEST_F(RecordTest, ADamagedFileIsKeptBesideItselfAndTheRunGoesOnWithoutIt) {
         bytes.back() = static_cast<std::uint8_t>(damaged);  // each file its own bytes
         testing_support::WriteBytes(bench.BackupPath(), bytes);
         UpdateRun later;
-        later.folder = bench.Folder();
+        bench.UseFolders(later);
         EXPECT_EQ(LoadBackupFile(later), 0u);
         EXPECT_FALSE(later.backupFound);
         EXPECT_FALSE(bench.BackupExists());
@@ -200,8 +202,9 @@ TEST_F(RecordTest, ADamagedFileIsKeptBesideItselfAndTheRunGoesOnWithoutIt) {
 }
 
 TEST_F(RecordTest, AFileThatIsNoRecordIsReportedAndKept) {
-    bench.WritePackage(Bench::PackageContents{}, kBackupFileName);
-    run.folder = bench.Folder();
+    std::filesystem::create_directory(bench.StateFolder());
+    WritePackageFile(bench.BackupPath(), Bench::PackageContents{});
+    bench.UseFolders(run);
     const Status status = LoadBackupFile(run);
     EXPECT_TRUE(IsFailure(status));
     EXPECT_NE(status, kPkgBadChecksum);
@@ -302,7 +305,7 @@ TEST_F(RecordTest, AFailedSetting54WriteKeepsTheFileAndTheLock) {
     bench.clock.Advance(60'000);
     PkgCloseAll();
     UpdateRun later;
-    later.folder = bench.Folder();
+    bench.UseFolders(later);
     ASSERT_EQ(LoadBackupFile(later), 0u);
     later.target.monitorHandle = bench.Open();
     EXPECT_EQ(later.record.savedSetting68, 1);

@@ -178,7 +178,7 @@ TEST_P(WithoutLogindTest, OneLineSaysSoAndTheUpdateCompletes) {
     ScriptedView view;
     std::ostringstream failures;
     MainWorkflow run(view, failures);
-    run.Run().folder = bench.Folder();
+    bench.UseFolders(run.Run());
 
     RunToEnd(run, view);
 

@@ -67,8 +67,17 @@ std::string RunLogLine(const UserMessage& message, Language language) {
     return FormatCatalogueText(CatalogueText(text_id::kRunLogWritten, language), path);
 }
 
+std::string RecordFoldersLine(const UserMessage& message, Language language) {
+    if (message.recordFolders.empty()) return {};
+    std::string folders;
+    for (const std::string& folder : message.recordFolders) folders += (folders.empty() ? "" : ", ") + folder;
+    const MessageArgument argument[] = {folders};
+    return FormatCatalogueText(CatalogueText(text_id::kNoRecordFound, language), argument);
+}
+
 std::string MessageBoxText(const UserMessage& message, Language language) {
-    const std::string text = MessageText(message, language);
-    const std::string line = RunLogLine(message, language);
-    return line.empty() ? text : text + "\n\n" + line;
+    std::string text = MessageText(message, language);
+    for (const std::string& line : {RecordFoldersLine(message, language), RunLogLine(message, language)})
+        if (!line.empty()) text += "\n\n" + line;
+    return text;
 }

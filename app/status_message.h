@@ -18,6 +18,9 @@ struct UserMessage {
     // Where this run's log was written: an error message says so on a line
     // of its own under its text. Empty: no log, no line.
     std::string runLogPath{};
+    // Where a backup record was looked for and none was found: the message says
+    // so on a line of its own under its text. Empty: no line.
+    std::vector<std::string> recordFolders{};
     bool operator==(const UserMessage&) const = default;
 };
 
@@ -34,5 +37,8 @@ std::string MessageText(const UserMessage& message, Language language);
 std::string MessageText(const UserMessage& message);
 // The line that says where the run's log was written (text 720); "" without a log.
 std::string RunLogLine(const UserMessage& message, Language language);
-// What a message box shows: the text, and under it the run log's line when there is one.
+// The line that names the folders where no backup record was found (text 757); "" without them.
+std::string RecordFoldersLine(const UserMessage& message, Language language);
+// What a message box shows: the text, and under it the line of the record's
+// folders and the run log's line, each when there is one.
 std::string MessageBoxText(const UserMessage& message, Language language);

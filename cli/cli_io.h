@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/message_catalogue.h"
+#include "app/state_folder.h"
 
 struct CliIo {
     CliIo(std::ostream& output, std::ostream& errors) : out(output), err(errors) {}
@@ -26,9 +27,12 @@ struct CliIo {
     std::function<std::optional<int>()> takeStopSignal = [] { return std::nullopt; };
     // Suspends the process as a signal that suspends does by default, until it is continued.
     std::function<void(int)> suspend = [](int) {};
-    // Where the package file is searched and the backup file lives, ending in
-    // "/"; empty: the executable's directory, as for the window.
-    std::string folder;
+    // Where the package file is searched (and a backup record of the portable
+    // layout), ending in "/"; empty: the executable's directory, as for the window.
+    std::string packageFolder;
+    // Where the backup record and the run log are kept; unset: the process's
+    // state folders (app/state_folder.h).
+    std::optional<StateFolders> stateFolders;
     Language language = Language::English;
 };
 

@@ -179,7 +179,7 @@ TEST_P(PerKindTest, AWholeUpdateEndsWithTheNewFirmwareAndAResultLine) {
         << lines.back();
     // The result names the run's log, which ends with the same result.
     const std::string log = RunLogOf(lines.back());
-    EXPECT_TRUE(log.starts_with(RunLogFolder() + "/run-")) << log;
+    EXPECT_TRUE(log.starts_with(bench.StateFolder() + "/run-")) << log;
     EXPECT_TRUE(LastLineOf(log).ends_with("result: completed")) << LastLineOf(log);
     std::ifstream logFile(log);
     std::string header;
@@ -304,6 +304,10 @@ TEST(StatusTest, NothingRecordedAndThenTheInterruptedUpdateWhichTheNextUpdateFin
             .substr(0, 20)));
     // Cut while the components were written: the stage's name in JSON, the user's words in the text.
     EXPECT_TRUE(Contains(json, "\"step\":\"writing\"")) << json;
+    // The file it read, in both forms.
+    EXPECT_TRUE(Contains(json, "\"recordFile\":\"" + bench.BackupPath() + "\"")) << json;
+    EXPECT_TRUE(Contains(text.out.str(), "\n" + Text(text_id::kRecordReadFrom, {bench.BackupPath()}) + "\n"))
+        << text.out.str();
     for (const Language language : {Language::English, Language::Japanese}) {
         CliRun inLanguage(bench);
         inLanguage.io.language = language;
@@ -321,6 +325,55 @@ TEST(StatusTest, NothingRecordedAndThenTheInterruptedUpdateWhichTheNextUpdateFin
     const MonitorHandle handle = bench.Open();
     EXPECT_EQ(bench.VersionOf(handle), MemoryText(kAfter));
     EXPECT_EQ(ReadSettings(handle), bench.before);
+}
+
+// status looks where an update looks, in the same order: a record beside the
+// executable (an earlier version's) is found and named, and left where it is.
+TEST(StatusTest, FindsTheRecordWhereAnUpdateWouldAndNamesIt) {
+    Bench bench;
+    CliRun none(bench);
+    ASSERT_EQ(none.Run({"status"}), 0);
+    const std::string beside = bench.Folder().substr(0, bench.Folder().size() - 1);
+    EXPECT_EQ(none.out.str(), Text(text_id::kNoInterruptedUpdate) + "\n" +
+                                  Text(text_id::kNoRecordFound, {bench.StateFolder() + ", " + beside}) + "\n");
+
+    Monitor& monitor = bench.Plug(MonitorKind::CombinedTunnel);
+    CutAnUpdate(bench, monitor);
+    const std::string besidePath = bench.Folder() + kBackupFileName;
+    std::filesystem::rename(bench.BackupPath(), besidePath);
+    CliRun status(bench);
+    ASSERT_EQ(status.Run({"status", "--json"}), 0) << status.err.str();
+    EXPECT_TRUE(Contains(status.out.str(), "{\"interrupted\":true,")) << status.out.str();
+    EXPECT_TRUE(Contains(status.out.str(), "\"recordFile\":\"" + besidePath + "\"")) << status.out.str();
+    EXPECT_TRUE(std::filesystem::exists(besidePath));
+    EXPECT_FALSE(bench.BackupExists());
+
+    // One in the state folder comes first.
+    std::filesystem::copy_file(besidePath, bench.BackupPath());
+    CliRun first(bench);
+    ASSERT_EQ(first.Run({"status", "--json"}), 0) << first.err.str();
+    EXPECT_TRUE(Contains(first.out.str(), "\"recordFile\":\"" + bench.BackupPath() + "\"")) << first.out.str();
+}
+
+// A monitor waits in an update and no record is found: after the window's
+// message, where records were looked for.
+TEST(StatusTest, AWaitingMonitorWithoutARecordNamesTheFoldersLookedIn) {
+    Bench bench;
+    bench.WritePackage();
+    // A monitor that lost its power in its update state, begun on another computer.
+    MonitorConfig config = Bench::Config(MonitorKind::OlderTunnel);
+    MonitorState state = Monitor(config).State();
+    state.mode = MonitorMode::Update;
+    std::string fault;
+    ASSERT_TRUE(SaveStateFile(bench.dir.File("waiting-state"), state, &fault)) << fault;
+    config.statePath = bench.dir.File("waiting-state");
+    bench.platform.Add(config);
+    CliRun run(bench);
+    EXPECT_EQ(run.Run({"update", "--yes"}), 1);
+    const std::string beside = bench.Folder().substr(0, bench.Folder().size() - 1);
+    EXPECT_TRUE(Contains(run.err.str(), "quillon-cli: " + Text(text_id::kSamePc) + "\n")) << run.err.str();
+    EXPECT_TRUE(Contains(run.err.str(), "quillon-cli: " + Text(text_id::kNoRecordFound, {bench.StateFolder() + ", " + beside}) + "\n"))
+        << run.err.str();
 }
 
 TEST(StatusTest, AnInterruptedUpdateIsFinishedBeforeAnyOtherMonitor) {
@@ -876,24 +929,31 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Cases, OddBackupFileTest, ::testing::ValuesIn(kOddBackupFiles),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// In the state folder, and beside the executable (never taken over from there).
 TEST_P(OddBackupFileTest, IsRefusedAndLeftInPlace) {
     const OddBackupFile& c = GetParam();
     Monitor& monitor = bench.Plug(MonitorKind::OlderNative);
     bench.WritePackage();
-    c.make(bench.BackupPath(), elsewhere);
-    const std::filesystem::file_type type = std::filesystem::symlink_status(bench.BackupPath()).type();
+    for (const std::string& path : {bench.BackupPath(), bench.Folder() + kBackupFileName}) {
+        SCOPED_TRACE(path);
+        c.make(path, elsewhere);
+        const std::filesystem::file_type type = std::filesystem::symlink_status(path).type();
 
-    CliRun status(bench);
-    EXPECT_EQ(status.Run({"status"}), 1);
-    EXPECT_TRUE(Contains(status.err.str(), bench.BackupPath() + " " + c.said)) << status.err.str();
+        CliRun status(bench);
+        EXPECT_EQ(status.Run({"status"}), 1);
+        EXPECT_TRUE(Contains(status.err.str(), path + " " + c.said)) << status.err.str();
 
-    CliRun update(bench);
-    EXPECT_EQ(update.Run({"update", "--yes"}), 1);
-    EXPECT_TRUE(Contains(update.err.str(), "quillon-cli: " + Text(text_id::kFileOpenFailed))) << update.err.str();
-    EXPECT_TRUE(Contains(update.err.str(), c.said)) << update.err.str();
-    EXPECT_EQ(std::filesystem::symlink_status(bench.BackupPath()).type(), type);
-    for (const std::string& name : bench.dir.Names()) EXPECT_FALSE(Contains(name, "damaged")) << name;
-    EXPECT_EQ(monitor.RunningVersion()[0], 102);
+        CliRun update(bench);
+        EXPECT_EQ(update.Run({"update", "--yes"}), 1);
+        EXPECT_TRUE(Contains(update.err.str(), "quillon-cli: " + Text(text_id::kFileOpenFailed))) << update.err.str();
+        EXPECT_TRUE(Contains(update.err.str(), path + " " + c.said)) << update.err.str();
+        EXPECT_EQ(std::filesystem::symlink_status(path).type(), type);
+        for (const std::string& name : bench.dir.Names()) EXPECT_FALSE(Contains(name, "damaged")) << name;
+        for (const auto& entry : std::filesystem::directory_iterator(bench.StateFolder()))
+            EXPECT_FALSE(Contains(entry.path().filename().string(), "damaged")) << entry.path();
+        EXPECT_EQ(monitor.RunningVersion()[0], 102);
+        std::filesystem::remove(path);
+    }
 }
 
 }  // namespace

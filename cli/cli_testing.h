@@ -40,7 +40,8 @@ inline std::vector<JsonValue> JsonLines(const std::string& out) {
 
 struct CliRun {
     explicit CliRun(app_testing::Bench& bench) {
-        io.folder = bench.Folder();
+        io.packageFolder = bench.Folder();
+        io.stateFolders = StateFolders{bench.StateFolder(), {}};
         io.language = CatalogueLanguage();
     }
     int Run(std::vector<std::string> arguments) {

@@ -65,8 +65,14 @@ std::optional<MonitorHandle> CliView::SelectMonitor(MonitorSelection& selection,
     const SelectionResult result = selection.Discover(mode, model, serial);
     if (result == SelectionResult::Cancel) {
         const Status status = selection.FailureStatus();
-        if (std::optional<UserMessage> message = selection.TakeMessage())
+        if (std::optional<UserMessage> message = selection.TakeMessage()) {
             Refuse(status, MessageText(*message, io_.language));
+            // A monitor waits in an update and no record was found: where it was looked for.
+            if (const std::string folders = RecordFoldersLine(*message, io_.language); !folders.empty()) {
+                io_.err << "quillon-cli: " << folders << "\n";
+                io_.err.flush();
+            }
+        }
         selection.Cancel(std::nullopt);
         return std::nullopt;
     }

@@ -133,10 +133,14 @@ std::string HelpText(Command command) {
                    "2 bad usage.\n";
         case Command::Status:
             return UsageLine(command) +
-                   "\n\nSays whether an interrupted update is recorded beside the executable, for which\n"
-                   "monitor and at which stage. Changes nothing.\n\n"
+                   "\n\nSays whether an interrupted update is recorded, for which monitor, at which stage\n"
+                   "and in which file. Looks where update looks. Changes nothing.\n\n"
                    "  --json, -j  one object: {\"interrupted\":false} or {\"interrupted\":true,\"model\",\"serial\",\n"
-                   "              \"currentVersion\",\"targetVersion\",\"stage\",\"step\"}\n";
+                   "              \"currentVersion\",\"targetVersion\",\"stage\",\"step\",\"recordFile\"}\n\n"
+                   "Files: the record of an interrupted update, .backup, is looked for in\n"
+                   "  $XDG_STATE_HOME/quillon (~/.local/state/quillon; /var/lib/quillon as root),\n"
+                   "  under sudo also ~/.local/state/quillon of the user who ran sudo,\n"
+                   "  and beside the executable (an earlier version's, moved into the first by update).\n";
         case Command::Update:
             return UsageLine(command) +
                    "\n\nUpdates one monitor as the window does: the same checks, messages, backup file and\n"
@@ -149,8 +153,9 @@ std::string HelpText(Command command) {
                    "Exit codes: 0 updated, 1 failed or refused, 2 bad usage, 3 nothing to do.\n"
                    "Once the update has begun, Ctrl-C, Ctrl-\\, Ctrl-Z, SIGTERM, SIGHUP, SIGTTIN and\n"
                    "SIGTTOU are refused until it ends; before it, Ctrl-Z suspends the run as usual.\n"
-                   "Each run keeps a log in $XDG_STATE_HOME/quillon (~/.local/state/quillon);\n"
-                   "a failure names its file.\n";
+                   "Files: the record of the update (.backup) and a log of each run are kept in\n"
+                   "$XDG_STATE_HOME/quillon (~/.local/state/quillon; /var/lib/quillon as root);\n"
+                   "a failure names its log. See quillon-cli status --help for where a record is found.\n";
         default:
             return UsageLine(command) +
                    "\n\nThe Quillon monitor firmware updater for terminals and scripts.\n\n"

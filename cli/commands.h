@@ -20,6 +20,6 @@ int ListCommand(const CommandLine& line, CliIo& io);
 int StatusCommand(const CommandLine& line, CliIo& io);
 int UpdateCommand(const CommandLine& line, CliIo& io);
 
-// The folder of the package and backup files (io.folder, or the executable's);
+// The folder of the package file (io.packageFolder, or the executable's);
 // nullopt, with the message printed, when the executable's path cannot be read.
 std::optional<std::string> CommandFolder(CliIo& io);

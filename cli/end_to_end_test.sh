@@ -12,11 +12,21 @@ set -u
 # this test never meets another run of it on the machine, such as another
 # build's suite. The emulated monitors are reached through socket files, which
 # every namespace reaches.
+# Root keeps its records in /var/lib/quillon, the machine's: root runs the test as
+# an ordinary user of a user namespace of its own, whose records go to the test's folder.
 if [ -z "${QUILLON_E2E_OWN_NETWORK:-}" ]; then
-  if [ "$(id -u)" = 0 ]; then own_network=(unshare --net); else own_network=(unshare --map-current-user --net); fi
+  if [ "$(id -u)" = 0 ]; then
+    own_network=(unshare --user --map-user=1000 --map-group=1000 --net)
+  else
+    own_network=(unshare --map-current-user --net)
+  fi
   if "${own_network[@]}" true 2>/dev/null; then
     QUILLON_E2E_OWN_NETWORK=1 exec "${own_network[@]}" bash "$0" "$@"
   fi
+fi
+if [ "$(id -u)" = 0 ]; then
+  echo "FAIL: run as root, the updater would keep its records in /var/lib/quillon" >&2
+  exit 1
 fi
 cli=$1
 emulator=$2
@@ -25,7 +35,7 @@ make_package=$4
 dir=$(mktemp -d /tmp/quillon-cli-e2e-XXXXXX)
 emulator_pid=""
 trap '[ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$dir"' EXIT
-# The run logs go to the test's folder, not the home.
+# The backup record and the run logs go to the test's folder, not the home.
 export LC_ALL=C QUILLON_HID_EMULATOR=$dir/monitors XDG_STATE_HOME=$dir/state
 
 failures=0
@@ -95,7 +105,7 @@ p.send_signal(signal.SIGINT)
 print(p.wait(timeout=30))
 PY
 [ "$(cat "$dir/pty.out")" = 130 ] || fail "Ctrl-C at the question: exit $(cat "$dir/pty.out"), expected 130"
-[ ! -e "$dir/demo/.backup" ] || fail "Ctrl-C at the question left the backup file"
+[ ! -e "$dir/state/quillon/.backup" ] || fail "Ctrl-C at the question left the backup file"
 
 # Ctrl-Z at the question stops the job as usual, and it asks on when continued;
 # Ctrl-\ then ends it as Ctrl-C does: 128+3, the backup file gone.
@@ -129,7 +139,7 @@ print(p.wait(timeout=30))
 PY
 [ "$(cat "$dir/pty.out")" = "$(printf 'stopped by 20\ncontinued True\n131')" ] ||
   fail "Ctrl-Z, then Ctrl-\\ at the question: $(cat "$dir/pty.out"), expected to stop, go on and end with 131"
-[ ! -e "$dir/demo/.backup" ] || fail "Ctrl-\\ at the question left the backup file"
+[ ! -e "$dir/state/quillon/.backup" ] || fail "Ctrl-\\ at the question left the backup file"
 
 # During the update: the stop and job control signals and a lost terminal are
 # refused, with the time left. In a process group of its own (set -m), which a
@@ -175,7 +185,7 @@ tail -n1 "$dir/update.out" | grep -q '^{"event":"result","status":"0x00000000",.
 cp "$dir/v3.vfw" "$dir/demo/update.vfw"
 "$run" update --yes >"$dir/killed.out" 2>&1 &
 killed_pid=$!
-wait_for "$dir/demo/.backup" . && sleep 2
+wait_for "$dir/state/quillon/.backup" . && sleep 2
 kill -KILL $killed_pid
 wait $killed_pid 2>/dev/null
 # Its log, each line on disk as written, ends in the step it was killed in.
@@ -184,6 +194,7 @@ grep -q 'update started' "$killed_log" || fail "killed run's log: $(cat "$killed
 tail -n1 "$killed_log" | grep -q 'result:' && fail "killed run's log has a result: $(tail -n1 "$killed_log")"
 "$run" status --json >"$dir/status.out"
 grep -q '^{"interrupted":true,"model":"QC27-EMU","serial":"EMU00001"' "$dir/status.out" || fail "status: $(cat "$dir/status.out")"
+grep -q "\"recordFile\":\"$dir/state/quillon/.backup\"}$" "$dir/status.out" || fail "status names no record file: $(cat "$dir/status.out")"
 "$run" update --yes >"$dir/resumed.out" 2>&1
 expect_code "resumed update" 0 $?
 "$run" list --json | grep -q '"version":"00104-00203-00003-00004-00005","state":"running"' || fail "not resumed to $v3"

@@ -9,7 +9,7 @@
 #endif
 
 std::optional<std::string> CommandFolder(CliIo& io) {
-    if (!io.folder.empty()) return io.folder;
+    if (!io.packageFolder.empty()) return io.packageFolder;
     if (std::optional<std::string> folder = ExecutableDirectory()) return folder;
     ReportFailure(io.err, kAppNoExecutablePath, TakeSystemFailure(), kCliName);
     return std::nullopt;

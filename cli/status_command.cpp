@@ -1,7 +1,8 @@
-#include <filesystem>
+#include <vector>
 
 #include "app/backup_record.h"
 #include "app/failure_report.h"
+#include "app/status_message.h"
 #include "app/update_lock.h"
 #include "app/update_run.h"
 #include "app/version_display.h"
@@ -42,14 +43,16 @@ std::string Shown(const std::string& version) { return FormatVersionHead(version
 int StatusCommand(const CommandLine& line, CliIo& io) {
     const std::optional<std::string> folder = CommandFolder(io);
     if (!folder) return kExitFailed;
-    const std::string path = *folder + kBackupFileName;
+    // Where an update would look, in the same order.
+    const std::vector<std::string> folders =
+        RecordFolders(io.stateFolders.value_or(StateFoldersFor(StateEnvironment::OfProcess())), *folder);
+    const std::optional<std::string> found = FirstRecordFile(folders);
     // The lock only looked at, never taken: status never refuses an update. The
     // file is written whole (renamed into place), so it can be read while an update runs.
     std::string updateRunning;
     if (const std::optional<UpdateLockHolder> running = RunningUpdate()) updateRunning = running->Description();
 
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+    if (!found) {
         if (line.json) {
             JsonWriter json = JsonOutput(io.out);
             json.BeginObject().Key("interrupted").Bool(false);
@@ -57,10 +60,14 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
             json.EndObject();
             io.out << "\n";
         } else {
-            io.out << CatalogueText(text_id::kNoInterruptedUpdate, io.language) << "\n";
+            UserMessage none;
+            none.recordFolders = folders;
+            io.out << CatalogueText(text_id::kNoInterruptedUpdate, io.language) << "\n"
+                   << RecordFoldersLine(none, io.language) << "\n";
         }
         return kExitDone;
     }
+    const std::string& path = *found;
 
     // Read, never rewritten nor moved: a damaged file stays for the next update to deal with.
     RunBackupRecord record;
@@ -82,7 +89,8 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
             .Field("currentVersion", Shown(record.currentVersion))
             .Field("targetVersion", Shown(record.targetVersion))
             .Field("stage", record.stage)
-            .Field("step", StoppedAtStage(record.stage).name);
+            .Field("step", StoppedAtStage(record.stage).name)
+            .Field("recordFile", path);
         if (!updateRunning.empty()) json.Field("updateRunning", updateRunning);
         json.EndObject();
         io.out << "\n";
@@ -91,7 +99,8 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
                       text_id::kInterruptedUpdate, io.language,
                       {record.identity.model, record.identity.serial, Shown(record.currentVersion), Shown(record.targetVersion),
                        static_cast<int>(record.stage), CatalogueText(StoppedAtStage(record.stage).text, io.language)})
-               << "\n";
+               << "\n"
+               << LocalText(text_id::kRecordReadFrom, io.language, {path}) << "\n";
         if (!updateRunning.empty()) io.out << LocalText(text_id::kUpdateRunning, io.language, {updateRunning}) << "\n";
     }
     return kExitDone;

@@ -96,7 +96,8 @@ int UpdateCommand(const CommandLine& line, CliIo& io) {
     MainWorkflow workflow(view, io.err, kCliName);
     workflow.SetStepObserver([&view](const ProgressSnapshot& step) { view.QueueStep(step); });
     UpdateRun& run = workflow.Run();
-    run.folder = *folder;
+    run.packageFolder = *folder;
+    run.stateFolders = io.stateFolders;
     if (!line.package.empty()) {
         std::error_code error;
         const std::filesystem::path absolute = std::filesystem::absolute(line.package, error);

@@ -181,7 +181,9 @@ inline std::vector<std::vector<TextId>> UpdateUntilComplete(const std::string& f
     for (int i = 0; i < maxRuns; ++i) {
         app_testing::ScriptedView view;
         MainWorkflow run(view);
-        run.Run().folder = folder;
+        // The package and the record in one folder, as the portable layout keeps them.
+        run.Run().packageFolder = folder;
+        run.Run().stateFolders = StateFolders{folder, {}};
         app_testing::RunToEnd(run, view);
         if (!run.Ended()) run.Close();
         messagesPerRun.push_back(view.MessageIds());

@@ -30,7 +30,8 @@ struct UpdateContext : BackupValues {
     PackageHandle record = kNoPackageHandle;
     MonitorHandle monitor = kNoMonitor;
     PackageHandle package = kNoPackageHandle;  // kept from an earlier call when a later one passes none
-    // Where the backup file is written; empty: ".backup" beside the executable.
+    // Where the backup file is written: the run gives the record's path, and
+    // BeginSequence refuses a sequence without one.
     std::string backupPath;
     // Where the sequence reports its progress; none when nobody follows it.
     UpdateProgress* progress = nullptr;

@@ -3,6 +3,7 @@
 // window's context menu.
 #include <QDialog>
 #include <memory>
+#include <string>
 
 namespace Ui {
 class AboutDialog;
@@ -11,7 +12,8 @@ class AboutDialog;
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AboutDialog(QWidget* parent);
+    // `logFolder`: where the run logs are kept; empty: nowhere, and the line is hidden.
+    AboutDialog(const std::string& logFolder, QWidget* parent);
     ~AboutDialog() override;
 
 private:

@@ -175,7 +175,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
     bench.Plug(MonitorKind::OlderTunnel, "SN000002");
     bench.WritePackage();
     const auto text = [](TextId id) { return QString::fromStdString(Catalogue(id)); };
-    std::optional<ScopedStateHome> aboutStateHome;
+    UpdateRun* shownRun = nullptr;  // the window's run, once it is made
     user.At<ReadMeDialog>(Look<ReadMeDialog>("read-me", [&](ReadMeDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kReadMeHeading));
             EXPECT_EQ(Child<QPlainTextEdit>(d, "readMe").toPlainText(), text(text_id::kReadMe).replace("\r\n", "\n"));
@@ -189,7 +189,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
         }))
         .At<QMenu>([&](QMenu& menu) {
             // The About box names the folder of the logs; the picture shows a user's.
-            aboutStateHome.emplace("/home/ann/.local/state");
+            shownRun->stateFolders = StateFolders{"/home/ann/.local/state/quillon", {}};
             Picture(menu, "about-item");
             ASSERT_EQ(menu.actions().size(), 1);
             QAction* about = menu.actions().front();
@@ -204,7 +204,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
                       FormatCatalogueText(Catalogue(text_id::kRunLogFolder), folder));
             EXPECT_NE(LabelText(d, "runLogs").toStdString().find(logs), std::string::npos);
             Child<QPushButton>(d, "okButton").click();
-            aboutStateHome.reset();
+            bench.UseFolders(*shownRun);
         }))
         .At<WarningDialog>(Look<WarningDialog>("warning", [&](WarningDialog& d) {
             EXPECT_EQ(LabelText(d, "heading"), text(text_id::kWarningHeading));
@@ -235,6 +235,7 @@ TEST_P(LanguageTest, EveryDialogOfARunShowsItsTextsInFull) {
         });
 
     WindowRun run(bench);
+    shownRun = &run.window.Workflow().Run();
     run.Start();
     run.TickWhileWorking();
     ExpectTextsFit(run.window);

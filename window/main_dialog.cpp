@@ -215,6 +215,6 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     const QString about = Text(text_id::kAboutItem);
     if (about.isEmpty()) return;
     QMenu menu(this);
-    menu.addAction(about, this, [this] { AboutDialog(this).exec(); });
+    menu.addAction(about, this, [this] { AboutDialog(RunStateFolders(workflow_.Run()).own, this).exec(); });
     menu.exec(event->globalPos());
 }

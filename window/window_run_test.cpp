@@ -545,7 +545,11 @@ TEST_F(WindowTest, AMessageWhileTheListShowsOpensOverTheList) {
         })
         .Press<MonitorSelectionDialog>("cancelButton");  // the list, in front again
     run.Start();
-    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(text_id::kSamePc)});
+    // Under the message, where a record was looked for.
+    UserMessage expected;
+    expected.text = text_id::kSamePc;
+    expected.recordFolders = {bench.StateFolder(), bench.Folder().substr(0, bench.Folder().size() - 1)};
+    EXPECT_EQ(user.messages, std::vector<ShownMessage>{Expected(expected)});
     EXPECT_EQ(user.opened, (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "QMessageBox",
                                                      "MonitorSelectionDialog"}));
     EXPECT_TRUE(run.Ended());

@@ -132,7 +132,7 @@ private:
 class WindowRun {
 public:
     explicit WindowRun(app_testing::Bench& bench) {
-        window.Workflow().Run().folder = bench.Folder();
+        bench.UseFolders(window.Workflow().Run());
     }
 
     // The start-up sequence; the window shows unless the run ended in it.
