@@ -100,7 +100,7 @@ void AtomicFileWriter::KeepOwner() {
     if (mine.st_uid == old.st_uid && mine.st_gid == old.st_gid) return;
     // Only root may give a file away; anyone else's new file is theirs, as is
     // the folder it is in. Not a reason to keep the old contents either way.
-    (void)fchown(fd_.get(), old.st_uid, old.st_gid);
+    if (fchown(fd_.get(), old.st_uid, old.st_gid) != 0) return;
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, std::string* fault) {
