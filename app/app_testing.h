@@ -48,11 +48,13 @@ public:
     bool acceptPrograms = true;
     bool acceptWarning = true;
     std::optional<std::size_t> listChoice = 0;  // the line chosen in a list; nullopt: Cancel
+    std::optional<std::string> chosenPackage;    // the package chosen when asked; nullopt: Cancel
 
     // What was shown.
     std::vector<UserMessage> messages;
     std::vector<std::vector<std::string>> programLists;
     std::vector<std::uint32_t> estimates;
+    std::size_t packageChoices = 0;  // how often the user was asked to choose a package
     std::vector<std::vector<std::string>> lists;  // the lines of each list shown
     std::vector<SelectionResult> decisions;
     std::string title;
@@ -88,6 +90,10 @@ public:
         }
         selection.Select(*listChoice);
         return selection.Confirm(*listChoice);
+    }
+    std::optional<std::string> ChoosePackage() override {
+        ++packageChoices;
+        return chosenPackage;
     }
     bool ConfirmWarning(std::uint32_t minutes) override {
         estimates.push_back(minutes);

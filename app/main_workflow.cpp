@@ -160,10 +160,13 @@ bool MainWorkflow::StartUp() {
     }
     // A package named on the command line stands for the one beside the executable.
     // One that is there but no regular file (a FIFO) is refused when it is read: it cannot be read, not missing.
+    std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size() : 1;
+    // Installed, the executable's folder holds no package: the user names one.
+    if (packages == 0) {
+        if (std::optional<std::string> chosen = view_.ChoosePackage()) run_.packagePath = std::move(*chosen);
+    }
     std::error_code error;
-    const std::size_t packages = run_.packagePath.empty() ? PackageFiles(folder).size()
-                                 : std::filesystem::exists(run_.packagePath, error) ? 1
-                                                                                    : 0;
+    if (!run_.packagePath.empty()) packages = std::filesystem::exists(run_.packagePath, error) ? 1 : 0;
     if (packages != 1) {
         ShowStatus(packages == 0 ? kAppNoPackageFile : kAppSeveralPackageFiles);
         return false;

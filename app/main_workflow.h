@@ -38,6 +38,9 @@ public:
     // when none was chosen), nullopt on Cancel.
     virtual std::optional<MonitorHandle> SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
                                                        const std::string& model, const std::string& serial) = 0;
+    // Asked when no package was named and none is beside the executable: the
+    // package the user chooses, or nullopt (cancelled, or a view that cannot ask).
+    virtual std::optional<std::string> ChoosePackage() = 0;
     // The warning dialog with its estimate: true on Execute.
     virtual bool ConfirmWarning(std::uint32_t minutes) = 0;
     virtual void ShowMessage(const UserMessage& message) = 0;

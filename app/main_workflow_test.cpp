@@ -124,6 +124,54 @@ TEST_P(StartupMessageTest, ShowsOneMessageAndLeavesTheMonitorAsItWas) {
     EXPECT_EQ(monitor.RunningVersion()[0], 102);
 }
 
+// Where the package comes from: named on the command line, else the one beside
+// the executable, else the one the user chooses (asked only when none is beside).
+enum class Installed { Named, Beside, Nothing };
+struct PackageSourceCase {
+    const char* name;
+    bool named;  // a package named on the command line
+    int beside;  // package files beside the executable
+    bool asked;  // the user is asked to choose one
+    bool chosen; // ... and chooses one (else cancels)
+    std::vector<TextId> messages;
+    Installed installed;
+};
+const PackageSourceCase kPackageSources[] = {
+    {"Named", true, 0, false, false, {text_id::kComplete}, Installed::Named},
+    {"NamedBesideTwo", true, 2, false, false, {text_id::kComplete}, Installed::Named},
+    {"Beside", false, 1, false, false, {text_id::kComplete}, Installed::Beside},
+    {"Chosen", false, 0, true, true, {text_id::kComplete}, Installed::Named},
+    {"ChooserCancelled", false, 0, true, false, {text_id::kNoPackageFile}, Installed::Nothing},
+    {"TwoBeside", false, 2, false, false, {text_id::kSeveralPackageFiles}, Installed::Nothing},
+};
+
+TEST(PackageSourceTest, ThePackageIsTheNamedOneTheOneBesideOrTheOneTheUserChooses) {
+    // The named or chosen package (elsewhere) installs another version than those beside the executable.
+    PackageContents elsewhereContents;
+    elsewhereContents.images = VersionFields{103, 202, 4, 4, 5};
+    elsewhereContents.version = MemoryText(elsewhereContents.images);
+    for (const PackageSourceCase& c : kPackageSources) {
+        SCOPED_TRACE(c.name);
+        Bench bench;
+        ScriptedView view;
+        bench.Plug(MonitorKind::OlderNative);
+        for (int i = 0; i < c.beside; ++i) bench.WritePackage({}, "update" + std::to_string(i) + ".vfw");
+        const TempDir elsewhere;
+        const std::string other = elsewhere.File("other.vfw");
+        WritePackageFile(other, elsewhereContents);
+        if (c.chosen) view.chosenPackage = other;
+        auto run = bench.NewRun(view);
+        if (c.named) run->Run().packagePath = other;
+        RunToEnd(*run, view);
+        EXPECT_EQ(view.packageChoices, c.asked ? 1u : 0u);
+        EXPECT_EQ(view.MessageIds(), c.messages);
+        const std::string expected = c.installed == Installed::Named    ? elsewhereContents.version
+                                     : c.installed == Installed::Beside ? MemoryText(kAfter)
+                                                                        : MemoryText(kBefore);
+        EXPECT_EQ(bench.VersionOf(bench.Open()), expected);
+    }
+}
+
 TEST_F(WorkflowTest, TheFilePhaseShowsBothVersionsAndOffersTheUpdate) {
     bench.Plug(MonitorKind::OlderTunnel);
     Bench::PackageContents contents;

@@ -45,6 +45,8 @@ inline constexpr TextId kNoRecordFound = 757;
 inline constexpr TextId kRecordReadFrom = 758;
 // The window: a package given to a second start, which the running window does not take.
 inline constexpr TextId kPackageNotOpened = 770;
+// The window's file chooser for a package: its caption, and the names of its two filters.
+inline constexpr TextId kChoosePackage = 771, kPackageFilter = 772, kAllFilesFilter = 773;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

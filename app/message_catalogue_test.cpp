@@ -29,6 +29,7 @@ constexpr TextId kAllIds[] = {
     kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
     kStoppedChecked, kStoppedSettingsRestored, kStoppedDone, kSeveralWithSerial, kSameIdentityTwice,
     kIdentityNotRecordable, kMonitorsNotOpened, kNoRecordFound, kRecordReadFrom, kPackageNotOpened,
+    kChoosePackage, kPackageFilter, kAllFilesFilter,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

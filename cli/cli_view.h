@@ -22,6 +22,8 @@ public:
     CliView(const CommandLine& line, CliIo& io);
 
     bool ConfirmReadMe() override { return true; }  // confirmed with the summary
+    // Named with --package: without it and without one beside the executable, the message says none is found.
+    std::optional<std::string> ChoosePackage() override { return std::nullopt; }
     bool ConfirmProgramsToClose(const std::vector<std::string>& programs) override;
     std::optional<MonitorHandle> SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
                                                const std::string& model, const std::string& serial) override;

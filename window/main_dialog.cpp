@@ -15,6 +15,7 @@
 #include "window/read_me_dialog.h"
 #include "window/program_list_dialog.h"
 #include "window/monitor_selection_dialog.h"
+#include "window/package_chooser.h"
 #include "window/updater_icon.h"
 #include "window/warning_dialog.h"
 #include "window/window_placement.h"
@@ -149,6 +150,8 @@ std::optional<MonitorHandle> MainDialog::SelectMonitor(MonitorSelection& selecti
                                                             const std::string& model, const std::string& serial) {
     return MonitorSelectionDialog(selection, this).Choose(mode, model, serial);
 }
+
+std::optional<std::string> MainDialog::ChoosePackage() { return ChoosePackageFile(this); }
 
 bool MainDialog::ConfirmWarning(std::uint32_t minutes) {
     return WarningDialog(minutes, this).exec() == QDialog::Accepted;

@@ -39,6 +39,7 @@ private:
     bool ConfirmProgramsToClose(const std::vector<std::string>& programs) override;
     std::optional<MonitorHandle> SelectMonitor(MonitorSelection& selection, std::uint32_t mode,
                                                const std::string& model, const std::string& serial) override;
+    std::optional<std::string> ChoosePackage() override;
     bool ConfirmWarning(std::uint32_t minutes) override;
     void ShowMessage(const UserMessage& message) override;
     void ShowTitle(const std::string& title) override;

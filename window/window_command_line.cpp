@@ -74,7 +74,7 @@ std::string WindowHelpText() {
            "the maker's monitors connected over USB, from the read-me to the completion message,\n"
            "and finishes an update that was interrupted. quillon-cli does the same without a display.\n\n"
            "  FILE.vfw       the firmware package to install (default: the .vfw file beside the\n"
-           "                 executable)\n"
+           "                 executable; with none there, the window asks for one)\n"
            "  --help, -h     this text\n"
            "  --version, -V  the version\n\n"
            "One window at a time for each user: a second start brings the first to the front and\n"

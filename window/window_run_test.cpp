@@ -2,10 +2,14 @@
 // fresh update, the monitor list, the start-up messages, a resumed update and
 // the refusal to close while a worker thread runs.
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QWindow>
 #include <QtTest/QTest>
 
+#include "app/run_log_testing.h"
+#include "common/temp_dir_testing.h"
 #include "emulator/monitor_state.h"
 #include "window/window_testing.h"
 #include "window/read_me_dialog.h"
@@ -242,16 +246,108 @@ TEST_F(WindowTest, TheListFollowsMonitorsPluggedInAndOut) {
     EXPECT_TRUE(user.messages.empty());
 }
 
+// A package of another version than the bench's, for a package that does not
+// lie beside the executable.
+PackageContents PackageElsewhere() {
+    PackageContents contents;
+    contents.images = VersionFields{103, 202, 4, 4, 5};
+    contents.version = MemoryText(contents.images);
+    return contents;
+}
+
+QString CompletionOf(const std::string& version) {
+    const VersionLines after = MergedVersionLines(version, "");
+    return Expected({text_id::kComplete, {after.head, after.tail}, MessageIcon::Information}).text;
+}
+
+// Installed, the updater has no package beside it: the user chooses one,
+// starting in Downloads where there is one, else in the home folder.
+TEST(PackageChooserTest, WithNoPackageBesideTheUserChoosesOneAndItIsInstalled) {
+    struct Home {
+        const char* name;
+        bool downloads;
+    };
+    for (const Home home : {Home{"WithDownloads", true}, Home{"WithoutDownloads", false}}) {
+        SCOPED_TRACE(home.name);
+        Bench bench;
+        bench.Plug(MonitorKind::CombinedTunnel);
+        const TempDir homeFolder;
+        const TempDir config;  // no user-dirs.dirs: Downloads is where it is by default
+        const ScopedVariable homeVariable("HOME", homeFolder.Path());
+        const ScopedVariable configVariable("XDG_CONFIG_HOME", config.Path());
+        const std::string start = home.downloads ? homeFolder.File("Downloads") : homeFolder.Path();
+        std::filesystem::create_directories(start);
+        const std::string package = start + "/QX2701 firmware.vfw";
+        WritePackageFile(package, PackageElsewhere());
+
+        QString startedIn, caption;
+        QStringList filters;
+        ModalUser user;
+        user.Press<ReadMeDialog>("okButton")
+            .At<QFileDialog>([&](QFileDialog& chooser) {
+                startedIn = chooser.directory().absolutePath();
+                caption = chooser.windowTitle();
+                filters = chooser.nameFilters();
+                // Typed into the file name field, then Open.
+                Child<QLineEdit>(chooser, "fileNameEdit").setText(QString::fromStdString(package));
+                static_cast<QDialog&>(chooser).accept();  // Open: the chooser checks that the file exists
+            })
+            .Press<MonitorSelectionDialog>("okButton")
+            .At<WarningDialog>(ConfirmWarning)
+            .Acknowledge();
+        WindowRun run(bench);
+        run.Start();
+        run.TickWhileWorking();
+        run.UpdateButton().click();
+        run.TickWhileWorking();
+
+        EXPECT_EQ(startedIn.toStdString(), start);
+        EXPECT_EQ(caption.toStdString(), CatalogueText(text_id::kChoosePackage));
+        EXPECT_EQ(filters, (QStringList{QString::fromStdString(CatalogueText(text_id::kPackageFilter)) + " (*.vfw)",
+                                        QString::fromStdString(CatalogueText(text_id::kAllFilesFilter)) + " (*)"}));
+        EXPECT_EQ(user.messages, (std::vector<ShownMessage>{{"window_test", CompletionOf(PackageElsewhere().version),
+                                                             QMessageBox::Information}}));
+        EXPECT_EQ(bench.VersionOf(bench.Open()), PackageElsewhere().version);
+    }
+}
+
+// A package named on the command line (quillon FILE.vfw) is the one installed:
+// neither those beside the executable nor a chooser are looked at.
+TEST_F(WindowTest, APackageNamedOnTheCommandLineIsInstalledWithoutAChooser) {
+    bench.Plug(MonitorKind::CombinedTunnel);
+    bench.WritePackage();
+    bench.WritePackage({}, "other.vfw");  // alone, two would be refused
+    const TempDir elsewhere;
+    const std::string package = elsewhere.File("named.vfw");
+    WritePackageFile(package, PackageElsewhere());
+    user.Press<ReadMeDialog>("okButton")
+        .Press<MonitorSelectionDialog>("okButton")
+        .At<WarningDialog>(ConfirmWarning)
+        .Acknowledge();
+    WindowRun run(bench);
+    run.window.Workflow().Run().packagePath = package;
+    run.Start();
+    run.TickWhileWorking();
+    run.UpdateButton().click();
+    run.TickWhileWorking();
+    EXPECT_EQ(user.opened,
+              (std::vector<std::string>{"ReadMeDialog", "MonitorSelectionDialog", "WarningDialog", "QMessageBox"}));
+    ASSERT_EQ(user.messages.size(), 1u);
+    EXPECT_EQ(user.messages[0].text, CompletionOf(PackageElsewhere().version));
+    EXPECT_EQ(bench.VersionOf(bench.Open()), PackageElsewhere().version);
+}
+
 // Each way the start-up sequence or the file phase ends with a message.
 struct StartUpMessageCase {
     const char* name;
     std::function<void(Bench&)> setUp;
     UserMessage expected;
     bool listShown;  // the message comes after the monitor was chosen
+    bool chooser = false;  // none beside the executable: the file chooser opens first, and is cancelled
 };
 
 const StartUpMessageCase kStartUpMessages[] = {
-    {"NoPackage", [](Bench& b) { b.Plug(MonitorKind::CombinedTunnel); }, {text_id::kNoPackageFile, {}}, false},
+    {"NoPackage", [](Bench& b) { b.Plug(MonitorKind::CombinedTunnel); }, {text_id::kNoPackageFile, {}}, false, true},
     {"TwoPackages",
      [](Bench& b) {
          b.Plug(MonitorKind::CombinedTunnel);
@@ -304,6 +400,7 @@ INSTANTIATE_TEST_SUITE_P(EachPath, StartUpMessageTest, ::testing::ValuesIn(kStar
 TEST_P(StartUpMessageTest, ShowsItsMessageAndEndsTheRunWithoutAWord) {
     GetParam().setUp(bench);
     user.Press<ReadMeDialog>("okButton");
+    if (GetParam().chooser) user.At<QFileDialog>([](QFileDialog& chooser) { chooser.reject(); });
     if (GetParam().listShown) user.Press<MonitorSelectionDialog>("okButton");
     user.Acknowledge();
 
@@ -463,7 +560,10 @@ void ExpectPlacedOn(const QWidget& dialog, const QWidget& owner) {
 // On a plain X11 desktop a dialog whose owner has never been placed opens in the
 // screen's top-left corner; the offscreen screen (800 x 600) shows the same.
 TEST_F(WindowTest, StartUpDialogsOpenCentredOnThePlacedWindow) {
-    bench.Plug(MonitorKind::CombinedTunnel);  // no package: the read-me, then a start-up message
+    bench.Plug(MonitorKind::CombinedTunnel);
+    // Two packages: the read-me, then a start-up message.
+    bench.WritePackage();
+    bench.WritePackage({}, "other.vfw");
     WindowRun run(bench);
     QPoint windowAtReadMe;
     user.At<ReadMeDialog>([&](ReadMeDialog& dialog) {
