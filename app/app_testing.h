@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,22 @@
 #include "update/update_fixture_testing.h"
 
 namespace app_testing {
+
+// A file's whole content (empty when it cannot be read), its lines, and a
+// search in it, for the tests that read run logs and records.
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+inline bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The versions, settings and kind names the update engine's tests use too.
 using update_testing::kAfter;
@@ -240,6 +258,22 @@ public:
         before = update_testing::GiveUnusualSettings(handle);
         MonCloseDevices(0xFFFFFFFF);
         return monitor;
+    }
+
+    // A monitor that lost its power in its update state: it waits there, dark,
+    // for an update begun by a run whose record this bench may not have. Its
+    // configuration, to plug in later, or plugged in at once.
+    MonitorConfig WaitingConfig(MonitorKind kind, std::string serial = "SN000001") const {
+        MonitorConfig config = Config(kind, std::move(serial));
+        MonitorState state = Monitor(config).State();
+        state.mode = MonitorMode::Update;
+        config.statePath = dir.File("waiting-" + config.serial);
+        std::string fault;
+        EXPECT_TRUE(SaveStateFile(config.statePath, state, &fault)) << fault;
+        return config;
+    }
+    Monitor& PlugWaiting(MonitorKind kind, std::string serial = "SN000001") {
+        return platform.Add(WaitingConfig(kind, std::move(serial)));
     }
 
     // The configuration Plug gives a monitor of this kind.

@@ -19,11 +19,6 @@ namespace {
 
 using namespace app_testing;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Exists(const std::string& path) {
     std::error_code error;
     return std::filesystem::exists(std::filesystem::symlink_status(path, error));
@@ -305,14 +300,8 @@ TEST_F(RecordPlacesTest, AFifoInPlaceOfTheRecordIsRefusedNeverWaitedOn) {
 // A monitor waits in an update and no record is found: the message says where
 // records were looked for, on a line of its own under the unchanged text 600.
 TEST_F(RecordPlacesTest, AWaitingMonitorWithoutARecordNamesTheFoldersLookedIn) {
-    // A monitor that lost its power in its update state, begun on another computer.
-    MonitorConfig config = Bench::Config(MonitorKind::OlderTunnel, "SN000002");
-    MonitorState state = Monitor(config).State();
-    state.mode = MonitorMode::Update;
-    std::string fault;
-    ASSERT_TRUE(SaveStateFile(bench.dir.File("waiting-state"), state, &fault)) << fault;
-    config.statePath = bench.dir.File("waiting-state");
-    bench.platform.Add(config);
+    // Begun on another computer.
+    bench.PlugWaiting(MonitorKind::OlderTunnel, "SN000002");
     TempDir userState{BenchFolderBase()};
 
     ScriptedView view;

@@ -21,20 +21,6 @@ namespace {
 
 using namespace app_testing;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // Every line whole: it starts with the local time and the time since the log was
 // opened, and the text ends with a line feed.
 void ExpectWholeLines(const std::string& log) {

@@ -15,20 +15,6 @@ namespace {
 
 using namespace app_testing;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 void ExpectTheLockAskedOnce(const TestSystemBus& bus) {
     const std::vector<InhibitCall> calls = bus.InhibitCalls();
     ASSERT_EQ(calls.size(), 1u) << "the lock was not asked for exactly once";

@@ -360,14 +360,8 @@ TEST(StatusTest, FindsTheRecordWhereAnUpdateWouldAndNamesIt) {
 TEST(StatusTest, AWaitingMonitorWithoutARecordNamesTheFoldersLookedIn) {
     Bench bench;
     bench.WritePackage();
-    // A monitor that lost its power in its update state, begun on another computer.
-    MonitorConfig config = Bench::Config(MonitorKind::OlderTunnel);
-    MonitorState state = Monitor(config).State();
-    state.mode = MonitorMode::Update;
-    std::string fault;
-    ASSERT_TRUE(SaveStateFile(bench.dir.File("waiting-state"), state, &fault)) << fault;
-    config.statePath = bench.dir.File("waiting-state");
-    bench.platform.Add(config);
+    // Begun on another computer.
+    bench.PlugWaiting(MonitorKind::OlderTunnel);
     CliRun run(bench);
     EXPECT_EQ(run.Run({"update", "--yes"}), 1);
     const std::string beside = bench.Folder().substr(0, bench.Folder().size() - 1);

@@ -16,12 +16,7 @@
 
 namespace cli_testing {
 
-inline std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using app_testing::Lines;
 
 // Each line of `out` as a JSON object; a test failure for each line that is not one.
 inline std::vector<JsonValue> JsonLines(const std::string& out) {

@@ -66,11 +66,6 @@ void ExpectSafeToShow(std::string_view text, const char* where) {
     }
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 const JsonValue* FirstMonitor(const std::vector<JsonValue>& json) {
     if (json.size() != 1) return nullptr;
     const JsonValue* monitors = json[0].Member("monitors");

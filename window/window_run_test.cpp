@@ -616,15 +616,7 @@ TEST_F(WindowTest, TheWarningAndTheCompletionMessageOpenOverTheShownWindow) {
 TEST_F(WindowTest, AMessageWhileTheListShowsOpensOverTheList) {
     bench.Plug(MonitorKind::CombinedTunnel, "SN000001");
     bench.WritePackage();
-    MonitorConfig waiting;
-    waiting.kind = MonitorKind::OlderTunnel;
-    waiting.serial = "SN000002";
-    waiting.model = "QX2701";
-    MonitorState state = Monitor(waiting).State();
-    state.mode = MonitorMode::Update;
-    waiting.statePath = bench.dir.File("state-SN000002");
-    std::string fault;
-    ASSERT_TRUE(SaveStateFile(waiting.statePath, state, &fault)) << fault;
+    const MonitorConfig waiting = bench.WaitingConfig(MonitorKind::OlderTunnel, "SN000002");
 
     WindowRun run(bench);
     QPointer<MonitorSelectionDialog> list;
