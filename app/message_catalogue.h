@@ -47,6 +47,8 @@ inline constexpr TextId kRecordReadFrom = 758;
 inline constexpr TextId kPackageNotOpened = 770;
 // The window's file chooser for a package: its caption, and the names of its two filters.
 inline constexpr TextId kChoosePackage = 771, kPackageFilter = 772, kAllFilesFilter = 773;
+// quillon-cli history, when no run log is found.
+inline constexpr TextId kNoRunsRecorded = 774;
 }  // namespace text_id
 
 enum class Language { English, Japanese };

@@ -29,7 +29,7 @@ constexpr TextId kAllIds[] = {
     kStoppedNothingWritten, kStoppedPrepared, kStoppedWriting, kStoppedWritten, kStoppedRestarted,
     kStoppedChecked, kStoppedSettingsRestored, kStoppedDone, kSeveralWithSerial, kSameIdentityTwice,
     kIdentityNotRecordable, kMonitorsNotOpened, kNoRecordFound, kRecordReadFrom, kPackageNotOpened,
-    kChoosePackage, kPackageFilter, kAllFilesFilter,
+    kChoosePackage, kPackageFilter, kAllFilesFilter, kNoRunsRecorded,
 };
 
 constexpr Language kLanguages[] = {Language::English, Language::Japanese};

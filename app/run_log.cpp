@@ -23,15 +23,6 @@ constexpr std::string_view kRunLogPrefix = "run-";
 constexpr std::string_view kRunLogSuffix = ".log";
 constexpr mode_t kFileMode = 0600;
 
-// One of our own run logs: "run-", digits and dashes, ".log". Anything else in
-// the folder is left alone.
-bool IsRunLogName(std::string_view name) {
-    if (name.size() <= kRunLogPrefix.size() + kRunLogSuffix.size()) return false;
-    if (!name.starts_with(kRunLogPrefix) || !name.ends_with(kRunLogSuffix)) return false;
-    const std::string_view middle =
-        name.substr(kRunLogPrefix.size(), name.size() - kRunLogPrefix.size() - kRunLogSuffix.size());
-    return std::all_of(middle.begin(), middle.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
-}
 
 timespec WallTime() {
     timespec now{};
@@ -66,6 +57,18 @@ std::string LocalTimeStamp(const timespec& now) {
 
 }  // namespace
 
+bool IsRunLogName(std::string_view name) {
+    if (name.size() <= kRunLogPrefix.size() + kRunLogSuffix.size()) return false;
+    if (!name.starts_with(kRunLogPrefix) || !name.ends_with(kRunLogSuffix)) return false;
+    const std::string_view middle =
+        name.substr(kRunLogPrefix.size(), name.size() - kRunLogPrefix.size() - kRunLogSuffix.size());
+    return std::all_of(middle.begin(), middle.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+}
+
+bool RunLogOrder(std::string_view a, std::string_view b) {
+    return a.substr(0, a.size() - kRunLogSuffix.size()) < b.substr(0, b.size() - kRunLogSuffix.size());
+}
+
 RunLog::RunLog(const std::string& folder) : openedMs_(NowMs()) {
     if (folder.empty()) {
         NoteProblem("no folder for it: neither XDG_STATE_HOME, HOME nor the user database names one", ENOENT);
@@ -87,11 +90,7 @@ RunLog::RunLog(const std::string& folder) : openedMs_(NowMs()) {
     while (const dirent* entry = ::readdir(directory))
         if (IsRunLogName(entry->d_name)) logs.emplace_back(entry->d_name);
     ::closedir(directory);
-    // Oldest first: by the name without ".log", so that a run numbered for
-    // sharing its millisecond ("…-4567-2") comes after the one it follows.
-    std::sort(logs.begin(), logs.end(), [](const std::string& a, const std::string& b) {
-        return a.substr(0, a.size() - kRunLogSuffix.size()) < b.substr(0, b.size() - kRunLogSuffix.size());
-    });
+    std::sort(logs.begin(), logs.end(), RunLogOrder);
     if (logs.size() >= kKeptRunLogs) {
         const std::size_t extra = logs.size() - (kKeptRunLogs - 1);
         for (std::size_t i = 0; i < extra; ++i) ::unlink((folder + "/" + logs[i]).c_str());

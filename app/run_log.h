@@ -19,6 +19,13 @@
 
 inline constexpr std::size_t kKeptRunLogs = 20;
 
+// One of our own run logs: "run-", digits and dashes, ".log". Anything else in
+// the folder is left alone.
+bool IsRunLogName(std::string_view name);
+// Run log names oldest first: by the name without ".log", so that a run
+// numbered for sharing its millisecond ("…-4567-2") comes after the one it follows.
+bool RunLogOrder(std::string_view a, std::string_view b);
+
 class RunLog {
 public:
     // Makes `folder` (and its missing parents, 0700), deletes the oldest run

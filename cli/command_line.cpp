@@ -25,10 +25,11 @@ struct CommandRules {
     Command command;
     std::span<const OptionRule> options;
 };
-constexpr std::array<CommandRules, 3> kCommands{{
+constexpr std::array<CommandRules, 4> kCommands{{
     {"list", Command::List, kListOptions},
     {"status", Command::Status, kListOptions},
     {"update", Command::Update, kUpdateOptions},
+    {"history", Command::History, kListOptions},
 }};
 
 const CommandRules* FindCommand(std::string_view name) {
@@ -114,8 +115,10 @@ std::string UsageLine(Command command) {
             return "usage: quillon-cli status [--json]";
         case Command::Update:
             return "usage: quillon-cli update [--package FILE] [--monitor SERIAL] [--yes] [--json]";
+        case Command::History:
+            return "usage: quillon-cli history [--json]";
         default:
-            return "usage: quillon-cli {list|status|update} [OPTIONS] | --help | --version";
+            return "usage: quillon-cli {list|status|update|history} [OPTIONS] | --help | --version";
     }
 }
 
@@ -156,12 +159,24 @@ std::string HelpText(Command command) {
                    "Files: the record of the update (.backup) and a log of each run are kept in\n"
                    "$XDG_STATE_HOME/quillon (~/.local/state/quillon; /var/lib/quillon as root);\n"
                    "a failure names its log. See quillon-cli status --help for where a record is found.\n";
+        case Command::History:
+            return UsageLine(command) +
+                   "\n\nLists the past runs of the window and of quillon-cli, newest first, from their run logs\n"
+                   "in $XDG_STATE_HOME/quillon (~/.local/state/quillon; /var/lib/quillon as root; the last\n"
+                   "20 are kept): when, the monitor, the versions from and to, the result, the status code\n"
+                   "and the log's path.\n"
+                   "A run whose log has no result yet (it still runs, or was cut) is \"incomplete\".\n\n"
+                   "  --json, -j  one object: {\"runs\":[{\"time\",\"program\",\"model\",\"serial\",\"fromVersion\",\n"
+                   "              \"toVersion\",\"resumed\",\"result\",\"status\",\"runLog\"}]}, result \"completed\",\n"
+                   "              \"failed\", \"ended\", \"cancelled\" or \"incomplete\"\n\n"
+                   "Exit codes: 0 listed (also when no run is recorded), 2 bad usage.\n";
         default:
             return UsageLine(command) +
                    "\n\nThe Quillon monitor firmware updater for terminals and scripts.\n\n"
                    "  list      the maker's monitors connected\n"
                    "  status    whether an interrupted update is recorded\n"
-                   "  update    update one monitor\n\n"
+                   "  update    update one monitor\n"
+                   "  history   past runs and how they ended\n\n"
                    "quillon-cli COMMAND --help tells more. --version prints the version.\n"
                    "Options may come before or after the command; -y and -j combine (-yj);\n"
                    "\"--\" ends the options.\n";

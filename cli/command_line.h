@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, Version, List, Status, Update };
+enum class Command { Help, Version, List, Status, Update, History };
 
 struct CommandLine {
     Command command = Command::Help;

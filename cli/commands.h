@@ -1,5 +1,5 @@
 #pragma once
-// quillon-cli's three commands; each returns the exit code.
+// quillon-cli's commands; each returns the exit code.
 #include <string>
 #include <string_view>
 
@@ -19,6 +19,7 @@ inline constexpr int kExitSignalBase = 128;
 int ListCommand(const CommandLine& line, CliIo& io);
 int StatusCommand(const CommandLine& line, CliIo& io);
 int UpdateCommand(const CommandLine& line, CliIo& io);
+int HistoryCommand(const CommandLine& line, CliIo& io);
 
 // The folder of the package file (io.packageFolder, or the executable's);
 // nullopt, with the message printed, when the executable's path cannot be read.

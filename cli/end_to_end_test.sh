@@ -202,6 +202,25 @@ expect_code "resumed update" 0 $?
 expect_code "already applied" 3 $?
 for output in update.out list.out status.out; do expect_json "$output" "$dir/$output"; done
 
+# history names each run by its log, newest first: the signalled update completed,
+# the killed one incomplete, the next one resumed it, the last found nothing to do.
+"$run" history --json >"$dir/history.out"
+expect_code "history" 0 $?
+expect_json history "$dir/history.out"
+update_log=$(tail -n1 "$dir/update.out" | sed 's/.*"runLog":"\([^"]*\)".*/\1/')
+python3 -c '
+import json, sys
+runs = json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))["runs"]
+logs = [run["runLog"] for run in runs]
+update, killed = runs[logs.index(sys.argv[2])], logs.index(sys.argv[3])
+assert (update["program"], update["model"], update["serial"], update["result"], update["status"]) == \
+    ("quillon-cli", "QC27-EMU", "EMU00001", "completed", "0x00000000"), update
+assert update["toVersion"] == "00103-00202-00003-00004-00005", update
+assert runs[killed]["result"] == "incomplete", runs[killed]
+assert (runs[killed - 1]["resumed"], runs[killed - 1]["result"]) == (True, "completed"), runs[killed - 1]
+assert runs[0]["result"] == "ended" and runs[0]["status"].startswith("0x"), runs[0]
+' "$dir/history.out" "$update_log" "$killed_log" 2>"$dir/json.err" || fail "history --json: $(tail -n1 "$dir/json.err")"
+
 # A monitor whose model name holds a terminal's escape sequence and bytes that
 # are not UTF-8, and whose serial number a carriage return: the terminal gets
 # them escaped, the JSON reads as valid UTF-8.

@@ -9,6 +9,7 @@
 #include "cli/cli_view.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "cli/table_output.h"
 #include "common/display_text.h"
 #include "monitor/discovery.h"
 #include "monitor/firmware_version.h"
@@ -78,24 +79,12 @@ void PrintJson(std::ostream& out, const Listing& listing, const std::string& upd
     out << "\n";
 }
 
-// A cell as the terminal shows it: "?" for a text the monitor did not tell.
-std::string Cell(const std::string& text) { return text.empty() ? "?" : DisplayText(text); }
-
-void PrintTable(std::ostream& out, const std::vector<ListedMonitor>& monitors) {
-    std::vector<std::array<std::string, 5>> rows{{"MODEL", "SERIAL", "VERSION", "STATE", "DEVICE"}};
+void PrintMonitors(std::ostream& out, const std::vector<ListedMonitor>& monitors) {
+    std::vector<std::vector<std::string>> rows{{"MODEL", "SERIAL", "VERSION", "STATE", "DEVICE"}};
     for (const ListedMonitor& m : monitors)
         rows.push_back({Cell(m.model), Cell(m.serial), Cell(m.version), m.inUpdate ? "in-update" : "running",
                         DisplayText(m.device)});
-    // In columns, not bytes: a Japanese model name is three bytes a character, two columns wide.
-    std::array<std::size_t, 5> widths{};
-    for (const auto& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayColumns(row[c]));
-    for (const auto& row : rows) {
-        std::string text;
-        for (std::size_t c = 0; c < row.size(); ++c)
-            text += c + 1 < row.size() ? row[c] + std::string(widths[c] - DisplayColumns(row[c]) + 2, ' ') : row[c];
-        out << text << "\n";
-    }
+    PrintTable(out, rows);
 }
 
 }  // namespace
@@ -120,7 +109,7 @@ int ListCommand(const CommandLine& line, CliIo& io) {
     else if (listing.monitors.empty() && listing.refused == 0)
         io.out << CatalogueText(text_id::kNoMonitor, io.language) << "\n";
     else if (!listing.monitors.empty())
-        PrintTable(io.out, listing.monitors);
+        PrintMonitors(io.out, listing.monitors);
     if (listing.refused == 0) return kExitDone;
 
     // Monitors are there but cannot be listed: the window's message for it. With

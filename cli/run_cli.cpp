@@ -35,6 +35,8 @@ int RunCli(const std::vector<std::string>& arguments, CliIo& io) {
             return StatusCommand(line, io);
         case Command::Update:
             return UpdateCommand(line, io);
+        case Command::History:
+            return HistoryCommand(line, io);
     }
     return kExitUsage;
 }

@@ -27,7 +27,7 @@ expect_same() {  # WHAT EXPECTED GOT
   [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"
 }
 
-for command in list status update; do
+for command in list status update history; do
   from_help=$("$quillon_cli" "$command" --help | sed -n '/^  -/p' | options_in)
   [ -n "$from_help" ] || fail "quillon-cli $command --help names no option"
   offered=$(complete_words _quillon_cli quillon-cli "$command" - | tr ' ' '\n' | grep -vx -- '--help\|-h' | grep . | sort | tr '\n' ' ')
@@ -36,9 +36,9 @@ for command in list status update; do
   offered=$(complete_words _quillon_cli quillon-cli --json "$command" - | tr ' ' '\n' | grep -vx -- '--help\|-h' | grep . | sort | tr '\n' ' ')
   expect_same "quillon-cli --json $command options" "$from_help" "$offered"
 done
-expect_same "quillon-cli commands" "help list status update " "$(complete_words _quillon_cli quillon-cli '')"
-expect_same "quillon-cli after --json" "help list status update " "$(complete_words _quillon_cli quillon-cli --json '')"
-expect_same "quillon-cli help COMMAND" "list status update " "$(complete_words _quillon_cli quillon-cli help '')"
+expect_same "quillon-cli commands" "help history list status update " "$(complete_words _quillon_cli quillon-cli '')"
+expect_same "quillon-cli after --json" "help history list status update " "$(complete_words _quillon_cli quillon-cli --json '')"
+expect_same "quillon-cli help COMMAND" "history list status update " "$(complete_words _quillon_cli quillon-cli help '')"
 
 # Each vfwtool command's options, as its usage block names them.
 for command in info check create image extract decrypt; do
