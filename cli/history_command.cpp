@@ -74,7 +74,8 @@ void PrintRuns(std::ostream& out, const std::vector<PastRun>& runs) {
 }  // namespace
 
 int HistoryCommand(const CommandLine& line, CliIo& io) {
-    const std::string folder = StateFolder();
+    // The folder the runs of this process write their logs to.
+    const std::string folder = io.stateFolders ? io.stateFolders->own : StateFolder();
     const std::vector<PastRun> runs = folder.empty() ? std::vector<PastRun>{} : ReadRunHistory(folder);
     if (line.json)
         PrintJson(io.out, runs);

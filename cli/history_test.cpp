@@ -59,6 +59,10 @@ RunResultLine ResultOf(const CliRun& run) {
     return {run.json.back().StringAt("runLog").value_or(""), run.json.back().StringAt("status").value_or("")};
 }
 
+// Each bench has a state folder of its own; these runs, on several benches,
+// all keep their logs in the process's.
+void ShareTheProcesssStateFolder(CliRun& run) { run.io.stateFolders = StateFolders{StateFolder(), {}}; }
+
 TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
     RunResultLine completed, cut;
     {
@@ -66,6 +70,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
         first.Plug(MonitorKind::OlderTunnel);
         first.WritePackage();
         CliRun run(first);
+        ShareTheProcesssStateFolder(run);
         ASSERT_EQ(run.Run({"update", "--yes", "--json"}), 0) << run.err.str();
         completed = ResultOf(run);
     }
@@ -78,11 +83,13 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
         plan.unplugAtTransfer = 250;
         monitor.AddFaults(plan);
         CliRun run(second);
+        ShareTheProcesssStateFolder(run);
         ASSERT_EQ(run.Run({"update", "--yes", "--json"}), 1);
         cut = ResultOf(run);
         ASSERT_TRUE(second.BackupExists());
         second.clock.Advance(60'000);
         CliRun resumed(second);
+        ShareTheProcesssStateFolder(resumed);
         ASSERT_EQ(resumed.Run({"update", "--yes"}), 0) << resumed.err.str();
     }
     // A run that has not ended (or was killed): its log has no result.
@@ -108,6 +115,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
 
     Bench bench;
     CliRun json(bench);
+    ShareTheProcesssStateFolder(json);
     ASSERT_EQ(json.Run({"history", "--json"}), 0) << json.err.str();
     ASSERT_EQ(json.json.size(), 1u) << json.out.str();
     const JsonValue* runs = json.json[0].Member("runs");
@@ -132,6 +140,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
     EXPECT_EQ(logs[3], completed.runLog);
 
     CliRun text(bench);
+    ShareTheProcesssStateFolder(text);
     ASSERT_EQ(text.Run({"history"}), 0);
     const std::vector<std::string> lines = text.OutLines();
     ASSERT_EQ(lines.size(), 5u) << text.out.str();
