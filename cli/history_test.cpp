@@ -3,6 +3,7 @@
 // is no run log, through the table and through JSON.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "app/run_log.h"
@@ -36,8 +37,8 @@ std::string Shown(const VersionFields& fields) {
 // Each test's runs in a state folder of its own.
 class HistoryTest : public ::testing::Test {
 protected:
+    std::string Folder() const { return stateHome.File("quillon"); }
     TempDir stateHome;
-    ScopedStateHome scoped{stateHome.Path()};
 };
 
 TEST_F(HistoryTest, NoRunsIsSaidAndExitsZero) {
@@ -60,8 +61,8 @@ RunResultLine ResultOf(const CliRun& run) {
 }
 
 // Each bench has a state folder of its own; these runs, on several benches,
-// all keep their logs in the process's.
-void ShareTheProcesssStateFolder(CliRun& run) { run.io.stateFolders = StateFolders{StateFolder(), {}}; }
+// all keep their records and logs in one.
+void ShareStateFolder(CliRun& run, const std::string& folder) { run.io.stateFolders = StateFolders{folder, {}}; }
 
 TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
     RunResultLine completed, cut;
@@ -70,7 +71,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
         first.Plug(MonitorKind::OlderTunnel);
         first.WritePackage();
         CliRun run(first);
-        ShareTheProcesssStateFolder(run);
+        ShareStateFolder(run, Folder());
         ASSERT_EQ(run.Run({"update", "--yes", "--json"}), 0) << run.err.str();
         completed = ResultOf(run);
     }
@@ -83,25 +84,25 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
         plan.unplugAtTransfer = 250;
         monitor.AddFaults(plan);
         CliRun run(second);
-        ShareTheProcesssStateFolder(run);
+        ShareStateFolder(run, Folder());
         ASSERT_EQ(run.Run({"update", "--yes", "--json"}), 1);
         cut = ResultOf(run);
-        ASSERT_TRUE(second.BackupExists());
+        ASSERT_TRUE(std::filesystem::exists(Folder() + "/" + kBackupFileName));
         second.clock.Advance(60'000);
         CliRun resumed(second);
-        ShareTheProcesssStateFolder(resumed);
+        ShareStateFolder(resumed, Folder());
         ASSERT_EQ(resumed.Run({"update", "--yes"}), 0) << resumed.err.str();
     }
     // A run that has not ended (or was killed): its log has no result.
     std::string going;
     {
-        RunLog log(StateFolder());
+        RunLog log(Folder());
         log.Write("quillon 1.0.0 (quillon, process 4711)");
         log.Write("monitor selected");
         going = log.Path();
     }
     // Named as the oldest run would be, but no run log.
-    std::ofstream(StateFolder() + "/run-20000101-000000-000-1.log") << "not a log\n";
+    std::ofstream(Folder() + "/run-20000101-000000-000-1.log") << "not a log\n";
     ASSERT_NE(cut.status, "");
     ASSERT_NE(cut.status, "0x00000000");
 
@@ -115,7 +116,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
 
     Bench bench;
     CliRun json(bench);
-    ShareTheProcesssStateFolder(json);
+    ShareStateFolder(json, Folder());
     ASSERT_EQ(json.Run({"history", "--json"}), 0) << json.err.str();
     ASSERT_EQ(json.json.size(), 1u) << json.out.str();
     const JsonValue* runs = json.json[0].Member("runs");
@@ -140,7 +141,7 @@ TEST_F(HistoryTest, ListsEachRunNewestFirstAsItEnded) {
     EXPECT_EQ(logs[3], completed.runLog);
 
     CliRun text(bench);
-    ShareTheProcesssStateFolder(text);
+    ShareStateFolder(text, Folder());
     ASSERT_EQ(text.Run({"history"}), 0);
     const std::vector<std::string> lines = text.OutLines();
     ASSERT_EQ(lines.size(), 5u) << text.out.str();
