@@ -10,6 +10,7 @@
 
 #include "app/failure_report.h"
 #include "app/run_log.h"
+#include "common/display_text.h"
 #include "common/status.h"
 #include "common/unique_fd.h"
 
@@ -18,25 +19,9 @@ namespace {
 // More than any run writes; the rest of a larger file is not read.
 constexpr std::size_t kLongestLog = 4 << 20;
 
-// The log's lines show their text as DisplayText does ("\xNN" for a byte that
-// cannot be shown, "\\" for a backslash): the bytes back as they were.
-std::string Unescaped(std::string_view shown) {
-    std::string bytes;
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        if (shown[i] == '\\' && i + 1 < shown.size() && shown[i + 1] == '\\') {
-            bytes += '\\';
-            ++i;
-        } else if (shown[i] == '\\' && i + 3 < shown.size() && shown[i + 1] == 'x' &&
-                   std::isxdigit(static_cast<unsigned char>(shown[i + 2])) &&
-                   std::isxdigit(static_cast<unsigned char>(shown[i + 3]))) {
-            bytes += static_cast<char>(std::stoi(std::string(shown.substr(i + 2, 2)), nullptr, 16));
-            i += 3;
-        } else {
-            bytes += shown[i];
-        }
-    }
-    return bytes;
-}
+// The log's lines show their text as DisplayText does: the bytes back as they
+// were; a text that is not of that shape as it stands.
+std::string Unescaped(std::string_view shown) { return BytesOfDisplayText(shown).value_or(std::string(shown)); }
 
 // A line is "DATE TIME ZONE +SECONDS s TEXT"; `when` gets "DATE TIME ZONE".
 // nullopt for a line of another shape.

@@ -6,6 +6,13 @@
 
 namespace {
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
@@ -42,6 +49,25 @@ std::string DisplayText(std::string_view bytes) {
         bytes.remove_prefix(length);
     }
     return out;
+}
+
+std::optional<std::string> BytesOfDisplayText(std::string_view shown) {
+    std::string bytes;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\\') {
+            bytes += shown[i];
+        } else if (i + 1 < shown.size() && shown[i + 1] == '\\') {
+            bytes += '\\';
+            ++i;
+        } else if (i + 3 < shown.size() && shown[i + 1] == 'x' && HexDigit(shown[i + 2]) >= 0 &&
+                   HexDigit(shown[i + 3]) >= 0) {
+            bytes += static_cast<char>(HexDigit(shown[i + 2]) * 16 + HexDigit(shown[i + 3]));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
 }
 
 std::size_t DisplayColumns(std::string_view utf8) {

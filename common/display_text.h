@@ -4,6 +4,7 @@
 // and in a log line: whatever the bytes, they cannot move the cursor, clear
 // the screen, start a line of their own or garble what follows.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@
 // UTF-8 is shown as "\xNN", one per byte; a backslash as "\\", so that the
 // shown text tells which bytes were sent.
 std::string DisplayText(std::string_view bytes);
+
+// The bytes such text stands for, where it is read back (a run log) or typed (an
+// emulated monitor's identity): "\xNN" is the byte NN, "\\" a backslash.
+// nullopt when a backslash begins neither.
+std::optional<std::string> BytesOfDisplayText(std::string_view shown);
 
 // How many terminal columns valid UTF-8 text takes: one per character, two
 // for the wide characters of East Asian scripts; as DisplayText shows them.

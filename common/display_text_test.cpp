@@ -42,6 +42,17 @@ TEST_P(DisplayTextTest, ShowsEachByteThatCouldActAsEscaped) {
     EXPECT_EQ(DisplayText(GetParam().bytes), GetParam().shown);
 }
 
+// What is shown can be read back: every byte as it was sent.
+TEST_P(DisplayTextTest, ShownTextReadsBackAsTheBytesSent) {
+    EXPECT_EQ(BytesOfDisplayText(GetParam().shown), GetParam().bytes);
+}
+
+TEST(BytesOfDisplayTextTest, TakesUpperCaseHexAndRefusesABackslashThatStartsNoEscape) {
+    EXPECT_EQ(BytesOfDisplayText("\\x1B\\x0D"), "\x1b\x0d");
+    for (const char* shown : {"a\\", "\\x1", "\\xzz", "\\q", "QX\\x1\\x1b"})
+        EXPECT_EQ(BytesOfDisplayText(shown), std::nullopt) << shown;
+}
+
 TEST(DisplayColumnsTest, WideCharactersTakeTwoColumns) {
     EXPECT_EQ(DisplayColumns("QX2701"), 6u);
     EXPECT_EQ(DisplayColumns("モニター２７"), 12u);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "common/command_line_options.h"
+#include "common/display_text.h"
 
 const char* const kUsage =
     "usage: monitor-emulator (--dir DIR | --uhid | --usbip) MONITOR...\n"
@@ -83,35 +84,13 @@ std::string DefaultModel(MonitorKind kind) {
 constexpr std::size_t kModelBytes = kIdentityBytes - kSerialFieldBytes;
 constexpr const char* kIdentityRule = " without spaces or zero bytes (\\xNN for the byte NN, \\\\ for a backslash)";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // An identity field's bytes from its option value, for `--model` and `--serial`:
 // "\xNN" is the byte NN and "\\" a backslash, so that any byte can be given. A zero
 // byte or a space would end the field where the host reads it, so neither is taken.
 std::optional<std::string> IdentityBytes(const std::string& text, std::size_t maxBytes) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char byte = text[i];
-        if (byte == '\\') {
-            if (i + 1 < text.size() && text[i + 1] == '\\') {
-                ++i;
-            } else if (i + 3 < text.size() && text[i + 1] == 'x' && HexDigit(text[i + 2]) >= 0 &&
-                       HexDigit(text[i + 3]) >= 0) {
-                byte = static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
-                i += 3;
-            } else {
-                return std::nullopt;
-            }
-        }
-        if (byte == '\0' || byte == ' ') return std::nullopt;
-        bytes += byte;
-    }
-    if (bytes.empty() || bytes.size() > maxBytes) return std::nullopt;
+    std::optional<std::string> bytes = BytesOfDisplayText(text);
+    if (!bytes || bytes->empty() || bytes->size() > maxBytes) return std::nullopt;
+    if (bytes->find_first_of(std::string_view("\0 ", 2)) != std::string::npos) return std::nullopt;
     return bytes;
 }
 
