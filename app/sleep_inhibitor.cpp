@@ -13,11 +13,6 @@
 
 namespace {
 
-bool& InhibitionAsked() {
-    static bool asked = true;
-    return asked;
-}
-
 // Frees what sd-bus handed out, whichever way the constructor leaves.
 struct BusResources {
     sd_bus* bus = nullptr;
@@ -37,11 +32,13 @@ std::string ErrnoText(std::string_view step, int error) { return SystemFailure{s
 
 }  // namespace
 
-ScopedSleepInhibition::ScopedSleepInhibition(bool asked) : previous_(std::exchange(InhibitionAsked(), asked)) {}
-ScopedSleepInhibition::~ScopedSleepInhibition() { InhibitionAsked() = previous_; }
+bool& SleepInhibitionAsked() {
+    static bool asked = true;
+    return asked;
+}
 
 SleepInhibitor::SleepInhibitor(std::string_view who) {
-    if (!InhibitionAsked()) return;
+    if (!SleepInhibitionAsked()) return;
     BusResources r;
     if (const int result = sd_bus_open_system(&r.bus); result < 0) {
         problem_ = ErrnoText("connecting to the system bus (sd_bus_open_system)", -result);

@@ -5,13 +5,8 @@
 // logind and no run says there is none; the inhibitor's own tests turn it on,
 // with a system bus of their own (system_bus_testing.h). The real programs
 // always ask.
-class ScopedSleepInhibition {
-public:
-    explicit ScopedSleepInhibition(bool asked);
-    ~ScopedSleepInhibition();
-    ScopedSleepInhibition(const ScopedSleepInhibition&) = delete;
-    ScopedSleepInhibition& operator=(const ScopedSleepInhibition&) = delete;
+#include "common/scoped_setting.h"
 
-private:
-    bool previous_;
-};
+// True unless a test turned the asking off.
+bool& SleepInhibitionAsked();
+using ScopedSleepInhibition = ScopedSetting<bool, &SleepInhibitionAsked>;

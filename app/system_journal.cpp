@@ -14,13 +14,6 @@
 
 namespace {
 
-// Never destroyed: a test that ends its process with exit() runs the static
-// destructors before the test environments that put the path back.
-std::string& SocketPath() {
-    static std::string* const path = new std::string(kSystemJournalSocket);
-    return *path;
-}
-
 void AppendField(std::string& datagram, std::string_view name, std::string_view value) {
     datagram += name;
     datagram += '\n';
@@ -49,10 +42,14 @@ std::string EncodeJournalEntry(const JournalEntry& entry, std::string_view ident
     return datagram;
 }
 
-std::string JournalSocketPath() { return SocketPath(); }
+// Never destroyed: a test that ends its process with exit() runs the static
+// destructors before the test environments that put the path back.
+std::string& JournalSocketSetting() {
+    static std::string* const path = new std::string(kSystemJournalSocket);
+    return *path;
+}
 
-ScopedJournalSocket::ScopedJournalSocket(std::string path) : previous_(std::exchange(SocketPath(), std::move(path))) {}
-ScopedJournalSocket::~ScopedJournalSocket() { SocketPath() = previous_; }
+std::string JournalSocketPath() { return JournalSocketSetting(); }
 
 SystemJournal::SystemJournal(std::string identifier, std::string socketPath)
     : identifier_(std::move(identifier)), socketPath_(std::move(socketPath)) {}

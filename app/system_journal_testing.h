@@ -5,13 +5,8 @@
 // a test that reads the entries names its own. The real programs never change it.
 #include <string>
 
-class ScopedJournalSocket {
-public:
-    explicit ScopedJournalSocket(std::string path);
-    ~ScopedJournalSocket();
-    ScopedJournalSocket(const ScopedJournalSocket&) = delete;
-    ScopedJournalSocket& operator=(const ScopedJournalSocket&) = delete;
+#include "common/scoped_setting.h"
 
-private:
-    std::string previous_;
-};
+// The journal's socket: journald's own unless a test named another.
+std::string& JournalSocketSetting();
+using ScopedJournalSocket = ScopedSetting<std::string, &JournalSocketSetting>;

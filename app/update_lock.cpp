@@ -16,14 +16,6 @@ namespace {
 
 constexpr char kMachineLockName[] = "quillon-update-lock";
 
-// Empty unless a test gave its process a name of its own.
-// Never destroyed: a test that ends its process with exit() runs the static
-// destructors before the test environments that put the name back.
-std::string& TestLockName() {
-    static std::string* const name = new std::string;
-    return *name;
-}
-
 struct AbstractAddress {
     sockaddr_un address{};
     socklen_t length = 0;
@@ -56,13 +48,16 @@ std::string UpdateLockHolder::Description() const {
 }
 
 std::string UpdateLockName() {
-    const std::string& test = TestLockName();
+    const std::string& test = TestUpdateLockName();
     return test.empty() ? kMachineLockName : test;
 }
 
-ScopedUpdateLockName::ScopedUpdateLockName(std::string name) : previous_(std::exchange(TestLockName(), std::move(name))) {}
-
-ScopedUpdateLockName::~ScopedUpdateLockName() { TestLockName() = std::move(previous_); }
+// Never destroyed: a test that ends its process with exit() runs the static
+// destructors before the test environments that put the name back.
+std::string& TestUpdateLockName() {
+    static std::string* const name = new std::string;
+    return *name;
+}
 
 std::optional<UpdateLockHolder> RunningUpdate(const std::string& name) {
     // Non-blocking: a holder whose queue of connections is full is not waited for.

@@ -5,13 +5,8 @@
 // real programs never change the name.
 #include <string>
 
-class ScopedUpdateLockName {
-public:
-    explicit ScopedUpdateLockName(std::string name);
-    ~ScopedUpdateLockName();
-    ScopedUpdateLockName(const ScopedUpdateLockName&) = delete;
-    ScopedUpdateLockName& operator=(const ScopedUpdateLockName&) = delete;
+#include "common/scoped_setting.h"
 
-private:
-    std::string previous_;
-};
+// Empty unless a test gave its process a name of its own.
+std::string& TestUpdateLockName();
+using ScopedUpdateLockName = ScopedSetting<std::string, &TestUpdateLockName>;
