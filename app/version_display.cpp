@@ -25,6 +25,8 @@ std::string FormatVersionTail(std::string_view version) {
     return line;
 }
 
+std::string FormatVersion(std::string_view version) { return FormatVersionHead(version) + FormatVersionTail(version); }
+
 std::string MergeWildcardFields(std::string_view version, std::string_view reference, VersionLine line) {
     const std::size_t first = line == VersionLine::Head ? 0 : kTailFirst;
     const std::size_t end = line == VersionLine::Head ? kTailFirst : kVersionFieldCount;

@@ -8,6 +8,8 @@
 std::string FormatVersionHead(std::string_view version);
 // "-", field 4, "-", field 5; "" when the text has fewer than 25 characters.
 std::string FormatVersionTail(std::string_view version);
+// Both on one line, as quillon-cli shows a version: "00102-00201-00003-00004-00005".
+std::string FormatVersion(std::string_view version);
 
 // Which fields MergeWildcardFields examines: those of the head line (1 to 3)
 // or of the tail line (4 and 5).

@@ -33,7 +33,7 @@ std::string ShortTime(const std::string& logged) {
 
 // A version as list shows it: "00102-00201-00003-00004-00005"; a text too short for that as it is.
 std::string FormattedVersion(const std::string& version) {
-    const std::string formatted = FormatVersionHead(version) + FormatVersionTail(version);
+    const std::string formatted = FormatVersion(version);
     return formatted.empty() ? version : formatted;
 }
 

@@ -31,8 +31,7 @@ ListedMonitor Describe(MonitorHandle monitor, bool stoppedInUpdate) {
                                           versionNumber == kVersionNumberStoppedInUpdate);
     std::array<char, kVersionTextBytes> text{};
     if (!IsFailure(MonGetFirmwareVersion(monitor, text))) {
-        const std::string version = text.data();
-        listed.version = FormatVersionHead(version) + FormatVersionTail(version);
+        listed.version = FormatVersion(text.data());
     }
     listed.device = MonGetDevicePath(monitor);
     return listed;

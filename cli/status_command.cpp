@@ -36,8 +36,6 @@ const StoppedAt& StoppedAtStage(std::int32_t stage) {
     return kNothingWritten;
 }
 
-std::string Shown(const std::string& version) { return FormatVersionHead(version) + FormatVersionTail(version); }
-
 }  // namespace
 
 int StatusCommand(const CommandLine& line, CliIo& io) {
@@ -86,8 +84,8 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
             .Bool(true)
             .Field("model", record.identity.model)
             .Field("serial", record.identity.serial)
-            .Field("currentVersion", Shown(record.currentVersion))
-            .Field("targetVersion", Shown(record.targetVersion))
+            .Field("currentVersion", FormatVersion(record.currentVersion))
+            .Field("targetVersion", FormatVersion(record.targetVersion))
             .Field("stage", record.stage)
             .Field("step", StoppedAtStage(record.stage).name)
             .Field("recordFile", path);
@@ -97,7 +95,7 @@ int StatusCommand(const CommandLine& line, CliIo& io) {
     } else {
         io.out << LocalText(
                       text_id::kInterruptedUpdate, io.language,
-                      {record.identity.model, record.identity.serial, Shown(record.currentVersion), Shown(record.targetVersion),
+                      {record.identity.model, record.identity.serial, FormatVersion(record.currentVersion), FormatVersion(record.targetVersion),
                        static_cast<int>(record.stage), CatalogueText(StoppedAtStage(record.stage).text, io.language)})
                << "\n"
                << LocalText(text_id::kRecordReadFrom, io.language, {path}) << "\n";
