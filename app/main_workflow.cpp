@@ -106,13 +106,21 @@ void MainWorkflow::Note(JournalPriority priority, const std::string& line, std::
 void MainWorkflow::ReportRunLogProblem() {
     if (!log_) return;
     if (const std::optional<SystemFailure> problem = log_->TakeProblem()) {
-        failures_ << program_ << ": the run log cannot be written: " << problem->Text() << "\n";
-        failures_.flush();
+        SayOnFailureStream("the run log cannot be written: " + problem->Text());
     }
     if (const std::optional<SystemFailure> problem = journal_.TakeProblem()) {
-        failures_ << program_ << ": the system journal cannot be written: " << problem->Text() << "\n";
-        failures_.flush();
+        SayOnFailureStream("the system journal cannot be written: " + problem->Text());
     }
+}
+
+void MainWorkflow::SayOnFailureStream(const std::string& line) {
+    failures_ << program_ << ": " << line << "\n";
+    failures_.flush();
+}
+
+std::string MainWorkflow::TakeOverProblemLine() const {
+    return "the record of an interrupted update stays at " + run_.record.filePath +
+           ", it could not be moved into the state folder: " + run_.takeOverProblem->Text();
 }
 
 void MainWorkflow::OpenRunLog() {
@@ -127,9 +135,7 @@ void MainWorkflow::OpenRunLog() {
                                  : "monitor selected: " + target.modelName + " S/N " + target.serialNumber);
     if (!run_.takenOverFrom.empty())
         Log("the record of the interrupted update was moved from " + run_.takenOverFrom + " to " + run_.record.filePath);
-    if (run_.takeOverProblem)
-        Log("the record of the interrupted update stays at " + run_.record.filePath +
-            ", it could not be moved into the state folder: " + run_.takeOverProblem->Text());
+    if (run_.takeOverProblem) Log(TakeOverProblemLine());
 }
 
 void MainWorkflow::Start() {
@@ -177,9 +183,7 @@ bool MainWorkflow::StartUp() {
         return false;
     }
     if (run_.takeOverProblem) {
-        failures_ << program_ << ": the record of an interrupted update stays at " << run_.record.filePath
-                  << ", it could not be moved into the state folder: " << run_.takeOverProblem->Text() << "\n";
-        failures_.flush();
+        SayOnFailureStream(TakeOverProblemLine());
     }
     // Said once: the next start finds no damaged file under the backup file's name.
     if (!run_.keptBackupPath.empty())
@@ -253,8 +257,7 @@ void MainWorkflow::BlockSleep() {
     if (const std::optional<std::string>& problem = sleepInhibitor_->Problem()) {
         const std::string line = "sleep cannot be blocked during this update: " + *problem;
         Log(line);
-        failures_ << program_ << ": " << line << "\n";
-        failures_.flush();
+        SayOnFailureStream(line);
     }
 }
 
@@ -369,8 +372,7 @@ void MainWorkflow::FinishUpdatePhase() {
     for (const std::string& program : result.programsLeftRunning) {
         const std::string line = program + " could not be closed and ran beside the update";
         Log(line);
-        failures_ << program_ << ": " << line << "\n";
-        failures_.flush();
+        SayOnFailureStream(line);
     }
     view_.SetTimerRunning(false);
     const MonitorHandle monitor = result.monitor;

@@ -109,6 +109,10 @@ private:
     void Note(JournalPriority priority, const std::string& line, std::optional<Status> status = std::nullopt);
     // The one line on the failure stream about a log or a journal that could not be written.
     void ReportRunLogProblem();
+    // A line on the failure stream (standard error), after the program's name.
+    void SayOnFailureStream(const std::string& line);
+    // Why a record found beside the executable was left there.
+    std::string TakeOverProblemLine() const;
     bool Resuming() const;
     // The inhibitor lock, from the monitor's first change until the update has
     // ended; without logind, one line on the failure stream and in the log says so.
